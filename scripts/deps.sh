@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the benchmarks need: Debian packages for the system
+# libraries, pip for the Python ones. Quick when everything is present.
+set -euo pipefail
+
+apt_packages=(g++ libtbb-dev libboost-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for pkg in "${apt_packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing Debian packages: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+python3 - <<'PY' || python3 -m pip install -q "scikit-build-core>=0.10" "cmake>=3.25" ninja "pytest>=7" "hypothesis>=6"
+import importlib.util, shutil, sys
+needed = ["scikit_build_core", "pytest", "hypothesis"]
+missing = [m for m in needed if importlib.util.find_spec(m) is None]
+missing += [t for t in ("cmake", "ninja") if shutil.which(t) is None]
+sys.exit(1 if missing else 0)
+PY
