@@ -11,6 +11,14 @@ namespace zorvastatic {
 
 struct ThicknessRepair;
 
+// A control point: node indices along the lattice's two axes and a depth in metres.
+struct ControlPoint {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  double z = 0;
+  friend bool operator==(const ControlPoint&, const ControlPoint&) = default;
+};
+
 class Surface {
  public:
   Surface() = default;
