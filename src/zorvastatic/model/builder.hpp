@@ -1,0 +1,90 @@
+#pragma once
+// The builder turns a wireframe and a build specification into a populated static model. It is
+// created by from_wireframe, configured through its fields and consumed by build.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zorvastatic/gridder/surface_solve.hpp"
+#include "zorvastatic/model/model.hpp"
+#include "zorvastatic/model/pipeline.hpp"
+#include "zorvastatic/model/pipeline_apply.hpp"
+#include "zorvastatic/model/population.hpp"
+#include "zorvastatic/model/spec.hpp"
+
+namespace zorvastatic {
+
+struct TiePick {
+  std::string horizon;
+  double depth = 0;
+};
+
+struct WellTie {
+  std::string name;
+  std::vector<TiePick> picks;
+  double x = 0;
+  double y = 0;
+  std::size_t i = 0;
+  std::size_t j = 0;
+};
+
+// Control points of every defined node of a horizon, rows j outer, i inner.
+std::vector<ControlPoint> horizon_controls(const Horizon& horizon);
+
+class StaticModelBuilder {
+ public:
+  static Result<StaticModelBuilder> from_wireframe(const Wireframe& wireframe,
+                                                   const BuildSpec& spec);
+
+  // Runs the stages; consumes the builder.
+  Result<StaticModel> build() &&;
+
+  // The inputs reference, or "wireframe".
+  [[nodiscard]] std::string inputs_ref_string() const;
+
+  // Zone priors, then zone pipelines, over the named zones of `zones`.
+  Status apply_zone_population(Grid& grid, const std::vector<ZoneRange>& zones,
+                               std::vector<PropertyReport>& reports) const;
+
+  TaperSpec taper;
+  std::optional<double> min_thickness_m;
+  std::optional<double> collapse_below_m;
+  std::optional<double> sw_gas;
+  std::optional<double> tie_radius_m;
+  std::vector<WellTie> well_ties;
+  std::optional<std::string> inputs_ref;
+  std::optional<std::vector<Point2>> stack_boundary;
+  std::optional<Georef> georef;
+  bool clamp_crossings = false;
+  bool sugar_cube = false;
+  BuildSpec spec;
+  std::vector<ControlPoint> top_controls;
+  Wireframe wireframe;
+  std::vector<BuildWarning> warnings;
+  std::vector<PropertyPipeline> pipelines;
+  std::vector<std::pair<std::string, PropertyPipeline>> zone_pipelines;
+  std::vector<std::pair<std::string, ConstantPriors>> zone_priors;
+  std::optional<std::vector<ControlPoint>> base_controls;
+  std::optional<std::vector<DepthRecord>> depth_profile;
+  std::optional<ArealTrend> areal_trend;
+  std::optional<std::filesystem::path> spill_dir;
+  std::string inputs_kind = "wireframe";
+  std::size_t top_max_i = 0;
+  std::size_t top_max_j = 0;
+  std::uint64_t spill_budget_bytes = 0;
+  bool keep_spill_file = false;
+
+ private:
+  StaticModelBuilder() = default;
+
+  Result<StaticModel> build_single_zone() &&;
+  // Populates a freshly layered grid: priors, whole-grid pipelines, zones.
+  Status populate_grid(Grid& grid, const std::vector<ZoneRange>& zones,
+                       std::vector<PropertyReport>& reports) const;
+};
+
+}  // namespace zorvastatic

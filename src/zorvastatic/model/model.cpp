@@ -1,0 +1,61 @@
+#include "zorvastatic/model/model.hpp"
+
+#include "zorvastatic/volumetrics/volumetrics.hpp"
+
+namespace zorvastatic {
+
+StaticModel StaticModel::with_zone_contacts(std::vector<std::vector<Contact>> contacts) && {
+  zone_contacts = std::move(contacts);
+  return std::move(*this);
+}
+
+std::size_t StaticModel::layer_count() const {
+  return grid.dims().nk;
+}
+
+Result<InPlace> StaticModel::volumetrics(const ContactSpec& spec, std::size_t k_start,
+                                         std::size_t k_end, bool with_cells) const {
+  return grid_volumetrics(grid, spec, k_start, k_end, with_cells);
+}
+
+Result<InPlace> StaticModel::in_place_impl(bool with_cells) const {
+  const std::optional<ContactSpec> spec = contact_spec_from(wireframe.contacts, sw_gas);
+  if (!spec) return std::unexpected(StaticError::grid("static model has no fluid contact"));
+  return volumetrics(*spec, 0, layer_count(), with_cells);
+}
+
+Result<ZonedInPlace> StaticModel::in_place_by_zone() const {
+  ZonedInPlace result;
+  for (std::size_t z = 0; z < zone_table.zones.size(); ++z) {
+    const Zone& zone = zone_table.zones[z];
+    const std::vector<Contact>& contacts =
+        zone_contacts && z < zone_contacts->size() ? (*zone_contacts)[z] : wireframe.contacts;
+    const ContactSpec spec =
+        contact_spec_from(contacts, sw_gas).value_or(ContactSpec::no_contact());
+    ZV_ASSIGN_OR_RETURN(InPlace in_place, volumetrics(spec, zone.k_start, zone.k_end, false));
+    InPlace& total = result.total;
+    total.grv_m3 += in_place.grv_m3;
+    total.hcpv_m3 += in_place.hcpv_m3;
+    total.cells += in_place.cells;
+    auto add_phase = [](std::optional<PhaseTotals>& sum, const std::optional<PhaseTotals>& part) {
+      if (!part) return;
+      if (!sum) sum = PhaseTotals{};
+      sum->grv_m3 += part->grv_m3;
+      sum->hcpv_m3 += part->hcpv_m3;
+      sum->cells += part->cells;
+    };
+    add_phase(total.gas, in_place.gas);
+    add_phase(total.oil, in_place.oil);
+    result.zones.push_back({zone.name, std::move(in_place)});
+  }
+  return result;
+}
+
+double StaticModel::bulk_volume() const {
+  double total = -0.0;
+  const std::size_t cells = grid.dims().cell_count();
+  for (std::size_t c = 0; c < cells; ++c) total += grid.geom.cell_volume_at(c);
+  return total;
+}
+
+}  // namespace zorvastatic

@@ -1,0 +1,46 @@
+#pragma once
+// Volumetrics over a model held one k-layer at a time (out of core): a source hands out slabs,
+// a slab answers per cell of its layer.
+
+#include <cstddef>
+#include <span>
+
+#include "zorvastatic/error.hpp"
+#include "zorvastatic/grid/geometry.hpp"
+
+namespace zorvastatic {
+
+// One k-layer: corner depths and property values as 32-bit floats, vertical pillars in memory.
+struct CellSlab {
+  std::span<const float> zcorn;  // 8 per cell, cells i fastest
+  std::span<const Pillar> pillars;
+  std::size_t ni = 0;
+  std::span<const float> poro;  // empty when the cube was not stored
+  std::span<const float> ntg;
+  std::span<const float> sw;
+
+  [[nodiscard]] std::size_t cell_count() const { return zcorn.size() / 8; }
+  // Volume of cell c = i + ni * j of this layer.
+  [[nodiscard]] double cell_volume(std::size_t c) const;
+  [[nodiscard]] double mean_depth(std::size_t c) const {
+    double sum = 0;
+    for (std::size_t n = 0; n < 8; ++n) sum += static_cast<double>(zcorn[8 * c + n]);
+    return sum * 0.125;
+  }
+  [[nodiscard]] double poro_at(std::size_t c) const { return poro[c]; }
+  [[nodiscard]] double ntg_at(std::size_t c) const { return ntg[c]; }
+  [[nodiscard]] double sw_at(std::size_t c) const { return sw[c]; }
+};
+
+class SlabSource {
+ public:
+  virtual ~SlabSource() = default;
+  [[nodiscard]] virtual std::size_t nk() const = 0;
+  [[nodiscard]] virtual std::size_t layer_cells() const = 0;
+  // Fails naming the first of "PORO", "NTG", "SW" that is missing.
+  [[nodiscard]] virtual Status require_cubes() const = 0;
+  // Slab k; valid until the next call or the source's end.
+  [[nodiscard]] virtual Result<CellSlab> slab(std::size_t k) const = 0;
+};
+
+}  // namespace zorvastatic

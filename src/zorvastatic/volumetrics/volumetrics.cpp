@@ -1,0 +1,151 @@
+#include "zorvastatic/volumetrics/volumetrics.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "zorvastatic/model/population.hpp"
+#include "zorvastatic/volumetrics/clip_kernel.hpp"
+#include "zorvatools/text/str_cat.hpp"
+
+namespace zorvastatic {
+
+using zorvatools::str_cat;
+
+namespace {
+
+// One k-layer of an in-memory grid, seen through the layer interface of the clip kernel.
+class GridLayer {
+ public:
+  GridLayer(const CornerPointGeom& geom, std::size_t k, const double* poro, const double* ntg,
+            const double* sw)
+      : geom_(geom),
+        first_(k * geom.dims().layer_cells()),
+        count_(geom.dims().layer_cells()),
+        poro_(poro),
+        ntg_(ntg),
+        sw_(sw) {}
+
+  [[nodiscard]] std::size_t cell_count() const { return count_; }
+  [[nodiscard]] double mean_depth(std::size_t c) const {
+    const double* z = geom_.cell_depths(first_ + c);
+    return (z[0] + z[1] + z[2] + z[3] + z[4] + z[5] + z[6] + z[7]) * 0.125;
+  }
+  [[nodiscard]] double cell_volume(std::size_t c) const { return geom_.cell_volume_at(first_ + c); }
+  [[nodiscard]] double poro_at(std::size_t c) const { return poro_[first_ + c]; }
+  [[nodiscard]] double ntg_at(std::size_t c) const { return ntg_[first_ + c]; }
+  [[nodiscard]] double sw_at(std::size_t c) const { return sw_[first_ + c]; }
+
+ private:
+  const CornerPointGeom& geom_;
+  std::size_t first_;
+  std::size_t count_;
+  const double* poro_;
+  const double* ntg_;
+  const double* sw_;
+};
+
+const double* cube_or_null(const Grid& grid, const char* name) {
+  const Property* cube = grid.properties.get(name);
+  return cube == nullptr ? nullptr : cube->values.data();
+}
+
+}  // namespace
+
+Status validate_contact_spec(const ContactSpec& spec) {
+  switch (spec.mode) {
+    case ContactSpec::Mode::NoContact:
+      return {};
+    case ContactSpec::Mode::SingleContact:
+      if (!std::isfinite(spec.depth)) {
+        return std::unexpected(
+            StaticError::out_of_range(str_cat("contact depth must be finite, got ", spec.depth)));
+      }
+      return {};
+    case ContactSpec::Mode::TwoContacts:
+    case ContactSpec::Mode::TwoContactsSwGas:
+      if (!std::isfinite(spec.goc) || !std::isfinite(spec.owc)) {
+        return std::unexpected(StaticError::out_of_range(
+            str_cat("contact depths must be finite, got GOC ", spec.goc, ", OWC ", spec.owc)));
+      }
+      if (spec.goc > spec.owc) {
+        return std::unexpected(StaticError::invalid_input(
+            str_cat("GOC (", spec.goc, ") must be shallower than OWC (", spec.owc, ")")));
+      }
+      if (spec.mode == ContactSpec::Mode::TwoContactsSwGas) {
+        return require_fraction("sw_gas", spec.sw_gas);
+      }
+      return {};
+  }
+  return {};
+}
+
+InPlace finish_in_place(const ContactSpec& spec, const ClipSums& sums) {
+  InPlace result;
+  if (spec.has_phases()) {
+    result.gas = sums.gas;
+    result.oil = sums.oil;
+    result.grv_m3 = sums.gas.grv_m3 + sums.oil.grv_m3;
+    result.hcpv_m3 = sums.gas.hcpv_m3 + sums.oil.hcpv_m3;
+    result.cells = sums.gas.cells + sums.oil.cells;
+  } else {
+    result.grv_m3 = sums.oil.grv_m3;
+    result.hcpv_m3 = sums.oil.hcpv_m3;
+    result.cells = sums.oil.cells;
+  }
+  return result;
+}
+
+Result<InPlace> grid_volumetrics(const Grid& grid, const ContactSpec& spec, std::size_t k_start,
+                                 std::size_t k_end, bool with_cells) {
+  ZV_TRY(validate_contact_spec(spec));
+  const bool needs_cubes = spec.mode != ContactSpec::Mode::NoContact;
+  if (needs_cubes) {
+    for (const char* name : {"PORO", "NTG", "SW"}) {
+      if (grid.properties.get(name) == nullptr) {
+        return std::unexpected(
+            StaticError::invalid_input(str_cat("grid is missing required property '", name, "'")));
+      }
+    }
+  }
+  const Dims& dims = grid.dims();
+  std::vector<double> hcpv;
+  const bool cube_out = with_cells && needs_cubes;
+  if (cube_out) hcpv.assign(dims.cell_count(), 0.0);
+  const double* poro = cube_or_null(grid, "PORO");
+  const double* ntg = cube_or_null(grid, "NTG");
+  const double* sw = cube_or_null(grid, "SW");
+
+  ClipSums sums;
+  const std::size_t end = std::min(k_end, dims.nk);
+  for (std::size_t k = k_start; k < end; ++k) {
+    const GridLayer layer(grid.geom, k, poro, ntg, sw);
+    double* slot = cube_out ? hcpv.data() + k * dims.layer_cells() : nullptr;
+    ZV_TRY(clip_layer(spec, layer, sums, slot));
+  }
+  InPlace result = finish_in_place(spec, sums);
+  if (cube_out) result.hcpv_cells = std::move(hcpv);
+  return result;
+}
+
+Result<InPlace> compute_clipped(const SlabSource& source, const ContactSpec& spec,
+                                std::size_t k_start, std::size_t k_end, bool with_cells) {
+  ZV_TRY(validate_contact_spec(spec));
+  const bool needs_cubes = spec.mode != ContactSpec::Mode::NoContact;
+  if (needs_cubes) ZV_TRY(source.require_cubes());
+  const std::size_t layer_cells = source.layer_cells();
+  std::vector<double> hcpv;
+  const bool cube_out = with_cells && needs_cubes;
+  if (cube_out) hcpv.assign(layer_cells * source.nk(), 0.0);
+
+  ClipSums sums;
+  for (std::size_t k = k_start; k < k_end; ++k) {
+    ZV_ASSIGN_OR_RETURN(const CellSlab slab, source.slab(k));
+    double* slot = cube_out ? hcpv.data() + k * layer_cells : nullptr;
+    ZV_TRY(clip_layer(spec, slab, sums, slot));
+  }
+  InPlace result = finish_in_place(spec, sums);
+  if (cube_out) result.hcpv_cells = std::move(hcpv);
+  return result;
+}
+
+}  // namespace zorvastatic
