@@ -3,6 +3,11 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "build_flat_model.hpp"
+#include "errors.hpp"
+#include "py_ref.hpp"
+#include "static_model.hpp"
+
 namespace {
 
 PyModuleDef module_def = {
@@ -17,14 +22,23 @@ PyModuleDef module_def = {
     nullptr,                                 // m_free
 };
 
+bool add_function(PyObject* module, PyMethodDef* def) {
+  zvpy::PyRef function = zvpy::PyRef::steal(PyCFunction_NewEx(def, nullptr, nullptr));
+  if (!function) return false;
+  return PyModule_AddObjectRef(module, def->ml_name, function.get()) == 0;
+}
+
 }  // namespace
 
 PyMODINIT_FUNC PyInit__zorvastatic() {
-  PyObject* module = PyModule_Create(&module_def);
-  if (module == nullptr) return nullptr;
-  if (PyModule_AddStringConstant(module, "__version__", ZV_VERSION) < 0) {
-    Py_DECREF(module);
+  zvpy::PyRef module = zvpy::PyRef::steal(PyModule_Create(&module_def));
+  if (!module) return nullptr;
+  if (PyModule_AddStringConstant(module.get(), "__version__", ZV_VERSION) < 0) return nullptr;
+  if (!zvpy::register_static_model(module.get())) return nullptr;
+  if (!add_function(module.get(), &zvpy::build_flat_model_def)) return nullptr;
+  if (!zvpy::init_internal_fault_type()) return nullptr;
+  if (PyModule_AddObjectRef(module.get(), "InternalFault", zvpy::internal_fault_type()) < 0) {
     return nullptr;
   }
-  return module;
+  return module.release();
 }

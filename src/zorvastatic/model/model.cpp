@@ -32,7 +32,9 @@ Result<ZonedInPlace> StaticModel::in_place_by_zone() const {
         zone_contacts && z < zone_contacts->size() ? (*zone_contacts)[z] : wireframe.contacts;
     const ContactSpec spec =
         contact_spec_from(contacts, sw_gas).value_or(ContactSpec::no_contact());
-    ZV_ASSIGN_OR_RETURN(InPlace in_place, volumetrics(spec, zone.k_start, zone.k_end, false));
+    Result<InPlace> computed = volumetrics(spec, zone.k_start, zone.k_end, false);
+    if (!computed) return std::unexpected(std::move(computed).error());
+    const InPlace& in_place = *computed;
     InPlace& total = result.total;
     total.grv_m3 += in_place.grv_m3;
     total.hcpv_m3 += in_place.hcpv_m3;
@@ -46,7 +48,7 @@ Result<ZonedInPlace> StaticModel::in_place_by_zone() const {
     };
     add_phase(total.gas, in_place.gas);
     add_phase(total.oil, in_place.oil);
-    result.zones.push_back({zone.name, std::move(in_place)});
+    result.zones.push_back({zone.name, std::move(*computed)});
   }
   return result;
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "zorvastatic/grid/grid.hpp"
@@ -43,6 +44,8 @@ struct StaticModel {
   [[nodiscard]] Result<ZonedInPlace> in_place_by_zone() const;
   // Gross volume of every cell (no clipping); NaN when a spilled store cannot be read.
   [[nodiscard]] double bulk_volume() const;
+  // Names of the populated property cubes, in ascending byte order.
+  [[nodiscard]] std::vector<std::string> property_names() const;
   // Number of layers of the model's grid (of the store when spilled).
   [[nodiscard]] std::size_t layer_count() const;
 };

@@ -1,0 +1,66 @@
+#include "build_flat_model.hpp"
+
+#include "arguments.hpp"
+#include "errors.hpp"
+#include "static_model.hpp"
+
+namespace zvpy {
+
+bool flat_model_params(const char* function, PyObject* args, PyObject* kwargs,
+                       zorvastatic::FlatModelParams& params) {
+  std::vector<PyObject*> values;
+  if (!parse_arguments(function, args, kwargs,
+                       {"n", "depth_m", "owc_m", "area_m2", "gross_height_m", "nk", "porosity",
+                        "net_to_gross", "water_saturation"},
+                       0, values)) {
+    return false;
+  }
+  auto u64 = [&](std::size_t index, const char* name, std::uint64_t& out) {
+    if (values[index] == nullptr) return true;
+    auto converted = to_u64(values[index], name);
+    if (converted) out = *converted;
+    return converted.has_value();
+  };
+  auto real = [&](std::size_t index, const char* name, double& out) {
+    if (values[index] == nullptr) return true;
+    auto converted = to_double(values[index], name);
+    if (converted) out = *converted;
+    return converted.has_value();
+  };
+  return u64(0, "n", params.n) && real(1, "depth_m", params.depth_m) &&
+         real(2, "owc_m", params.owc_m) && real(3, "area_m2", params.area_m2) &&
+         real(4, "gross_height_m", params.gross_height_m) && u64(5, "nk", params.nk) &&
+         real(6, "porosity", params.porosity) && real(7, "net_to_gross", params.net_to_gross) &&
+         real(8, "water_saturation", params.water_saturation);
+}
+
+namespace {
+
+PyObject* build_flat_model(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    zorvastatic::FlatModelParams params;
+    if (!flat_model_params("build_flat_model", args, kwargs, params)) return nullptr;
+    auto builder = zorvastatic::flat_model_builder(params);
+    if (!builder) return raise_static_error(builder.error());
+    auto model = std::move(*builder).build();
+    if (!model) return raise_static_error(model.error());
+    return wrap_model(std::move(*model));
+  });
+}
+
+}  // namespace
+
+PyMethodDef build_flat_model_def = {
+    "build_flat_model",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(build_flat_model)),
+    METH_VARARGS | METH_KEYWORDS,
+    "build_flat_model(n=11, depth_m=2000.0, owc_m=2100.0, area_m2=1000000.0, "
+    "gross_height_m=50.0, nk=5, porosity=0.25, net_to_gross=0.8, water_saturation=0.3)\n--\n\n"
+    "Build a flat synthetic single-zone static model and populate it with constant\n"
+    "priors — the minimal path from Python to a model you can read volumes off.\n\n"
+    "`n` is the top-surface node count per side; `depth_m` the flat top depth;\n"
+    "`owc_m` the oil-water contact; `area_m2` the areal footprint; `gross_height_m`\n"
+    "the column thickness; `nk` the layer count; and `porosity` / `net_to_gross` /\n"
+    "`water_saturation` the day-1 constant fraction priors."};
+
+}  // namespace zvpy

@@ -1,0 +1,194 @@
+// The StaticModel handle: owns one built model for its lifetime; every method only reads it.
+
+#include "static_model.hpp"
+
+#include <memory>
+
+#include "arguments.hpp"
+#include "errors.hpp"
+#include "py_ref.hpp"
+#include "zorvastatic/volumetrics/fvf.hpp"
+#include "zorvastatic/volumetrics/zone_report.hpp"
+
+namespace zvpy {
+namespace {
+
+using zorvastatic::InPlace;
+using zorvastatic::StaticModel;
+
+struct PyStaticModel {
+  PyObject_HEAD StaticModel* model;
+};
+
+PyTypeObject* model_type = nullptr;
+
+const StaticModel& model_of(PyObject* self) {
+  return *reinterpret_cast<PyStaticModel*>(self)->model;
+}
+
+void dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  delete reinterpret_cast<PyStaticModel*>(self)->model;
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* property_names(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    const auto& cubes = model_of(self).property_names();
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(cubes.size())));
+    if (!list) return nullptr;
+    for (std::size_t n = 0; n < cubes.size(); ++n) {
+      PyObject* name =
+          PyUnicode_FromStringAndSize(cubes[n].data(), static_cast<Py_ssize_t>(cubes[n].size()));
+      if (name == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(n), name);
+    }
+    return list.release();
+  });
+}
+
+PyObject* bulk_volume(PyObject* self, PyObject*) {
+  return guarded([&] { return PyFloat_FromDouble(model_of(self).bulk_volume()); });
+}
+
+bool set_item(PyObject* dict, const char* key, PyObject* value) {
+  if (value == nullptr) return false;
+  const int status = PyDict_SetItemString(dict, key, value);
+  Py_DECREF(value);
+  return status == 0;
+}
+
+// The in-place dict; the FVF checks run after the computation.
+PyObject* in_place_common(PyObject* self, PyObject* args, PyObject* kwargs, const char* function,
+                          bool with_cells) {
+  return guarded([&]() -> PyObject* {
+    std::vector<PyObject*> values;
+    if (!parse_arguments(function, args, kwargs, {"boi", "bgi"}, 0, values)) return nullptr;
+    double boi = 1.0;
+    if (values[0] != nullptr) {
+      auto converted = to_double(values[0], "boi");
+      if (!converted) return nullptr;
+      boi = *converted;
+    }
+    bool ok = true;
+    const std::optional<double> bgi = to_optional_double(values[1], "bgi", ok);
+    if (!ok) return nullptr;
+
+    auto in_place = model_of(self).in_place_impl(with_cells);
+    if (!in_place) return raise_static_error(in_place.error());
+    if (auto status = zorvastatic::require_oil_fvf(boi); !status) {
+      return raise_static_error(status.error());
+    }
+    std::optional<zorvastatic::GasFvf> gas_fvf;
+    if (bgi) {
+      auto created = zorvastatic::GasFvf::create(*bgi);
+      if (!created) return raise_static_error(created.error());
+      gas_fvf = *created;
+    }
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) return nullptr;
+    if (!set_item(dict.get(), "grv_m3", PyFloat_FromDouble(in_place->grv_m3)) ||
+        !set_item(dict.get(), "hcpv_m3", PyFloat_FromDouble(in_place->hcpv_m3)) ||
+        !set_item(dict.get(), "cells_in_column", PyLong_FromSize_t(in_place->cells)) ||
+        !set_item(dict.get(), "ooip_sm3", PyFloat_FromDouble(in_place->hcpv_m3 / boi))) {
+      return nullptr;
+    }
+    if (gas_fvf && !set_item(dict.get(), "ogip_sm3",
+                             PyFloat_FromDouble(in_place->hcpv_m3 / gas_fvf->value()))) {
+      return nullptr;
+    }
+    return dict.release();
+  });
+}
+
+PyObject* in_place(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return in_place_common(self, args, kwargs, "in_place", true);
+}
+
+PyObject* in_place_summary(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return in_place_common(self, args, kwargs, "in_place_summary", false);
+}
+
+PyObject* in_place_by_zone(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    std::vector<PyObject*> values;
+    if (!parse_arguments("in_place_by_zone", args, kwargs, {"boi"}, 0, values)) return nullptr;
+    double boi = 1.0;
+    if (values[0] != nullptr) {
+      auto converted = to_double(values[0], "boi");
+      if (!converted) return nullptr;
+      boi = *converted;
+    }
+    if (auto status = zorvastatic::require_oil_fvf(boi); !status) {
+      return raise_static_error(status.error());
+    }
+    auto zoned = model_of(self).in_place_by_zone();
+    if (!zoned) return raise_static_error(zoned.error());
+    const std::string json = zorvastatic::zoned_in_place_json(*zoned, boi);
+    return PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
+  });
+}
+
+#define ZV_KW_METHOD(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
+
+PyMethodDef methods[] = {
+    {"property_names", property_names, METH_NOARGS,
+     "property_names($self)\n--\n\nThe names of the populated property cubes."},
+    {"bulk_volume", bulk_volume, METH_NOARGS,
+     "bulk_volume($self)\n--\n\nGross rock volume of the whole grid \\[m³\\]."},
+    {"in_place", ZV_KW_METHOD(in_place), METH_VARARGS | METH_KEYWORDS,
+     "in_place($self, boi=1.0, bgi=None)\n--\n\nIn-place volumes of the whole model, clipped by "
+     "its fluid contacts: a dict with\n\"grv_m3\", \"hcpv_m3\", \"cells_in_column\", "
+     "\"ooip_sm3\" and, when `bgi` is given, \"ogip_sm3\"."},
+    {"in_place_summary", ZV_KW_METHOD(in_place_summary), METH_VARARGS | METH_KEYWORDS,
+     "in_place_summary($self, boi=1.0, bgi=None)\n--\n\nSummary-only in-place (no per-cell "
+     "HCPV cube) — same aggregate dict shape\nas [`StaticModel::in_place`]."},
+    {"in_place_by_zone", ZV_KW_METHOD(in_place_by_zone), METH_VARARGS | METH_KEYWORDS,
+     "in_place_by_zone($self, boi=1.0)\n--\n\nPer-zone in-place with a total rollup, as a JSON "
+     "string:\n{\"total\": {\"grv_m3\", \"hcpv_m3\", \"ooip_sm3\"},\n \"zones\": [{\"grv_m3\", "
+     "\"hcpv_m3\", \"ooip_sm3\", \"zone\"}, ...]}\nwith keys in ascending order and zones in "
+     "zone-table order."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_methods, methods},
+    {Py_tp_doc,
+     const_cast<char*>("A populated static reservoir model: the Python handle over the core "
+                       "`StaticModel`.\n\nConstruct one with `build_flat_model` (or "
+                       "`PropertyPipeline.apply_to_flat_model`).")},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    "_zorvastatic.StaticModel",
+    sizeof(PyStaticModel),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    slots,
+};
+
+}  // namespace
+
+bool register_static_model(PyObject* module) {
+  model_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+  if (model_type == nullptr) return false;
+  Py_INCREF(model_type);
+  if (PyModule_AddObject(module, "StaticModel", reinterpret_cast<PyObject*>(model_type)) < 0) {
+    Py_DECREF(model_type);
+    return false;
+  }
+  return true;
+}
+
+PyObject* wrap_model(StaticModel model) {
+  auto owned = std::make_unique<StaticModel>(std::move(model));
+  PyObject* object = model_type->tp_alloc(model_type, 0);
+  if (object == nullptr) return nullptr;
+  reinterpret_cast<PyStaticModel*>(object)->model = owned.release();
+  return object;
+}
+
+}  // namespace zvpy
