@@ -39,6 +39,8 @@ AlgoResult<UniqueFd> open_file(const std::filesystem::path& path, int flags, mod
 AlgoResult<std::uint64_t> file_length(int fd) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) return std::unexpected(AlgoError::io(errno));
+  // Directory sizes depend on the file system; none of them is a file's content.
+  if (S_ISDIR(status.st_mode)) return std::unexpected(AlgoError::io(EISDIR));
   return static_cast<std::uint64_t>(status.st_size);
 }
 

@@ -33,7 +33,7 @@ class UniqueFd {
 
 // open(2), retried when interrupted by a signal.
 AlgoResult<UniqueFd> open_file(const std::filesystem::path& path, int flags, mode_t mode = 0);
-// The file's length from its status.
+// The file's length from its status; a directory fails with EISDIR.
 AlgoResult<std::uint64_t> file_length(int fd);
 
 class FileMapping {
