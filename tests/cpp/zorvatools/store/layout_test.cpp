@@ -39,25 +39,6 @@ TEST(StoreLayout, SealFollowsTheDataRoundedToEightBytes) {
   }
 }
 
-TEST(StoreLayout, EveryLaneStartsOnA64ByteBoundaryAfterThePrevious) {
-  const StoreSchema schema{5,
-                           {{"Z", LaneDtype::F32, LaneKind::slab(3)},  // 5 × 3 × 4 = 60 bytes
-                            {"C", LaneDtype::F64, LaneKind::flat(1)},
-                            {"U", LaneDtype::U16, LaneKind::slab(1)}},
-                           "null"};
-  const auto layout = Layout::compute(schema, 10);
-  ASSERT_TRUE(layout);
-  ASSERT_EQ(layout->lanes.size(), 3u);
-  EXPECT_EQ(layout->lanes[0].offset, 64u);
-  EXPECT_EQ(layout->lanes[0].byte_len, 60u);
-  EXPECT_EQ(layout->lanes[1].offset, 128u);
-  EXPECT_EQ(layout->lanes[2].offset, 192u);
-  EXPECT_EQ(layout->lanes[2].byte_len, 10u);
-  EXPECT_EQ(layout->data_end, 202u);
-  EXPECT_EQ(layout->seal_offset, 208u);
-  EXPECT_EQ(layout->file_len, 228u);
-}
-
 TEST(StoreLayout, NoLanesStillPadsTheHeader) {
   const auto layout = Layout::compute(StoreSchema{1, {}, "null"}, 30);
   ASSERT_TRUE(layout);
@@ -122,16 +103,6 @@ TEST_F(StoreSeal, NamesWhatIsWrong) {
   file_[layout_.seal_offset + 3] = std::byte{'z'};
   EXPECT_ERROR_TEXT(Layout::verify_seal(layout_, file_, 2),
                     "parse error: store not finalized (missing end-of-store seal)");
-}
-
-TEST(StoreLittleEndian, IntegersRoundTripLowByteFirst) {
-  std::byte bytes[8] = {};
-  store_u32_le(bytes, 0x11223344u);
-  EXPECT_EQ(bytes[0], std::byte{0x44});
-  EXPECT_EQ(load_u32_le(bytes), 0x11223344u);
-  store_u64_le(bytes, 0x0102030405060708ull);
-  EXPECT_EQ(bytes[7], std::byte{0x01});
-  EXPECT_EQ(load_u64_le(bytes), 0x0102030405060708ull);
 }
 
 }  // namespace
