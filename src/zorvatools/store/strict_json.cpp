@@ -55,16 +55,19 @@ struct DuplicateKey {
   std::string key;
 };
 
-// " at line {line} column {column}" for the byte at `offset` (both counted from 1; an offset at
-// the end of the text names the position just past the last byte).
+// " at line {line} column {column}" for the byte at `offset`, both counted from 1 and the column
+// in bytes; an offset at the end of the text names the position just past the last byte.
 std::string position_suffix(std::string_view text, std::size_t offset) {
-  offset = std::min(offset, text.size());
-  const std::string_view before = text.substr(0, offset);
-  const std::size_t line =
-      1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-  const std::size_t line_start =
-      before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1;
-  return str_cat(" at line ", line, " column ", offset - line_start + 1);
+  const std::string_view before = text.substr(0, std::min(offset, text.size()));
+  const std::size_t line = 1 + static_cast<std::size_t>(std::ranges::count(before, '\n'));
+  const std::size_t last_newline = before.rfind('\n');
+  const std::size_t line_start = last_newline == std::string_view::npos ? 0 : last_newline + 1;
+  return str_cat(" at line ", line, " column ", before.size() - line_start + 1);
+}
+
+// The byte at which the reader stopped: the last one it looked at.
+std::size_t last_seen(std::size_t bytes_seen) {
+  return bytes_seen == 0 ? 0 : bytes_seen - 1;
 }
 
 // The reader's message without its exception-id prefix and without its own position wording.
@@ -113,16 +116,14 @@ AlgoResult<json> parse_strict_json(std::string_view text) {
     std::string message = "duplicate key ";
     append_json_string(message, duplicate.key);
     return std::unexpected(
-        AlgoError::parse(message + position_suffix(text, bytes_seen == 0 ? 0 : bytes_seen - 1)));
+        AlgoError::parse(message + position_suffix(text, last_seen(bytes_seen))));
   } catch (const json::parse_error& error) {
-    // `byte` counts the bytes read including the offending one.
-    return std::unexpected(
-        AlgoError::parse(reader_message(error.what()) +
-                         position_suffix(text, error.byte == 0 ? 0 : error.byte - 1)));
+    // `byte` counts the bytes read, the offending one included.
+    return std::unexpected(AlgoError::parse(reader_message(error.what()) +
+                                            position_suffix(text, last_seen(error.byte))));
   } catch (const json::exception& error) {
-    return std::unexpected(
-        AlgoError::parse(reader_message(error.what()) +
-                         position_suffix(text, bytes_seen == 0 ? 0 : bytes_seen - 1)));
+    return std::unexpected(AlgoError::parse(reader_message(error.what()) +
+                                            position_suffix(text, last_seen(bytes_seen))));
   }
 }
 
