@@ -12,7 +12,7 @@ namespace zorvatools::store {
 namespace {
 
 struct FoundLane {
-  const LaneSpec* spec;
+  const LaneSpec* definition;
   LanePlacement placement;
 };
 
@@ -63,7 +63,7 @@ AlgoResult<std::span<std::byte>> slab_bytes(const StoreSchema& schema, const Lay
                                             std::span<std::byte> file, std::string_view name,
                                             std::uint64_t slab, LaneDtype dtype, ViewUse use) {
   ZV_ASSIGN_OR_RETURN(const FoundLane lane, find_lane(schema, layout, name, dtype));
-  if (lane.spec->kind.is_flat()) {
+  if (lane.definition->kind.is_flat()) {
     return std::unexpected(AlgoError::invalid_argument(
         use == ViewUse::Read ? str_cat("lane '", name, "' is flat — use flat_*")
                              : str_cat("lane '", name, "' is flat — use write_flat_*/flat_mut_*")));
@@ -76,7 +76,7 @@ AlgoResult<std::span<std::byte>> slab_bytes(const StoreSchema& schema, const Lay
             : str_cat("slab ", slab, " out of range (nslabs = ", schema.nslabs, ")")));
   }
   // slab < nslabs and the lane's nslabs × slab bytes fit 64 bits, so neither product overflows.
-  const std::uint64_t slab_len = lane.spec->kind.count() * dtype_size(dtype);
+  const std::uint64_t slab_len = lane.definition->kind.count() * dtype_size(dtype);
   return aligned_view(file, name, lane.placement.offset + slab * slab_len, slab_len, dtype, false);
 }
 
@@ -84,7 +84,7 @@ AlgoResult<std::span<std::byte>> flat_bytes(const StoreSchema& schema, const Lay
                                             std::span<std::byte> file, std::string_view name,
                                             LaneDtype dtype) {
   ZV_ASSIGN_OR_RETURN(const FoundLane lane, find_lane(schema, layout, name, dtype));
-  if (lane.spec->kind.is_slab()) {
+  if (lane.definition->kind.is_slab()) {
     return std::unexpected(AlgoError::invalid_argument(
         str_cat("lane '", name, "' is a slab lane — use write_slab_*/slab_mut_*")));
   }
