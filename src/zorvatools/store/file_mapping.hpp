@@ -1,0 +1,68 @@
+#pragma once
+// Owned file descriptors and shared memory mappings: every descriptor is closed and every
+// mapping unmapped when its owner is dropped.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+#include "zorvatools/foundation/error.hpp"
+
+namespace zorvatools::store {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  [[nodiscard]] int get() const { return fd_; }
+  int release();
+  void reset();
+
+ private:
+  int fd_ = -1;
+};
+
+// open(2), retried when interrupted by a signal.
+AlgoResult<UniqueFd> open_file(const std::filesystem::path& path, int flags, mode_t mode = 0);
+// The file's length from its status; a directory fails with EISDIR.
+AlgoResult<std::uint64_t> file_length(int fd);
+
+class FileMapping {
+ public:
+  enum class Access { ReadOnly, ReadWrite };
+
+  FileMapping() = default;
+  FileMapping(FileMapping&& other) noexcept;
+  FileMapping& operator=(FileMapping&& other) noexcept;
+  FileMapping(const FileMapping&) = delete;
+  FileMapping& operator=(const FileMapping&) = delete;
+  ~FileMapping() { reset(); }
+
+  // Maps the first `length` bytes of the file shared. A length of 0 gives an empty mapping
+  // without asking the system, which refuses to map nothing.
+  static AlgoResult<FileMapping> map(int fd, std::uint64_t length, Access access);
+
+  [[nodiscard]] std::span<std::byte> bytes() const { return {data_, size_}; }
+  [[nodiscard]] std::size_t size() const { return size_; }
+
+  // Writes the mapped pages back to the file and waits for completion.
+  [[nodiscard]] AlgoResult<void> sync() const;
+  void reset();
+
+ private:
+  FileMapping(std::byte* data, std::size_t size) : data_(data), size_(size) {}
+
+  std::byte* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+}  // namespace zorvatools::store

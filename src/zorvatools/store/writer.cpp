@@ -1,0 +1,148 @@
+#include "zorvatools/store/writer.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "zorvatools/foundation/try.hpp"
+#include "zorvatools/store/lane_access.hpp"
+#include "zorvatools/store/schema_json.hpp"
+#include "zorvatools/store/utf8.hpp"
+#include "zorvatools/text/str_cat.hpp"
+
+namespace zorvatools::store {
+namespace {
+
+AlgoResult<void> validate(const StoreSchema& schema) {
+  if (schema.nslabs == 0) {
+    return std::unexpected(AlgoError::invalid_argument("store nslabs must be > 0"));
+  }
+  std::unordered_set<std::string_view> names;
+  for (std::size_t index = 0; index < schema.lanes.size(); ++index) {
+    const LaneSpec& lane = schema.lanes[index];
+    if (lane.name.empty()) {
+      return std::unexpected(
+          AlgoError::invalid_argument(str_cat("store lane ", index, " has an empty name")));
+    }
+    // The schema is UTF-8 JSON: a name that is not UTF-8 would make a file no reader accepts.
+    if (!is_valid_utf8(lane.name)) {
+      return std::unexpected(
+          AlgoError::invalid_argument(str_cat("store lane ", index, " name is not valid UTF-8")));
+    }
+    if (lane.kind.count() == 0) {
+      return std::unexpected(
+          AlgoError::invalid_argument(str_cat("store lane '", lane.name, "' has zero elements")));
+    }
+    if (!names.insert(lane.name).second) {
+      return std::unexpected(
+          AlgoError::invalid_argument(str_cat("store lane name '", lane.name, "' is not unique")));
+    }
+  }
+  return {};
+}
+
+// ftruncate(2), retried when interrupted by a signal.
+AlgoResult<void> set_length(int fd, std::uint64_t length) {
+  while (::ftruncate(fd, static_cast<off_t>(length)) != 0) {
+    if (errno != EINTR) return std::unexpected(AlgoError::io(errno));
+  }
+  return {};
+}
+
+void write_header(std::span<std::byte> file, std::string_view schema_json) {
+  std::memcpy(file.data(), kStoreMagic.data(), kStoreMagic.size());
+  file[3] = std::byte{kStoreVersion};
+  store_u32_le(file.data() + 4, static_cast<std::uint32_t>(schema_json.size()));
+  std::memcpy(file.data() + kHeaderBytes, schema_json.data(), schema_json.size());
+}
+
+}  // namespace
+
+AlgoResult<StoreWriter> StoreWriter::create(const std::filesystem::path& path, StoreSchema schema) {
+  ZV_TRY(validate(schema));
+  auto app = canonical_json(schema.app_json);
+  if (!app) {
+    return std::unexpected(
+        AlgoError::invalid_argument("store app value is not valid JSON: " + app.error().text()));
+  }
+  schema.app_json = std::move(*app);
+  const std::string json = write_schema_json(schema);
+  // The header holds the schema length in 32 bits.
+  if (json.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return std::unexpected(AlgoError::invalid_argument(
+        str_cat("store schema JSON of ", json.size(), " bytes exceeds 4294967295 bytes")));
+  }
+  std::optional<Layout> layout = Layout::compute(schema, json.size());
+  if (!layout) return std::unexpected(AlgoError::invalid_argument(std::string(kLaneSizesOverflow)));
+
+  ZV_ASSIGN_OR_RETURN(const UniqueFd fd, open_file(path, O_RDWR | O_CREAT | O_TRUNC, 0666));
+  ZV_TRY(set_length(fd.get(), layout->file_len));
+  ZV_ASSIGN_OR_RETURN(const std::uint64_t length, file_length(fd.get()));
+  // Only a concurrent truncation could make the file shorter than it was just sized.
+  if (length < layout->file_len) return std::unexpected(AlgoError::io(EIO));
+  ZV_ASSIGN_OR_RETURN(FileMapping mapping,
+                      FileMapping::map(fd.get(), length, FileMapping::Access::ReadWrite));
+  write_header(mapping.bytes(), json);
+  return StoreWriter(std::move(schema), std::move(*layout), std::move(mapping));
+}
+
+template <class T>
+AlgoResult<std::span<T>> StoreWriter::slab_mut(std::string_view lane, std::uint64_t slab) {
+  ZV_ASSIGN_OR_RETURN(const std::span<std::byte> bytes,
+                      slab_bytes(schema_, layout_, mapping_.bytes(), lane, slab, lane_dtype_of<T>(),
+                                 ViewUse::Write));
+  return as_elements<T>(bytes);
+}
+
+template <class T>
+AlgoResult<std::span<T>> StoreWriter::flat_mut(std::string_view lane) {
+  ZV_ASSIGN_OR_RETURN(const std::span<std::byte> bytes,
+                      flat_bytes(schema_, layout_, mapping_.bytes(), lane, lane_dtype_of<T>()));
+  return as_elements<T>(bytes);
+}
+
+AlgoResult<std::span<float>> StoreWriter::slab_mut_f32(std::string_view lane, std::uint64_t slab) {
+  return slab_mut<float>(lane, slab);
+}
+AlgoResult<std::span<double>> StoreWriter::slab_mut_f64(std::string_view lane, std::uint64_t slab) {
+  return slab_mut<double>(lane, slab);
+}
+AlgoResult<std::span<std::uint16_t>> StoreWriter::slab_mut_u16(std::string_view lane,
+                                                               std::uint64_t slab) {
+  return slab_mut<std::uint16_t>(lane, slab);
+}
+AlgoResult<std::span<std::uint32_t>> StoreWriter::slab_mut_u32(std::string_view lane,
+                                                               std::uint64_t slab) {
+  return slab_mut<std::uint32_t>(lane, slab);
+}
+AlgoResult<std::span<float>> StoreWriter::flat_mut_f32(std::string_view lane) {
+  return flat_mut<float>(lane);
+}
+AlgoResult<std::span<double>> StoreWriter::flat_mut_f64(std::string_view lane) {
+  return flat_mut<double>(lane);
+}
+AlgoResult<std::span<std::uint16_t>> StoreWriter::flat_mut_u16(std::string_view lane) {
+  return flat_mut<std::uint16_t>(lane);
+}
+AlgoResult<std::span<std::uint32_t>> StoreWriter::flat_mut_u32(std::string_view lane) {
+  return flat_mut<std::uint32_t>(lane);
+}
+
+AlgoResult<void> StoreWriter::finalize() && {
+  // Owned here so that the mapping is released on every path out.
+  const FileMapping mapping = std::move(mapping_);
+  require(mapping.size() >= layout_.file_len, "store writer finalised twice");
+  std::byte* seal = mapping.bytes().data() + layout_.seal_offset;
+  std::memcpy(seal, kSealMagic.data(), kSealMagic.size());
+  store_u64_le(seal + 4, schema_.nslabs);
+  store_u64_le(seal + 12, layout_.data_end);
+  return mapping.sync();
+}
+
+}  // namespace zorvatools::store
