@@ -251,7 +251,10 @@ Result<StaticModel> StaticModelBuilder::build_single_zone() && {
       zone_pipelines.empty() && zone_priors.empty()) {
     ZV_ASSIGN_OR_RETURN(StreamingLayering streaming,
                         StreamingLayering::prepare(top, base, zone_spec, dx, dy));
-    (void)streaming;  // the out-of-core road arrives with the store
+    const std::uint64_t estimate = streaming_estimate(streaming.dims().cell_count());
+    if (estimate > spill_budget_bytes) {
+      return build_spilled_streaming(*this, streaming, estimate, std::move(build_warnings));
+    }
   }
 
   const Surface* surfaces[2] = {&top, &base};

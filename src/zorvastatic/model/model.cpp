@@ -1,5 +1,9 @@
 #include "zorvastatic/model/model.hpp"
 
+#include <cmath>
+#include <limits>
+
+#include "zorvastatic/spill/backing.hpp"
 #include "zorvastatic/volumetrics/volumetrics.hpp"
 
 namespace zorvastatic {
@@ -10,11 +14,16 @@ StaticModel StaticModel::with_zone_contacts(std::vector<std::vector<Contact>> co
 }
 
 std::size_t StaticModel::layer_count() const {
-  return grid.dims().nk;
+  return spill ? spill->dims().nk : grid.dims().nk;
+}
+
+std::vector<std::string> StaticModel::property_names() const {
+  return spill ? spill->cube_names() : grid.properties.sorted_names();
 }
 
 Result<InPlace> StaticModel::volumetrics(const ContactSpec& spec, std::size_t k_start,
                                          std::size_t k_end, bool with_cells) const {
+  if (spill) return compute_clipped(SpillSource(*spill), spec, k_start, k_end, with_cells);
   return grid_volumetrics(grid, spec, k_start, k_end, with_cells);
 }
 
@@ -54,6 +63,10 @@ Result<ZonedInPlace> StaticModel::in_place_by_zone() const {
 }
 
 double StaticModel::bulk_volume() const {
+  if (spill) {
+    const auto gross = volumetrics(ContactSpec::no_contact(), 0, layer_count(), false);
+    return gross ? gross->grv_m3 : std::numeric_limits<double>::quiet_NaN();
+  }
   double total = -0.0;
   const std::size_t cells = grid.dims().cell_count();
   for (std::size_t c = 0; c < cells; ++c) total += grid.geom.cell_volume_at(c);

@@ -1,12 +1,270 @@
 #include "zorvastatic/spill/spill.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "zorvastatic/grid/box_construction.hpp"
 #include "zorvastatic/model/builder.hpp"
+#include "zorvastatic/spill/spill_path.hpp"
+#include "zorvatools/store/writer.hpp"
+#include "zorvatools/text/json_writer.hpp"
+#include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
 
-Result<StaticModel> maybe_spill(const StaticModelBuilder& builder, StaticModel model) {
-  (void)builder;  // every model stays in memory until the store lands
+using zorvatools::AlgoError;
+using zorvatools::str_cat;
+using zorvatools::store::LaneDtype;
+using zorvatools::store::LaneKind;
+using zorvatools::store::StoreSchema;
+using zorvatools::store::StoreWriter;
+
+namespace {
+
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+
+std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t product = 0;
+  return __builtin_mul_overflow(a, b, &product) ? kMax : product;
+}
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t sum = 0;
+  return __builtin_add_overflow(a, b, &sum) ? kMax : sum;
+}
+
+Status make_directories(const std::filesystem::path& directory) {
+  if (directory.empty()) return {};
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (error) return std::unexpected(AlgoError::io(error.value()));
+  return {};
+}
+
+std::filesystem::path spill_directory(const StaticModelBuilder& builder) {
+  return builder.spill_dir ? *builder.spill_dir : system_temp_dir();
+}
+
+// A store being written: removed again unless it was finished, so that a failed spill leaves
+// nothing behind.
+class PendingStore {
+ public:
+  explicit PendingStore(std::filesystem::path path) : path_(std::move(path)) {}
+  PendingStore(const PendingStore&) = delete;
+  PendingStore& operator=(const PendingStore&) = delete;
+  ~PendingStore() {
+    if (!done_) {
+      std::error_code ignored;
+      std::filesystem::remove(path_, ignored);
+    }
+  }
+  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+  void done() { done_ = true; }
+
+ private:
+  std::filesystem::path path_;
+  bool done_ = false;
+};
+
+Status write_pillars(StoreWriter& writer, const std::vector<Pillar>& pillars) {
+  ZV_ASSIGN_OR_RETURN(const std::span<double> coord, writer.flat_mut_f64("COORD"));
+  const std::size_t count = std::min(coord.size() / 6, pillars.size());
+  for (std::size_t p = 0; p < count; ++p) {
+    const Pillar& pillar = pillars[p];
+    const double values[6] = {pillar.top.x,    pillar.top.y,    pillar.top.z,
+                              pillar.bottom.x, pillar.bottom.y, pillar.bottom.z};
+    std::copy_n(values, 6, coord.data() + 6 * p);
+  }
+  return {};
+}
+
+// Finalises, reopens and wraps the store into a backing.
+Result<std::shared_ptr<const SpillBacking>> seal_backing(StoreWriter writer, PendingStore& pending,
+                                                         std::vector<Pillar> pillars,
+                                                         std::vector<std::string> cube_names,
+                                                         const Dims& dims, bool keep) {
+  ZV_TRY(std::move(writer).finalize());
+  ZV_ASSIGN_OR_RETURN(zorvatools::store::Store store, zorvatools::store::open(pending.path()));
+  auto backing =
+      std::make_shared<const SpillBacking>(std::move(store), pending.path(), std::move(pillars),
+                                           std::move(cube_names), dims.ni, dims.nj, dims.nk, !keep);
+  pending.done();
+  return backing;
+}
+
+void announce_spill(std::uint64_t estimate, std::uint64_t budget, std::uint64_t cells,
+                    const std::filesystem::path& path) {
+  const std::string line =
+      str_cat("zorvastatic: OUT-OF-CORE mode — live-set estimate ", estimate / 1048576,
+              " MiB exceeds budget ", budget / 1048576, " MiB (", cells,
+              " cells); spilling geometry + cubes (f32) to ", path.string(), "\n");
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+std::uint64_t in_memory_estimate(const Dims& dims, std::size_t cubes) {
+  const std::uint64_t cells = saturating_mul(saturating_mul(dims.ni, dims.nj), dims.nk);
+  const std::uint64_t bytes =
+      saturating_add(saturating_mul(64, cells), saturating_mul(saturating_mul(8, cells), cubes));
+  const double doubled = 2.0 * static_cast<double>(bytes);
+  return doubled >= 18446744073709551616.0 ? kMax : static_cast<std::uint64_t>(doubled);
+}
+
+std::uint64_t streaming_estimate(std::uint64_t cells) {
+  return saturating_mul(2, saturating_mul(64 + 24, cells));
+}
+
+StoreSchema store_schema(const Dims& dims, std::size_t pillar_count,
+                         const std::vector<std::string>& cube_names) {
+  StoreSchema schema;
+  schema.nslabs = dims.nk;
+  schema.lanes.push_back({"ZCORN", LaneDtype::F32, LaneKind::slab(8 * dims.layer_cells())});
+  schema.lanes.push_back({"COORD", LaneDtype::F64, LaneKind::flat(6 * pillar_count)});
+  for (const std::string& name : cube_names) {
+    schema.lanes.push_back({name, LaneDtype::F32, LaneKind::slab(dims.layer_cells())});
+  }
+  zorvatools::JsonWriter app;
+  app.begin_object().key("cubes").begin_array();
+  for (const std::string& name : cube_names) app.value(name);
+  app.end_array()
+      .member("kind", "zorvastatic-static-model")
+      .member("ni", std::uint64_t{dims.ni})
+      .member("nj", std::uint64_t{dims.nj})
+      .member("nk", std::uint64_t{dims.nk})
+      .end_object();
+  schema.app_json = std::move(app).str();
+  return schema;
+}
+
+StaticModel into_spilled(StaticModel model, std::shared_ptr<const SpillBacking> backing) {
+  model.grid = unit_box();
+  model.spill = std::move(backing);
   return model;
+}
+
+Result<StaticModel> maybe_spill(const StaticModelBuilder& builder, StaticModel model) {
+  const Dims dims = model.grid.dims();
+  const std::uint64_t estimate = in_memory_estimate(dims, model.grid.properties.size());
+  if (builder.spill_budget_bytes >= estimate) return model;
+
+  const std::filesystem::path directory = spill_directory(builder);
+  ZV_TRY(make_directories(directory));
+  const std::filesystem::path path = unique_spill_path(directory);
+  if (!model.grid.geom.vertical()) {
+    return std::unexpected(StaticError::invalid_input(
+        "out-of-core spill supports vertical lattices only (every grid today)"));
+  }
+  const std::vector<std::string> cube_names = model.grid.properties.sorted_names();
+  ZV_TRY(make_directories(path.parent_path()));
+  const std::vector<Pillar>& pillars = model.grid.geom.pillars();
+  ZV_ASSIGN_OR_RETURN(StoreWriter writer,
+                      StoreWriter::create(path, store_schema(dims, pillars.size(), cube_names)));
+  PendingStore pending(path);
+  ZV_TRY(write_pillars(writer, pillars));
+
+  const std::size_t layer = dims.layer_cells();
+  const std::vector<double>& zcorn = model.grid.geom.zcorn();
+  for (std::size_t k = 0; k < dims.nk; ++k) {
+    ZV_ASSIGN_OR_RETURN(const std::span<float> depths, writer.slab_mut_f32("ZCORN", k));
+    std::transform(zcorn.begin() + static_cast<std::ptrdiff_t>(8 * layer * k),
+                   zcorn.begin() + static_cast<std::ptrdiff_t>(8 * layer * (k + 1)), depths.begin(),
+                   [](double z) { return static_cast<float>(z); });
+    for (const std::string& name : cube_names) {
+      const std::vector<double>& values = model.grid.properties.get(name)->values;
+      ZV_ASSIGN_OR_RETURN(const std::span<float> slab, writer.slab_mut_f32(name, k));
+      std::transform(values.begin() + static_cast<std::ptrdiff_t>(layer * k),
+                     values.begin() + static_cast<std::ptrdiff_t>(layer * (k + 1)), slab.begin(),
+                     [](double v) { return static_cast<float>(v); });
+    }
+  }
+  ZV_ASSIGN_OR_RETURN(
+      std::shared_ptr<const SpillBacking> backing,
+      seal_backing(std::move(writer), pending, pillars, cube_names, dims, builder.keep_spill_file));
+  announce_spill(estimate, builder.spill_budget_bytes, dims.cell_count(), path);
+  return into_spilled(std::move(model), std::move(backing));
+}
+
+Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
+                                            const StreamingLayering& layering,
+                                            std::uint64_t estimate,
+                                            std::vector<BuildWarning> warnings) {
+  const Dims dims = layering.dims();
+  const std::size_t nx = dims.ni + 1;
+  const std::size_t ny = dims.nj + 1;
+  const std::vector<std::string> cube_names = {"NTG", "PORO", "SW"};
+
+  std::vector<Pillar> pillars;
+  pillars.reserve(nx * ny);
+  for (std::size_t j = 0; j < ny; ++j) {
+    for (std::size_t i = 0; i < nx; ++i) {
+      const double x = layering.dx() * static_cast<double>(i);
+      const double y = layering.dy() * static_cast<double>(j);
+      pillars.push_back({{x, y, layering.top().at(i, j)}, {x, y, layering.base().at(i, j)}});
+    }
+  }
+
+  const std::filesystem::path directory = spill_directory(builder);
+  ZV_TRY(make_directories(directory));
+  const std::filesystem::path path = unique_spill_path(directory);
+  ZV_TRY(make_directories(path.parent_path()));
+  ZV_ASSIGN_OR_RETURN(StoreWriter writer,
+                      StoreWriter::create(path, store_schema(dims, pillars.size(), cube_names)));
+  PendingStore pending(path);
+  ZV_TRY(write_pillars(writer, pillars));
+
+  const ConstantPriors& priors = builder.spec.priors;
+  const float constants[3] = {static_cast<float>(priors.net_to_gross),
+                              static_cast<float>(priors.porosity),
+                              static_cast<float>(priors.water_saturation)};
+  std::vector<double> upper(nx * ny, 0.0);
+  std::vector<double> lower(nx * ny, 0.0);
+  std::size_t pinched = 0;
+  for (std::size_t k = 0; k < dims.nk; ++k) {
+    layering.fill_plane(k, upper);
+    layering.fill_plane(k + 1, lower);
+    ZV_ASSIGN_OR_RETURN(const std::span<float> depths, writer.slab_mut_f32("ZCORN", k));
+    float* out = depths.data();
+    for (std::size_t j = 0; j < dims.nj; ++j) {
+      for (std::size_t i = 0; i < dims.ni; ++i) {
+        const std::size_t node[4] = {i + nx * j, i + 1 + nx * j, i + nx * (j + 1),
+                                     i + 1 + nx * (j + 1)};
+        double thickness = 0;
+        for (std::size_t n : node) *out++ = static_cast<float>(upper[n]);
+        for (std::size_t n : node) {
+          *out++ = static_cast<float>(lower[n]);
+          thickness = std::fmax(thickness, lower[n] - upper[n]);
+        }
+        if (thickness <= kZeroThicknessTolerance) ++pinched;
+      }
+    }
+    for (std::size_t c = 0; c < cube_names.size(); ++c) {
+      ZV_ASSIGN_OR_RETURN(const std::span<float> slab, writer.slab_mut_f32(cube_names[c], k));
+      std::fill(slab.begin(), slab.end(), constants[c]);
+    }
+  }
+  ZV_ASSIGN_OR_RETURN(std::shared_ptr<const SpillBacking> backing,
+                      seal_backing(std::move(writer), pending, std::move(pillars), cube_names, dims,
+                                   builder.keep_spill_file));
+  if (pinched != 0) warnings.push_back(BuildWarning::pinched_cells(pinched));
+  if (layering.capped()) warnings.push_back(BuildWarning::layers_capped(dims.nk));
+  announce_spill(estimate, builder.spill_budget_bytes, dims.cell_count(), backing->path());
+
+  StaticModel model{
+      .sw_gas = builder.sw_gas,
+      .provenance = {builder.inputs_ref_string(), std::nullopt, std::move(warnings), {}},
+      .georef = builder.georef,
+      .sugar_cube = builder.sugar_cube,
+      .wireframe = builder.wireframe,
+      .grid = unit_box(),
+      .zone_table = ZoneTable::single(dims.nk),
+      .zone_contacts = std::nullopt,
+      .spill = nullptr,
+  };
+  return into_spilled(std::move(model), std::move(backing));
 }
 
 }  // namespace zorvastatic

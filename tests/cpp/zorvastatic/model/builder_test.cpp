@@ -37,7 +37,7 @@ TEST(FromWireframe, ValidatesInOrder) {
                     "grid error: top surface needs at least 2x2 nodes");
   EXPECT_ERROR_TEXT(StaticModelBuilder::from_wireframe(wireframe({top}), spec(0, 1, 0)),
                     "grid error: nk must be non-zero");
-  for (double bad : {0.0, -1.0, kNaN, INFINITY}) {
+  for (double bad : {0.0, -1.0, kNaN, static_cast<double>(INFINITY)}) {
     auto result = StaticModelBuilder::from_wireframe(wireframe({top}), spec(bad, bad));
     ASSERT_FALSE(result);
     EXPECT_TRUE(
