@@ -34,9 +34,10 @@ AlgoResult<void> check_nugget_and_sill(const char* prefix, double nugget, double
 double normalised_azimuth(double azimuth) {
   double a = std::fmod(azimuth, 360.0);
   if (a < 0) a += 360.0;
-  // A tiny negative angle plus 360 rounds to 360 itself; that direction is 0.
+  // A tiny negative angle plus 360 rounds to 360 itself; that direction is 0. + 0.0 turns -0
+  // (from -360, -720, ...) into 0.
   if (a >= 360.0) a = 0.0;
-  return a;
+  return a + 0.0;
 }
 
 }  // namespace
