@@ -1,0 +1,46 @@
+#pragma once
+// The local simple-kriging solve in normal-score space (global mean 0, variance 1), with an
+// optional collocated secondary under the Markov model 1.
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "zorvatools/geostat/variogram.hpp"
+
+namespace zorvatools {
+
+struct SkNeighbour {
+  double x = 0;  // position
+  double y = 0;
+  double dx = 0;  // offset from the node being estimated
+  double dy = 0;
+  double value = 0;  // normal score
+};
+
+// Buffers of one solve, kept between nodes: resized per node, never shrunk.
+struct SkScratch {
+  std::vector<SkNeighbour> neighbours;  // filled by the caller
+  std::vector<double> matrix;           // m x m, row-major
+  std::vector<double> rhs;
+  std::vector<std::size_t> pivots;  // row permutation
+  std::vector<double> weights;
+};
+
+// A standardised secondary value at the node and its correlation with the primary.
+struct Collocated {
+  double value = 0;
+  double rho = 0;
+};
+
+struct SkEstimate {
+  double mean = 0;
+  double std_dev = 1;
+};
+
+// Conditional mean and standard deviation at the node from `scratch.neighbours`. With nothing
+// to condition on, or a singular system, the estimate is mean 0 and deviation 1.
+[[nodiscard]] SkEstimate simple_kriging(const Correlation& correlation,
+                                        std::optional<Collocated> collocated, SkScratch& scratch);
+
+}  // namespace zorvatools

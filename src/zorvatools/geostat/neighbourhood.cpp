@@ -1,0 +1,348 @@
+#include "zorvatools/geostat/neighbourhood.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <tuple>
+
+#include "zorvatools/foundation/internal_fault.hpp"
+
+namespace zorvatools {
+
+namespace {
+
+using Box = Neighbourhood::Box;
+
+Box point_box(Point2 p) {
+  return {p.x, p.y, p.x, p.y};
+}
+
+Box united(const Box& a, const Box& b) {
+  return {std::min(a.min_x, b.min_x), std::min(a.min_y, b.min_y), std::max(a.max_x, b.max_x),
+          std::max(a.max_y, b.max_y)};
+}
+
+bool contains(const Box& outer, const Box& inner) {
+  return outer.min_x <= inner.min_x && outer.min_y <= inner.min_y && inner.max_x <= outer.max_x &&
+         inner.max_y <= outer.max_y;
+}
+
+double area(const Box& b) {
+  return (b.max_x - b.min_x) * (b.max_y - b.min_y);
+}
+
+double margin(const Box& b) {
+  return (b.max_x - b.min_x) + (b.max_y - b.min_y);
+}
+
+double overlap(const Box& a, const Box& b) {
+  const double w = std::min(a.max_x, b.max_x) - std::max(a.min_x, b.min_x);
+  const double h = std::min(a.max_y, b.max_y) - std::max(a.min_y, b.min_y);
+  return w > 0 && h > 0 ? w * h : 0.0;
+}
+
+// Never more than the squared distance of any point inside the box, also after rounding: the
+// walk relies on it to yield points in order.
+double min_distance2(const Box& b, Point2 q) {
+  const double dx = std::max({b.min_x - q.x, 0.0, q.x - b.max_x});
+  const double dy = std::max({b.min_y - q.y, 0.0, q.y - b.max_y});
+  return dx * dx + dy * dy;
+}
+
+}  // namespace
+
+Neighbourhood::Neighbourhood(std::size_t expected_points) {
+  // Nodes hold about eleven entries on average; beyond this the vector grows geometrically.
+  nodes_.reserve(expected_points / 8 + 1);
+}
+
+void Neighbourhood::clear() {
+  nodes_.clear();
+  root_ = 0;
+  size_ = 0;
+}
+
+std::size_t Neighbourhood::new_node(unsigned level) {
+  nodes_.emplace_back();
+  nodes_.back().level = level;
+  return nodes_.size() - 1;
+}
+
+Box Neighbourhood::bounds(std::size_t node_id) const {
+  const Node& node = nodes_[node_id];
+  Box box = node.entries[0].box;
+  for (std::size_t k = 1; k < node.count; ++k) box = united(box, node.entries[k].box);
+  return box;
+}
+
+void Neighbourhood::insert(Point2 point, std::size_t index) {
+  require(std::isfinite(point.x) && std::isfinite(point.y),
+          "Neighbourhood::insert: point must be finite");
+  if (nodes_.empty()) root_ = new_node(0);
+  reinserted_levels_ = 0;
+  insert_entry({point_box(point), index}, 0);
+  ++size_;
+}
+
+void Neighbourhood::insert_entry(const Entry& entry, unsigned level) {
+  path_depth_ = 0;
+  std::size_t id = root_;
+  while (nodes_[id].level > level) {
+    Node& node = nodes_[id];
+    const std::size_t slot = choose_subtree(node, entry.box);
+    require(path_depth_ < kMaxHeight, "Neighbourhood: tree too deep");
+    path_[path_depth_++] = {id, slot};
+    node.entries[slot].box = united(node.entries[slot].box, entry.box);
+    id = node.entries[slot].id;
+  }
+  Node& target = nodes_[id];
+  target.entries[target.count++] = entry;
+
+  // Overflow: reinsert the outermost entries once per level and insertion, otherwise split
+  // and carry the new node up.
+  while (nodes_[id].count > kMaxEntries) {
+    const unsigned node_level = nodes_[id].level;
+    const std::uint64_t level_bit = std::uint64_t{1} << node_level;
+    if (id != root_ && (reinserted_levels_ & level_bit) == 0) {
+      reinserted_levels_ |= level_bit;
+      reinsert(id, path_depth_);
+      return;
+    }
+    const std::size_t sibling = split(id);
+    if (id == root_) {
+      const std::size_t root = new_node(node_level + 1);
+      const Entry left{bounds(id), id};
+      const Entry right{bounds(sibling), sibling};
+      Node& top = nodes_[root];
+      top.entries[0] = left;
+      top.entries[1] = right;
+      top.count = 2;
+      root_ = root;
+      return;
+    }
+    const PathStep step = path_[--path_depth_];
+    const Box shrunk = bounds(id);
+    const Entry added{bounds(sibling), sibling};
+    Node& parent = nodes_[step.node];
+    parent.entries[step.slot].box = shrunk;
+    parent.entries[parent.count++] = added;
+    id = step.node;
+  }
+}
+
+std::size_t Neighbourhood::choose_subtree(const Node& node, const Box& box) const {
+  // A child that already covers the box costs nothing; the smallest such child wins.
+  std::size_t best = node.count;
+  for (std::size_t k = 0; k < node.count; ++k) {
+    const Box& current = node.entries[k].box;
+    if (contains(current, box) &&
+        (best == node.count || area(current) < area(node.entries[best].box))) {
+      best = k;
+    }
+  }
+  if (best != node.count) return best;
+
+  // Above leaves: least overlap growth (only there, as it costs a pass over the siblings), then
+  // least area growth, least margin growth, least area.
+  const bool children_are_leaves = node.level == 1;
+  std::tuple<double, double, double, double> best_cost;
+  for (std::size_t k = 0; k < node.count; ++k) {
+    const Box& current = node.entries[k].box;
+    const Box grown = united(current, box);
+    double overlap_growth = 0;
+    if (children_are_leaves) {
+      for (std::size_t j = 0; j < node.count; ++j) {
+        if (j == k) continue;
+        overlap_growth +=
+            overlap(grown, node.entries[j].box) - overlap(current, node.entries[j].box);
+      }
+    }
+    const std::tuple cost{overlap_growth, area(grown) - area(current),
+                          margin(grown) - margin(current), area(current)};
+    if (k == 0 || cost < best_cost) {
+      best = k;
+      best_cost = cost;
+    }
+  }
+  return best;
+}
+
+std::size_t Neighbourhood::split(std::size_t node_id) {
+  constexpr std::size_t n = kMaxEntries + 1;
+  const std::array<Entry, n> entries = nodes_[node_id].entries;
+  require(nodes_[node_id].count == n, "Neighbourhood::split: node is not overflowing");
+
+  // Entries sorted along one axis by their lower (or upper) bound; ties by the other bound,
+  // then by position, so the result never depends on the sort implementation.
+  auto sorted = [&](int axis, bool by_upper) {
+    std::array<std::size_t, n> order;
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    auto key = [&](std::size_t k) {
+      const Box& b = entries[k].box;
+      const double lo = axis == 0 ? b.min_x : b.min_y;
+      const double hi = axis == 0 ? b.max_x : b.max_y;
+      return by_upper ? std::tuple{hi, lo, k} : std::tuple{lo, hi, k};
+    };
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+    return order;
+  };
+  // Bounding boxes of the first k entries (prefix[k - 1]) and of the rest (suffix[k]).
+  auto prefix_suffix = [&](const std::array<std::size_t, n>& order) {
+    std::array<Box, n> prefix;
+    std::array<Box, n + 1> suffix;
+    prefix[0] = entries[order[0]].box;
+    for (std::size_t k = 1; k < n; ++k) prefix[k] = united(prefix[k - 1], entries[order[k]].box);
+    suffix[n - 1] = entries[order[n - 1]].box;
+    for (std::size_t k = n - 1; k-- > 0;) suffix[k] = united(suffix[k + 1], entries[order[k]].box);
+    return std::pair{prefix, suffix};
+  };
+
+  // The axis with the least total margin over all allowed distributions.
+  std::array<std::array<std::size_t, n>, 2> orders[2];
+  double margins[2] = {0, 0};
+  for (int axis = 0; axis < 2; ++axis) {
+    for (int upper = 0; upper < 2; ++upper) {
+      orders[axis][upper] = sorted(axis, upper == 1);
+      const auto [prefix, suffix] = prefix_suffix(orders[axis][upper]);
+      for (std::size_t k = kMinEntries; k <= n - kMinEntries; ++k) {
+        margins[axis] += margin(prefix[k - 1]) + margin(suffix[k]);
+      }
+    }
+  }
+  const int axis = margins[1] < margins[0] ? 1 : 0;
+
+  // Along it, the distribution with the least overlap, then the least area, then margin.
+  std::tuple<double, double, double> best_cost;
+  int best_upper = -1;
+  std::size_t best_k = 0;
+  for (int upper = 0; upper < 2; ++upper) {
+    const auto [prefix, suffix] = prefix_suffix(orders[axis][upper]);
+    for (std::size_t k = kMinEntries; k <= n - kMinEntries; ++k) {
+      const std::tuple cost{overlap(prefix[k - 1], suffix[k]),
+                            area(prefix[k - 1]) + area(suffix[k]),
+                            margin(prefix[k - 1]) + margin(suffix[k])};
+      if (best_upper < 0 || cost < best_cost) {
+        best_cost = cost;
+        best_upper = upper;
+        best_k = k;
+      }
+    }
+  }
+
+  const auto& order = orders[axis][best_upper];
+  const std::size_t sibling = new_node(nodes_[node_id].level);
+  Node& kept = nodes_[node_id];
+  Node& moved = nodes_[sibling];
+  kept.count = 0;
+  for (std::size_t k = 0; k < best_k; ++k) kept.entries[kept.count++] = entries[order[k]];
+  for (std::size_t k = best_k; k < n; ++k) moved.entries[moved.count++] = entries[order[k]];
+  return sibling;
+}
+
+void Neighbourhood::reinsert(std::size_t node_id, std::size_t depth) {
+  constexpr std::size_t n = kMaxEntries + 1;
+  Node& node = nodes_[node_id];
+  require(node.count == n, "Neighbourhood::reinsert: node is not overflowing");
+  const unsigned level = node.level;
+  const Box box = bounds(node_id);
+  const double cx = 0.5 * (box.min_x + box.max_x);
+  const double cy = 0.5 * (box.min_y + box.max_y);
+
+  // Entries by the distance of their centres from the node's centre, farthest first.
+  std::array<double, n> distance2;
+  for (std::size_t k = 0; k < n; ++k) {
+    const Box& b = node.entries[k].box;
+    const double dx = 0.5 * (b.min_x + b.max_x) - cx;
+    const double dy = 0.5 * (b.min_y + b.max_y) - cy;
+    distance2[k] = dx * dx + dy * dy;
+  }
+  std::array<std::size_t, n> order;
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return std::tuple{-distance2[a], a} < std::tuple{-distance2[b], b};
+  });
+
+  std::array<Entry, kReinsertCount> removed;
+  std::array<bool, n> is_removed{};
+  for (std::size_t k = 0; k < kReinsertCount; ++k) {
+    removed[k] = node.entries[order[k]];
+    is_removed[order[k]] = true;
+  }
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    if (!is_removed[k]) node.entries[kept++] = node.entries[k];
+  }
+  node.count = kept;
+
+  // Shrink the boxes on the way back to the root.
+  for (std::size_t d = depth; d-- > 0;) {
+    Node& parent = nodes_[path_[d].node];
+    Entry& slot = parent.entries[path_[d].slot];
+    slot.box = bounds(slot.id);
+  }
+  // Closest first: the entries most likely to land back near where they were.
+  for (std::size_t k = kReinsertCount; k-- > 0;) insert_entry(removed[k], level);
+}
+
+void Neighbourhood::nearest_within(Point2 query, std::size_t max_count, double radius,
+                                   NearestWalk& walk, std::vector<Hit>& hits) const {
+  hits.clear();
+  if (max_count == 0) return;
+  walk.start(*this, query, radius * radius);
+  while (hits.size() < max_count) {
+    const std::optional<Hit> hit = walk.next();
+    if (!hit) break;
+    hits.push_back(*hit);
+  }
+}
+
+namespace {
+
+// Heap order: nearer first; at equal distance nodes before points (so every point at that
+// distance is queued before any is yielded), then lower ids.
+template <class Item>
+bool farther(const Item& a, const Item& b) {
+  return std::tuple{a.distance2, a.is_point, a.id} > std::tuple{b.distance2, b.is_point, b.id};
+}
+
+}  // namespace
+
+void Neighbourhood::NearestWalk::push(Item item) {
+  if (!(item.distance2 <= max_distance2_)) return;
+  queue_.push_back(item);
+  std::push_heap(queue_.begin(), queue_.end(), farther<Item>);
+}
+
+void Neighbourhood::NearestWalk::start(const Neighbourhood& tree, Point2 query,
+                                       double max_distance2) {
+  tree_ = &tree;
+  query_ = query;
+  max_distance2_ = max_distance2;
+  queue_.clear();
+  if (tree.size_ == 0 || !std::isfinite(query.x) || !std::isfinite(query.y)) return;
+  push({min_distance2(tree.bounds(tree.root_), query), tree.root_, false});
+}
+
+std::optional<Neighbourhood::Hit> Neighbourhood::NearestWalk::next() {
+  while (!queue_.empty()) {
+    std::pop_heap(queue_.begin(), queue_.end(), farther<Item>);
+    const Item item = queue_.back();
+    queue_.pop_back();
+    if (item.is_point) return Hit{item.id, item.distance2};
+    const Node& node = tree_->nodes_[item.id];
+    for (std::size_t k = 0; k < node.count; ++k) {
+      const Entry& entry = node.entries[k];
+      if (node.level == 0) {
+        const double dx = entry.box.min_x - query_.x;
+        const double dy = entry.box.min_y - query_.y;
+        push({dx * dx + dy * dy, entry.id, true});
+      } else {
+        push({min_distance2(entry.box, query_), entry.id, false});
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace zorvatools

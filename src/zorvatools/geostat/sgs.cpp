@@ -1,0 +1,127 @@
+#include "zorvatools/geostat/sgs.hpp"
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "zorvatools/foundation/try.hpp"
+#include "zorvatools/geostat/chacha12.hpp"
+#include "zorvatools/geostat/collocated_secondary.hpp"
+#include "zorvatools/geostat/local_kriging.hpp"
+#include "zorvatools/geostat/nscore.hpp"
+#include "zorvatools/geostat/sgs_scratch.hpp"
+#include "zorvatools/geostat/shuffle.hpp"
+#include "zorvatools/geostat/ziggurat_normal.hpp"
+
+namespace zorvatools {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+AlgoResult<void> check_params(const Lattice& lattice, const SgsParams& params) {
+  if (params.max_neighbours < 1 || !std::isfinite(params.radius_m) || !(params.radius_m > 0)) {
+    return std::unexpected(
+        AlgoError::invalid_argument("sgs: need max_neighbours >= 1 and radius > 0"));
+  }
+  if (params.secondary) {
+    if (!params.secondary->same_shape(lattice.nx, lattice.ny)) {
+      return std::unexpected(AlgoError::invalid_argument(
+          "sgs: collocated secondary shape must match the lattice (ncol, nrow)"));
+    }
+    // A NaN correlation would turn every node into NaN; beyond +-1 the systems stop being
+    // covariance matrices.
+    if (!(std::fabs(params.collocated_rho) <= 1.0)) {
+      return std::unexpected(
+          AlgoError::invalid_argument("sgs: collocated_rho must be finite and within [-1, 1]"));
+    }
+  }
+  return {};
+}
+
+// Places the data on their nearest nodes. The first datum on a node represents it, both in the
+// neighbour search and in the output, so the two never disagree.
+void place_data(std::span<const ConditioningDatum> data, const Lattice& lattice,
+                const NormalScore& transform, Array2D<double>& grid, SgsScratch& scratch) {
+  const auto nx = static_cast<double>(lattice.nx);
+  const auto ny = static_cast<double>(lattice.ny);
+  for (const ConditioningDatum& datum : data) {
+    if (!std::isfinite(datum.x) || !std::isfinite(datum.y)) continue;
+    const auto ij = lattice.xy_to_ij(datum.x, datum.y);
+    if (!ij) continue;
+    const double fi = round_half_away(ij->first);
+    const double fj = round_half_away(ij->second);
+    if (!(fi >= 0 && fi < nx && fj >= 0 && fj < ny)) continue;
+    const auto i = static_cast<std::size_t>(fi);
+    const auto j = static_cast<std::size_t>(fj);
+    if (!std::isnan(grid(i, j))) continue;
+    const double score = transform.forward(datum.value);
+    const Point2 at = lattice.node_xy(static_cast<double>(i), static_cast<double>(j));
+    scratch.neighbourhood.insert(at, scratch.informed_xy.size());
+    scratch.informed_xy.push_back(at);
+    scratch.informed_scores.push_back(score);
+    grid(i, j) = score;
+  }
+}
+
+}  // namespace
+
+AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
+                                       const Lattice& lattice, const SgsParams& params,
+                                       std::uint64_t seed) {
+  ZV_TRY(check_params(lattice, params));
+  ZV_ASSIGN_OR_RETURN(const Variogram variogram, validated(params.variogram));
+  const Correlation correlation(variogram);
+  std::optional<Array2D<double>> secondary;
+  if (params.secondary) secondary = standardised_secondary(*params.secondary);
+
+  // The transform is fitted on every value, also those of data that will not be placed.
+  std::vector<double> values;
+  values.reserve(data.size());
+  for (const ConditioningDatum& datum : data) values.push_back(datum.value);
+  const NormalScore transform = NormalScore::fit(values);
+
+  const std::size_t nx = lattice.nx;
+  const std::size_t ny = lattice.ny;
+  Array2D<double> grid(nx, ny, kNaN);
+  SgsScratch scratch(nx * ny);
+  place_data(data, lattice, transform, grid, scratch);
+
+  for (std::size_t j = 0; j < ny; ++j) {
+    for (std::size_t i = 0; i < nx; ++i) {
+      if (std::isnan(grid(i, j))) scratch.path.emplace_back(i, j);
+    }
+  }
+  ChaCha12 rng = ChaCha12::from_seed(seed);
+  shuffle_from_end(std::span(scratch.path), rng);
+
+  SkScratch& kriging = scratch.kriging;
+  for (const auto& [i, j] : scratch.path) {
+    const Point2 at = lattice.node_xy(static_cast<double>(i), static_cast<double>(j));
+    scratch.neighbourhood.nearest_within(at, params.max_neighbours, params.radius_m, scratch.walk,
+                                         scratch.neighbours);
+    kriging.neighbours.clear();
+    for (const Neighbourhood::Hit& hit : scratch.neighbours) {
+      const Point2 p = scratch.informed_xy[hit.index];
+      kriging.neighbours.push_back(
+          {p.x, p.y, p.x - at.x, p.y - at.y, scratch.informed_scores[hit.index]});
+    }
+    std::optional<Collocated> collocated;
+    if (secondary && std::isfinite((*secondary)(i, j))) {
+      collocated = Collocated{(*secondary)(i, j), params.collocated_rho};
+    }
+    const SkEstimate estimate = simple_kriging(correlation, collocated, kriging);
+    // One deviate per node, also when the deviation is 0, so the stream's position depends
+    // only on the path length.
+    const double z = estimate.mean + estimate.std_dev * ziggurat_normal(rng);
+    grid(i, j) = z;
+    scratch.neighbourhood.insert(at, scratch.informed_xy.size());
+    scratch.informed_xy.push_back(at);
+    scratch.informed_scores.push_back(z);
+  }
+
+  for (double& v : grid.data()) v = transform.back(v);
+  return grid;
+}
+
+}  // namespace zorvatools

@@ -1,0 +1,146 @@
+#include "zorvatools/geostat/variogram.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvatools/foundation/lattice.hpp"
+#include "zorvatools/foundation/try.hpp"
+
+namespace zorvatools {
+
+namespace {
+
+// Shared checks of nugget and sill; `prefix` names the variogram form in the message.
+AlgoResult<void> check_nugget_and_sill(const char* prefix, double nugget, double sill,
+                                       VariogramModel model) {
+  if (!(nugget >= 0 && sill >= 0)) {
+    return std::unexpected(
+        AlgoError::invalid_argument(std::string(prefix) + "nugget and sill must be non-negative"));
+  }
+  if (model == VariogramModel::Nugget) {
+    if (!(nugget > 0)) {
+      return std::unexpected(AlgoError::invalid_argument(
+          std::string(prefix) +
+          "the Nugget model uses only its nugget (sill is ignored), so nugget must be positive"));
+    }
+  } else if (!(nugget + sill > 0)) {
+    return std::unexpected(AlgoError::invalid_argument(
+        std::string(prefix) + "total sill (nugget + sill) must be positive"));
+  }
+  return {};
+}
+
+double normalised_azimuth(double azimuth) {
+  double a = std::fmod(azimuth, 360.0);
+  if (a < 0) a += 360.0;
+  // A tiny negative angle plus 360 rounds to 360 itself; that direction is 0. + 0.0 turns -0
+  // (from -360, -720, ...) into 0.
+  if (a >= 360.0) a = 0.0;
+  return a + 0.0;
+}
+
+}  // namespace
+
+double variogram_structure(VariogramModel model, double h, double range) {
+  switch (model) {
+    case VariogramModel::Nugget:
+      return 0.0;
+    case VariogramModel::Spherical: {
+      const double r = h / range;
+      return r < 1.0 ? 1.5 * r - 0.5 * (r * r * r) : 1.0;
+    }
+    case VariogramModel::Exponential:
+      return 1.0 - std::exp(-3.0 * h / range);
+    case VariogramModel::Gaussian: {
+      const double r = h / range;
+      return 1.0 - std::exp(-3.0 * (r * r));
+    }
+  }
+  internal_fault("variogram_structure: unknown model");
+}
+
+AlgoResult<AnisotropicVariogram> AnisotropicVariogram::validated() const {
+  constexpr const char* kPrefix = "anisotropic variogram: ";
+  for (double v : {nugget, sill, major_m, minor_m, vertical_m, azimuth}) {
+    if (!std::isfinite(v)) {
+      return std::unexpected(AlgoError::invalid_argument(
+          "anisotropic variogram: nugget, sill, ranges and azimuth must be finite"));
+    }
+  }
+  ZV_TRY(check_nugget_and_sill(kPrefix, nugget, sill, model));
+  if (!(major_m > 0 && minor_m > 0 && vertical_m > 0)) {
+    return std::unexpected(AlgoError::invalid_argument(
+        "anisotropic variogram: major, minor and vertical ranges must be positive"));
+  }
+  AnisotropicVariogram out = *this;
+  out.azimuth = normalised_azimuth(azimuth);
+  return out;
+}
+
+AlgoResult<IsotropicVariogram> IsotropicVariogram::validated() const {
+  constexpr const char* kPrefix = "isotropic variogram: ";
+  if (!std::isfinite(nugget) || !std::isfinite(sill) || !std::isfinite(range_m)) {
+    return std::unexpected(
+        AlgoError::invalid_argument("isotropic variogram: nugget, sill and range must be finite"));
+  }
+  ZV_TRY(check_nugget_and_sill(kPrefix, nugget, sill, model));
+  if (!(range_m > 0)) {
+    return std::unexpected(
+        AlgoError::invalid_argument("isotropic variogram: range must be positive"));
+  }
+  return *this;
+}
+
+AlgoResult<Variogram> validated(const Variogram& variogram) {
+  return std::visit(
+      [](const auto& v) -> AlgoResult<Variogram> {
+        ZV_ASSIGN_OR_RETURN(auto checked, v.validated());
+        return Variogram(checked);
+      },
+      variogram);
+}
+
+double longest_range_m(const Variogram& variogram) {
+  if (const auto* iso = std::get_if<IsotropicVariogram>(&variogram)) return iso->range_m;
+  const auto& aniso = std::get<AnisotropicVariogram>(variogram);
+  return std::max({aniso.major_m, aniso.minor_m, aniso.vertical_m});
+}
+
+Correlation::Correlation(const Variogram& variogram) {
+  if (const auto* iso = std::get_if<IsotropicVariogram>(&variogram)) {
+    isotropic_ = true;
+    nugget_ = iso->nugget;
+    sill_ = iso->sill;
+    range_ = iso->range_m;
+    model_ = iso->model;
+  } else {
+    const auto& aniso = std::get<AnisotropicVariogram>(variogram);
+    const double theta = aniso.azimuth * kDegToRad;
+    sin_ = std::sin(theta);
+    cos_ = std::cos(theta);
+    minor_ratio_ = aniso.major_m / aniso.minor_m;
+    nugget_ = aniso.nugget;
+    sill_ = aniso.sill;
+    range_ = aniso.major_m;
+    model_ = aniso.model;
+  }
+  // The Nugget model ignores its sill: no correlation at any lag off zero.
+  if (model_ == VariogramModel::Nugget) sill_ = 0;
+}
+
+double Correlation::reduced_lag(double dx, double dy) const {
+  if (isotropic_) return std::sqrt(dx * dx + dy * dy);
+  const double along = sin_ * dx + cos_ * dy;
+  const double across = minor_ratio_ * (cos_ * dx - sin_ * dy);
+  // Within a layer dz = 0, so the vertical term vanishes.
+  return std::sqrt(along * along + across * across);
+}
+
+double Correlation::at_reduced_lag(double h) const {
+  if (h == 0) return 1.0;  // the nugget does not act at zero lag
+  const double gamma = nugget_ + sill_ * variogram_structure(model_, h, range_);
+  return 1.0 - gamma / (nugget_ + sill_);
+}
+
+}  // namespace zorvatools

@@ -1,0 +1,135 @@
+#include "zorvatools/geostat/local_kriging.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace zorvatools {
+namespace {
+
+const Correlation kRho(Variogram(AnisotropicVariogram{0.1, 0.9, 300, 120, 10, 30,
+                                                      VariogramModel::Spherical}));
+
+SkNeighbour at(double x, double y, double value, double x0 = 0, double y0 = 0) {
+  return {x, y, x - x0, y - y0, value};
+}
+
+// Gauss-Jordan on a copy, independent of the solver under test.
+std::vector<double> reference_solve(std::vector<std::vector<double>> a, std::vector<double> b) {
+  const std::size_t n = b.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    std::size_t p = k;
+    for (std::size_t i = k + 1; i < n; ++i) {
+      if (std::fabs(a[i][k]) > std::fabs(a[p][k])) p = i;
+    }
+    std::swap(a[k], a[p]);
+    std::swap(b[k], b[p]);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i == k) continue;
+      const double f = a[i][k] / a[k][k];
+      for (std::size_t j = k; j < n; ++j) a[i][j] -= f * a[k][j];
+      b[i] -= f * b[k];
+    }
+  }
+  for (std::size_t k = 0; k < n; ++k) b[k] /= a[k][k];
+  return b;
+}
+
+TEST(SimpleKriging, NothingToConditionOnGivesTheStandardNormal) {
+  SkScratch scratch;
+  const SkEstimate e = simple_kriging(kRho, std::nullopt, scratch);
+  EXPECT_EQ(e.mean, 0.0);
+  EXPECT_EQ(e.std_dev, 1.0);
+}
+
+TEST(SimpleKriging, OneNeighbourOrOnlyTheSecondary) {
+  SkScratch scratch;
+  scratch.neighbours = {at(40, 30, 1.5)};
+  const double r = kRho(40, 30);
+  SkEstimate e = simple_kriging(kRho, std::nullopt, scratch);
+  EXPECT_NEAR(e.mean, r * 1.5, 1e-15);
+  EXPECT_NEAR(e.std_dev, std::sqrt(1 - r * r), 1e-15);
+
+  scratch.neighbours.clear();
+  e = simple_kriging(kRho, Collocated{-0.8, 0.6}, scratch);
+  EXPECT_NEAR(e.mean, -0.48, 1e-15);
+  EXPECT_NEAR(e.std_dev, 0.8, 1e-15);
+}
+
+TEST(SimpleKriging, ANeighbourAtTheNodeFixesItsValue) {
+  SkScratch scratch;
+  scratch.neighbours = {at(5, 5, -0.7, 5, 5), at(60, 5, 2.0, 5, 5)};
+  const SkEstimate e = simple_kriging(kRho, std::nullopt, scratch);
+  EXPECT_NEAR(e.mean, -0.7, 1e-14);
+  EXPECT_EQ(e.std_dev, 0.0);  // a variance at or below zero gives no spread
+}
+
+TEST(SimpleKriging, TwoNeighboursAtOnePositionAreSingular) {
+  SkScratch scratch;
+  scratch.neighbours = {at(10, 0, 1.0), at(50, 80, -1.0), at(10, 0, 0.5)};
+  for (const auto collocated : {std::optional<Collocated>{}, std::optional{Collocated{0.3, 0.5}}}) {
+    const SkEstimate e = simple_kriging(kRho, collocated, scratch);
+    EXPECT_EQ(e.mean, 0.0);
+    EXPECT_EQ(e.std_dev, 1.0);
+  }
+}
+
+// Mean and variance against an independent solve of the same system, with and without the
+// collocated secondary (Markov model 1).
+TEST(SimpleKriging, MatchesAnIndependentSolve) {
+  const double x0 = 17;
+  const double y0 = -4;
+  SkScratch scratch;
+  for (int k = 0; k < 16; ++k) {
+    scratch.neighbours.push_back(
+        at(x0 + 150 * std::sin(k * 2.1), y0 + 90 * std::cos(k * 1.3), std::sin(k * 0.7), x0, y0));
+  }
+  for (const auto collocated : {std::optional<Collocated>{}, std::optional{Collocated{1.2, 0.7}}}) {
+    const auto& nb = scratch.neighbours;
+    const std::size_t n = nb.size();
+    const std::size_t m = collocated ? n + 1 : n;
+    std::vector<std::vector<double>> a(m, std::vector<double>(m));
+    std::vector<double> b(m);
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = 0; j < n; ++j) a[i][j] = kRho(nb[i].x - nb[j].x, nb[i].y - nb[j].y);
+      b[i] = kRho(nb[i].dx, nb[i].dy);
+    }
+    std::vector<double> values;
+    for (const auto& s : nb) values.push_back(s.value);
+    if (collocated) {
+      for (std::size_t i = 0; i < n; ++i) a[i][n] = a[n][i] = collocated->rho * b[i];
+      a[n][n] = 1;
+      b[n] = collocated->rho;
+      values.push_back(collocated->value);
+    }
+    const std::vector<double> weights = reference_solve(a, b);
+    double mean = 0;
+    double variance = 1;
+    for (std::size_t i = 0; i < m; ++i) {
+      mean += weights[i] * values[i];
+      variance -= weights[i] * b[i];
+    }
+    const SkEstimate e = simple_kriging(kRho, collocated, scratch);
+    EXPECT_NEAR(e.mean, mean, 1e-10);
+    EXPECT_NEAR(e.std_dev, std::sqrt(variance), 1e-10);
+    EXPECT_GT(e.std_dev, 0.0);
+    EXPECT_LT(e.std_dev, 1.0);
+  }
+}
+
+TEST(SimpleKriging, BuffersAreReusedForSmallerSystems) {
+  SkScratch scratch;
+  for (int k = 0; k < 12; ++k) scratch.neighbours.push_back(at(10.0 * k, 7.0 * (k % 3), 0.1 * k));
+  (void)simple_kriging(kRho, Collocated{0.1, 0.2}, scratch);
+  const double* matrix = scratch.matrix.data();
+  const double* weights = scratch.weights.data();
+  scratch.neighbours.resize(5);
+  (void)simple_kriging(kRho, std::nullopt, scratch);
+  EXPECT_EQ(scratch.matrix.data(), matrix);
+  EXPECT_EQ(scratch.weights.data(), weights);
+  EXPECT_EQ(scratch.matrix.size(), 25u);
+}
+
+}  // namespace
+}  // namespace zorvatools
