@@ -13,6 +13,7 @@ using zorvatools::str_cat;
 
 Status require_finite_surfaces(std::span<const Surface* const> surfaces) {
   for (std::size_t s = 0; s < surfaces.size(); ++s) {
+    zorvatools::require(surfaces[s] != nullptr, "null stack surface");
     const Surface& surface = *surfaces[s];
     for (std::size_t j = 0; j < surface.ny(); ++j) {
       for (std::size_t i = 0; i < surface.nx(); ++i) {
