@@ -13,6 +13,7 @@ using zorvatools::str_cat;
 
 Status require_finite_surfaces(std::span<const Surface* const> surfaces) {
   for (std::size_t s = 0; s < surfaces.size(); ++s) {
+    zorvatools::require(surfaces[s] != nullptr, "null stack surface");
     const Surface& surface = *surfaces[s];
     for (std::size_t j = 0; j < surface.ny(); ++j) {
       for (std::size_t i = 0; i < surface.nx(); ++i) {
@@ -58,7 +59,9 @@ void size_scratch(std::vector<double>& buffer, std::size_t n) {
 
 namespace {
 
-// The column-by-column boundary depths of a validated stack and the grid built from them.
+// The boundary depths of a validated stack and the grid built from them. Boundaries are computed
+// one node column at a time and kept plane by plane (boundary k of node n at k * nodes + n), so
+// that the cells read them in ZCORN order as contiguous runs.
 class StackLayering {
  public:
   StackLayering(std::span<const Surface* const> surfaces, std::span<const ZoneLayerSpec> zone_specs,
@@ -69,7 +72,7 @@ class StackLayering {
         dims_(dims),
         nx_(surfaces.front()->nx()),
         ny_(surfaces.front()->ny()),
-        stride_(layout_.nk_total + 1) {}
+        nodes_(nx_ * ny_) {}
 
   // Raw boundaries of every column; the final ones are the raw ones unless collapsed.
   void compute_boundaries(std::optional<double> collapse_below_m);
@@ -84,13 +87,14 @@ class StackLayering {
   Dims dims_;
   std::size_t nx_;
   std::size_t ny_;
-  std::size_t stride_;  // boundaries per column
+  std::size_t nodes_;
   std::vector<double> raw_;
   std::vector<double> collapsed_;  // empty without collapse
 };
 
 void StackLayering::compute_boundaries(std::optional<double> collapse_below_m) {
   const std::size_t zones = zone_specs_.size();
+  const std::size_t per_column = layout_.nk_total + 1;
   // k / n of every zone boundary, so the column loop does no division.
   std::vector<std::size_t> fraction_start(zones);
   std::vector<double> fractions;
@@ -103,9 +107,10 @@ void StackLayering::compute_boundaries(std::optional<double> collapse_below_m) {
     }
   }
 
-  size_scratch(raw_, nx_ * ny_ * stride_);
-  for (std::size_t node = 0; node < nx_ * ny_; ++node) {  // j outer, i inner
-    double* column = raw_.data() + node * stride_;
+  std::vector<double> column(per_column);
+  size_scratch(raw_, nodes_ * per_column);
+  if (collapse_below_m) size_scratch(collapsed_, nodes_ * per_column);
+  for (std::size_t node = 0; node < nodes_; ++node) {  // j outer, i inner
     for (std::size_t z = 0; z < zones; ++z) {
       const Conformity& rule = zone_specs_[z].conformity;
       const double u = surfaces_[z]->values()[node];
@@ -113,21 +118,18 @@ void StackLayering::compute_boundaries(std::optional<double> collapse_below_m) {
       const std::size_t n = layout_.counts[z];
       const double* fraction = fractions.data() + fraction_start[z];
       // The zone's first boundary overwrites the last one of the zone above.
-      double* out = column + layout_.k_start[z];
+      double* out = column.data() + layout_.k_start[z];
       for (std::size_t k = 0; k <= n; ++k) {
         out[k] = layering::zone_boundary(rule, u, l, k, n, fraction[k]);
       }
     }
-  }
-
-  if (!collapse_below_m) return;
-  size_scratch(collapsed_, raw_.size());
-  std::copy(raw_.begin(), raw_.end(), collapsed_.begin());
-  for (std::size_t node = 0; node < nx_ * ny_; ++node) {
-    double* column = collapsed_.data() + node * stride_;
+    for (std::size_t k = 0; k < per_column; ++k) raw_[k * nodes_ + node] = column[k];
+    if (!collapse_below_m) continue;
     for (std::size_t z = 0; z < zones; ++z) {
-      layering::collapse_zone(column + layout_.k_start[z], layout_.counts[z], *collapse_below_m);
+      layering::collapse_zone(column.data() + layout_.k_start[z], layout_.counts[z],
+                              *collapse_below_m);
     }
+    for (std::size_t k = 0; k < per_column; ++k) collapsed_[k * nodes_ + node] = column[k];
   }
 }
 
@@ -135,7 +137,7 @@ std::vector<Pillar> StackLayering::pillars(double dx, double dy) const {
   const std::vector<double>& top = surfaces_.front()->values();
   const std::vector<double>& bottom = surfaces_.back()->values();
   std::vector<Pillar> out;
-  out.reserve(nx_ * ny_);
+  out.reserve(nodes_);
   for (std::size_t j = 0; j < ny_; ++j) {
     for (std::size_t i = 0; i < nx_; ++i) {
       const double x = dx * static_cast<double>(i);
@@ -147,40 +149,44 @@ std::vector<Pillar> StackLayering::pillars(double dx, double dy) const {
   return out;
 }
 
+namespace {
+
+// True when some of the four columns has a thickness above the tolerance.
+bool any_thick(const double* top, const double* bottom, const std::size_t* corner_node) {
+  bool thick = false;
+  for (int c = 0; c < 4; ++c) {
+    thick = thick || bottom[corner_node[c]] - top[corner_node[c]] > kZeroThicknessTolerance;
+  }
+  return thick;
+}
+
+}  // namespace
+
 std::vector<double> StackLayering::zcorn(std::vector<StackedZone>& zones) const {
   const bool collapsed = !collapsed_.empty();
   const double* final_b = collapsed ? collapsed_.data() : raw_.data();
-  const double* raw_b = raw_.data();
-  const std::size_t s = stride_;
-  // Column offsets of corners (i, j), (i+1, j), (i, j+1), (i+1, j+1).
-  const std::size_t corner_offset[4] = {0, s, nx_ * s, (nx_ + 1) * s};
-
   std::vector<double> out;
   out.reserve(8 * dims_.cell_count());
   for (std::size_t k = 0; k < dims_.nk; ++k) {
+    const double* upper = final_b + k * nodes_;
+    const double* lower = upper + nodes_;
+    const double* raw_upper = raw_.data() + k * nodes_;
+    const double* raw_lower = raw_upper + nodes_;
     std::size_t pinched = 0;
     std::size_t emptied = 0;
     for (std::size_t j = 0; j < dims_.nj; ++j) {
       for (std::size_t i = 0; i < dims_.ni; ++i) {
-        const std::size_t at = (i + nx_ * j) * s + k;
-        double top[4];
-        double bottom[4];
-        bool final_thick = false;
-        for (int c = 0; c < 4; ++c) {
-          top[c] = final_b[at + corner_offset[c]];
-          bottom[c] = final_b[at + corner_offset[c] + 1];
-          final_thick = final_thick || bottom[c] - top[c] > kZeroThicknessTolerance;
-        }
-        out.insert(out.end(), top, top + 4);
-        out.insert(out.end(), bottom, bottom + 4);
-        bool raw_thick = final_thick;  // identical boundaries without collapse
-        if (collapsed) {
-          raw_thick = false;
-          for (int c = 0; c < 4; ++c) {
-            const double* col = raw_b + at + corner_offset[c];
-            raw_thick = raw_thick || col[1] - col[0] > kZeroThicknessTolerance;
-          }
-        }
+        // Corners (i, j), (i+1, j), (i, j+1), (i+1, j+1): top face, then bottom face.
+        const std::size_t n = i + nx_ * j;
+        const std::size_t corner_node[4] = {n, n + 1, n + nx_, n + nx_ + 1};
+        const double cell[8] = {upper[corner_node[0]], upper[corner_node[1]], upper[corner_node[2]],
+                                upper[corner_node[3]], lower[corner_node[0]], lower[corner_node[1]],
+                                lower[corner_node[2]], lower[corner_node[3]]};
+        out.insert(out.end(), cell, cell + 8);
+        const bool final_thick = any_thick(upper, lower, corner_node);
+        // Without collapse the final boundaries are the raw ones.
+        const bool raw_thick =
+            collapsed ? any_thick(raw_upper, raw_lower, corner_node) : final_thick;
         if (!raw_thick) {
           ++pinched;
         } else if (!final_thick) {

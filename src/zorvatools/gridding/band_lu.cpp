@@ -11,49 +11,155 @@ namespace {
 // Pivot rows eliminated together: each row below is updated by the whole block while it sits in
 // cache. Every entry still receives its updates in pivot order, so the factors are exactly those
 // of plain row-by-row elimination.
-constexpr std::size_t kPivotBlock = 16;
+constexpr std::size_t kPivotBlock = 32;
 
 bool pivot_ok(double pivot, double tolerance) {
   return std::isfinite(pivot) && std::fabs(pivot) > tolerance;
 }
 
-// row[c] -= m * pivot_row[c] for c in [0, len).
-void subtract_scaled(double* __restrict row, const double* __restrict pivot_row, double m,
+// Pivots applied to one row in a single pass over it.
+constexpr std::size_t kPivotGroup = 4;
+
+// row[c] -= m[0] * p[0][c], then m[1] * p[1][c], ... for c in [0, len): each entry receives the
+// pivots' updates in order, each rounded on its own.
+template <std::size_t K>
+void subtract_pivots(double* __restrict row, const double* const* p, const double* m,
                      std::size_t len) {
-  for (std::size_t c = 0; c < len; ++c) row[c] -= m * pivot_row[c];
+  const double* __restrict p0 = p[0];
+  if constexpr (K == 1) {
+    for (std::size_t c = 0; c < len; ++c) row[c] -= m[0] * p0[c];
+  } else if constexpr (K == 2) {
+    const double* __restrict p1 = p[1];
+    for (std::size_t c = 0; c < len; ++c) {
+      double v = row[c];
+      v -= m[0] * p0[c];
+      v -= m[1] * p1[c];
+      row[c] = v;
+    }
+  } else if constexpr (K == 3) {
+    const double* __restrict p1 = p[1];
+    const double* __restrict p2 = p[2];
+    for (std::size_t c = 0; c < len; ++c) {
+      double v = row[c];
+      v -= m[0] * p0[c];
+      v -= m[1] * p1[c];
+      v -= m[2] * p2[c];
+      row[c] = v;
+    }
+  } else {
+    const double* __restrict p1 = p[1];
+    const double* __restrict p2 = p[2];
+    const double* __restrict p3 = p[3];
+    for (std::size_t c = 0; c < len; ++c) {
+      double v = row[c];
+      v -= m[0] * p0[c];
+      v -= m[1] * p1[c];
+      v -= m[2] * p2[c];
+      v -= m[3] * p3[c];
+      row[c] = v;
+    }
+  }
 }
+
+// The band in place, entry (r, c) valid for |c - r| <= b.
+class BandView {
+ public:
+  explicit BandView(BandLu& lu) : a_(lu.values.data()), n_(lu.n), b_(lu.b), w_(lu.w) {}
+
+  double* at(std::size_t r, std::size_t c) const { return a_ + r * w_ + b_ + c - r; }
+  // Last column that pivot r updates.
+  std::size_t last_col(std::size_t r) const { return std::min(n_ - 1, r + b_); }
+
+  // Eliminates entries (i, r) .. (i, r + k - 1) of row i with pivots r .. r + k - 1 (k <= 4),
+  // storing the multipliers; false on a non-finite multiplier.
+  bool eliminate_group(std::size_t i, std::size_t r, std::size_t k) const {
+    const std::size_t group_last = r + k - 1;
+    double m[kPivotGroup];
+    const double* pivot_rows[kPivotGroup];
+    std::size_t reach[kPivotGroup];  // last column each active pivot updates
+    std::size_t active = 0;
+    for (std::size_t p = 0; p < k; ++p) {
+      const std::size_t rp = r + p;
+      double* entry = at(i, rp);
+      const double mp = *entry / *at(rp, rp);
+      if (!std::isfinite(mp)) return false;
+      *entry = mp;
+      if (mp == 0) continue;  // a zero multiplier leaves the row untouched
+      // Entries of the group's own columns first: the later multipliers read them.
+      const std::size_t triangle_end = std::min(group_last, last_col(rp));
+      for (std::size_t c = rp + 1; c <= triangle_end; ++c) *at(i, c) -= mp * *at(rp, c);
+      m[active] = mp;
+      pivot_rows[active] = at(rp, 0);  // pivot_rows[q][c] is entry (rp, c)
+      reach[active] = last_col(rp);
+      ++active;
+    }
+    if (active == 0) return true;
+    // Columns past the group up to the first pivot's reach: every active pivot applies.
+    const std::size_t first = group_last + 1;
+    const std::size_t common_end = last_col(r);
+    if (first <= common_end) {
+      const double* rows[kPivotGroup];
+      for (std::size_t q = 0; q < active; ++q) rows[q] = pivot_rows[q] + first;
+      double* row = at(i, first);
+      const std::size_t len = common_end - first + 1;
+      switch (active) {
+        case 1:
+          subtract_pivots<1>(row, rows, m, len);
+          break;
+        case 2:
+          subtract_pivots<2>(row, rows, m, len);
+          break;
+        case 3:
+          subtract_pivots<3>(row, rows, m, len);
+          break;
+        default:
+          subtract_pivots<4>(row, rows, m, len);
+          break;
+      }
+    }
+    // The few columns that only the later pivots reach.
+    const std::size_t tail_start = std::max(first, common_end + 1);
+    const std::size_t tail_end = last_col(group_last);
+    for (std::size_t c = tail_start; c <= tail_end; ++c) {
+      double v = *at(i, c);
+      for (std::size_t q = 0; q < active; ++q) {
+        if (c <= reach[q]) v -= m[q] * pivot_rows[q][c];
+      }
+      *at(i, c) = v;
+    }
+    return true;
+  }
+
+ private:
+  double* a_;
+  std::size_t n_;
+  std::size_t b_;
+  std::size_t w_;
+};
 
 bool factor_in_place(BandLu& lu) {
   const std::size_t n = lu.n;
   const std::size_t b = lu.b;
-  const std::size_t w = lu.w;
-  double* a = lu.values.data();
-  // Entry (r, c) of the band; valid for |c - r| <= b.
-  auto at = [a, w, b](std::size_t r, std::size_t c) -> double* { return a + r * w + b + c - r; };
+  const BandView band(lu);
 
   double largest_diagonal = 0;
   for (std::size_t r = 0; r < n; ++r) {
-    largest_diagonal = std::max(largest_diagonal, std::fabs(*at(r, r)));
+    largest_diagonal = std::max(largest_diagonal, std::fabs(*band.at(r, r)));
   }
   const double tolerance = kPivotTolerance * largest_diagonal;
 
   for (std::size_t r0 = 0; r0 < n; r0 += kPivotBlock) {
     const std::size_t r1 = std::min(n, r0 + kPivotBlock);
-    if (!pivot_ok(*at(r0, r0), tolerance)) return false;
+    if (!pivot_ok(*band.at(r0, r0), tolerance)) return false;
     const std::size_t last_row = std::min(n - 1, r1 - 1 + b);
     for (std::size_t i = r0 + 1; i <= last_row; ++i) {
+      // Pivots of this block that reach row i (i <= r + b), in order.
       const std::size_t r_lo = std::max(r0, i > b ? i - b : 0);
-      const std::size_t r_hi = std::min(i - 1, r1 - 1);
-      for (std::size_t r = r_lo; r <= r_hi; ++r) {
-        double* entry = at(i, r);
-        const double m = *entry / *at(r, r);
-        if (!std::isfinite(m)) return false;
-        *entry = m;
-        if (m == 0) continue;
-        const std::size_t last_col = std::min(n - 1, r + b);
-        subtract_scaled(at(i, r + 1), at(r, r + 1), m, last_col - r);
+      const std::size_t r_end = std::min(i, r1);
+      for (std::size_t r = r_lo; r < r_end; r += kPivotGroup) {
+        if (!band.eliminate_group(i, r, std::min(kPivotGroup, r_end - r))) return false;
       }
-      if (i < r1 && !pivot_ok(*at(i, i), tolerance)) return false;
+      if (i < r1 && !pivot_ok(*band.at(i, i), tolerance)) return false;
     }
   }
   return true;
