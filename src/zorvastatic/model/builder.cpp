@@ -97,8 +97,14 @@ Result<PropertyReport> apply_zone_pipeline(const PropertyPipeline& pipeline, Gri
       existing != nullptr
           ? existing->values
           : std::vector<double>(dims.cell_count(), std::numeric_limits<double>::quiet_NaN());
-  for (std::size_t c = 0; c < masked.size(); ++c) {
-    if (std::isfinite(masked[c])) output[c] = masked[c];
+  if (pipeline.gaussian) {
+    ZV_TRY(propagate_sgs_into(grid, pipeline.name, masked, zone.k_start, zone.k_end, pipeline,
+                              output, georef));
+    report.simulated = true;
+  } else {
+    for (std::size_t c = 0; c < masked.size(); ++c) {
+      if (std::isfinite(masked[c])) output[c] = masked[c];
+    }
   }
   ZV_TRY(grid.properties.set({pipeline.name, std::move(output)}));
   return report;

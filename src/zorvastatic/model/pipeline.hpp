@@ -9,6 +9,7 @@
 
 #include "zorvastatic/error.hpp"
 #include "zorvastatic/grid/grid.hpp"
+#include "zorvastatic/model/gaussian.hpp"
 #include "zorvastatic/model/georef.hpp"
 #include "zorvastatic/model/property_report.hpp"
 #include "zorvastatic/petro/upscale.hpp"
@@ -29,8 +30,14 @@ struct UpscaleStep {
 };
 
 struct PropertyPipeline {
-  std::string name;
+  std::string name;  // the cube is stored under this name
   std::optional<UpscaleStep> upscale;
+  std::optional<Gaussian> gaussian;  // absent for an upscale-only pipeline
+
+  static PropertyPipeline upscale_only(std::string name, std::vector<WellLog> wells,
+                                       UpscaleMethod method) {
+    return {std::move(name), UpscaleStep{std::move(wells), method}, std::nullopt};
+  }
 };
 
 struct UpscaledCube {

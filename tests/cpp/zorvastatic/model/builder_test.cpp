@@ -155,11 +155,11 @@ TEST(Build, ZonePriorsAndPipelinesAndInputsRef) {
   builder.inputs_ref = "survey-7";
   builder.zone_priors.push_back({"RESERVOIR", ConstantPriors{0.1, 0.5, 0.9}});
   // A well at the centre of column (2, 3) with samples in the top layer only.
-  builder.pipelines.push_back(PropertyPipeline{
-      "KX", UpscaleStep{{WellLog{{{2003, 10}, {2007, 30}}, 250, 350}}, UpscaleMethod::Arithmetic}});
+  builder.pipelines.push_back(PropertyPipeline::upscale_only(
+      "KX", {WellLog{{{2003, 10}, {2007, 30}}, 250, 350}}, UpscaleMethod::Arithmetic));
   builder.zone_pipelines.push_back(
-      {"RESERVOIR", PropertyPipeline{"PORO", UpscaleStep{{WellLog{{{2015, 0.3}}, 50, 50}},
-                                                         UpscaleMethod::Arithmetic}}});
+      {"RESERVOIR", PropertyPipeline::upscale_only("PORO", {WellLog{{{2015, 0.3}}, 50, 50}},
+                                                   UpscaleMethod::Arithmetic)});
   ASSERT_OK_AND_ASSIGN(StaticModel model, std::move(builder).build());
   EXPECT_EQ(model.provenance.inputs_ref, "survey-7");
   ASSERT_EQ(model.provenance.property_reports.size(), 2u);
@@ -183,8 +183,8 @@ TEST(Build, ZonePopulationFailuresNameTheZone) {
                     "table");
   ASSERT_OK_AND_ASSIGN(StaticModelBuilder bad_pipe, flat_model_builder({}));
   bad_pipe.zone_pipelines.push_back(
-      {"RESERVOIR", PropertyPipeline{"PORO", UpscaleStep{{WellLog{{{2015, 0.0}}, 50, 50}},
-                                                         UpscaleMethod::Harmonic}}});
+      {"RESERVOIR", PropertyPipeline::upscale_only("PORO", {WellLog{{{2015, 0.0}}, 50, 50}},
+                                                   UpscaleMethod::Harmonic)});
   EXPECT_ERROR_TEXT(std::move(bad_pipe).build(),
                     "invalid input: zone 'RESERVOIR': invalid input: geometric/harmonic mean "
                     "needs values > 0, got 0");

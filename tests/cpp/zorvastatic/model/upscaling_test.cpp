@@ -18,7 +18,7 @@ Grid grid() {
 }
 
 PropertyPipeline pipeline(std::vector<WellLog> wells, UpscaleMethod method) {
-  return {"PORO", UpscaleStep{std::move(wells), method}};
+  return PropertyPipeline::upscale_only("PORO", std::move(wells), method);
 }
 
 TEST(ArealLattice, CentresAndSpacingsOfTheColumns) {
@@ -90,8 +90,9 @@ TEST(Upscale, HarmonicWithZeroSampleFails) {
   EXPECT_ERROR_TEXT(
       upscale_cells_with_georef(pipeline({well}, UpscaleMethod::Harmonic), grid(), std::nullopt),
       "invalid input: geometric/harmonic mean needs values > 0, got 0");
-  EXPECT_ERROR_TEXT(upscale_cells_with_georef({"NTG", std::nullopt}, grid(), std::nullopt),
-                    "invalid input: property 'NTG' has no upscale step (call .upscale(...))");
+  EXPECT_ERROR_TEXT(
+      upscale_cells_with_georef({"NTG", std::nullopt, std::nullopt}, grid(), std::nullopt),
+      "invalid input: property 'NTG' has no upscale step (call .upscale(...))");
 }
 
 TEST(Upscale, RotatedGeoreferenceIsTriedFirst) {

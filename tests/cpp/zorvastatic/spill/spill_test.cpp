@@ -46,8 +46,8 @@ class SpillTest : public ::testing::Test {
 
 // A whole-grid pipeline keeps the build off the streaming road.
 void add_pipeline(StaticModelBuilder& b) {
-  b.pipelines.push_back(PropertyPipeline{
-      "KX", UpscaleStep{{WellLog{{{2005, 0.5}}, 150, 150}}, UpscaleMethod::Arithmetic}});
+  b.pipelines.push_back(PropertyPipeline::upscale_only("KX", {WellLog{{{2005, 0.5}}, 150, 150}},
+                                                       UpscaleMethod::Arithmetic));
 }
 
 TEST(SpillEstimates, BytesPerCellAndSaturation) {

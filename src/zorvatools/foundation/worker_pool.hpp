@@ -1,0 +1,42 @@
+#pragma once
+// The process-wide work-stealing pool (oneTBB's, created on first use and sized to the
+// available processors). Loops over independent indices run on it; each index owns its
+// result slot, so results never depend on the number of threads.
+
+#include <atomic>
+#include <cstddef>
+#include <expected>
+#include <optional>
+#include <vector>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+namespace zorvatools {
+
+// Runs body(index) for index in [0, count) on the pool and returns the results in index order.
+// `body` returns a std::expected; after the first failure the remaining indices are skipped,
+// and the failure with the lowest index among those that ran is returned.
+template <class Result, class Body>
+std::expected<std::vector<typename Result::value_type>, typename Result::error_type>
+parallel_collect(std::size_t count, Body&& body) {
+  std::vector<std::optional<Result>> slots(count);
+  std::atomic<bool> failed{false};
+  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 1),
+                    [&](const tbb::blocked_range<std::size_t>& range) {
+                      for (std::size_t index = range.begin(); index != range.end(); ++index) {
+                        if (failed.load(std::memory_order_relaxed)) return;
+                        slots[index].emplace(body(index));
+                        if (!*slots[index]) failed.store(true, std::memory_order_relaxed);
+                      }
+                    });
+  std::vector<typename Result::value_type> values;
+  values.reserve(count);
+  for (auto& slot : slots) {
+    if (slot && !*slot) return std::unexpected(std::move(*slot).error());
+  }
+  for (auto& slot : slots) values.push_back(std::move(**slot));
+  return values;
+}
+
+}  // namespace zorvatools
