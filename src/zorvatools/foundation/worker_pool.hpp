@@ -15,26 +15,30 @@
 namespace zorvatools {
 
 // Runs body(index) for index in [0, count) on the pool and returns the results in index order.
-// `body` returns a std::expected; after the first failure the remaining indices are skipped,
-// and the failure with the lowest index among those that ran is returned.
+// `body` returns a std::expected. A failure skips every index above it that has not started,
+// and the failure with the lowest index is returned, so the error does not depend on
+// scheduling either.
 template <class Result, class Body>
 std::expected<std::vector<typename Result::value_type>, typename Result::error_type>
 parallel_collect(std::size_t count, Body&& body) {
   std::vector<std::optional<Result>> slots(count);
-  std::atomic<bool> failed{false};
+  std::atomic<std::size_t> first_failure{count};
   tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 1),
                     [&](const tbb::blocked_range<std::size_t>& range) {
                       for (std::size_t index = range.begin(); index != range.end(); ++index) {
-                        if (failed.load(std::memory_order_relaxed)) return;
+                        if (index > first_failure.load(std::memory_order_relaxed)) return;
                         slots[index].emplace(body(index));
-                        if (!*slots[index]) failed.store(true, std::memory_order_relaxed);
+                        if (*slots[index]) continue;
+                        std::size_t seen = first_failure.load(std::memory_order_relaxed);
+                        while (index < seen && !first_failure.compare_exchange_weak(seen, index)) {
+                        }
                       }
                     });
+  if (const std::size_t failed = first_failure.load(); failed < count) {
+    return std::unexpected(std::move(*slots[failed]).error());
+  }
   std::vector<typename Result::value_type> values;
   values.reserve(count);
-  for (auto& slot : slots) {
-    if (slot && !*slot) return std::unexpected(std::move(*slot).error());
-  }
   for (auto& slot : slots) values.push_back(std::move(**slot));
   return values;
 }
