@@ -180,3 +180,29 @@ std::optional<std::string> to_optional_string(PyObject* value, const char* name,
 }
 
 }  // namespace zvpy
+
+namespace zvpy {
+
+std::optional<PyObject*> to_sequence(PyObject* value, const char* name) {
+  if (PyUnicode_Check(value)) {
+    raise_argument_error(PyExc_TypeError, name, "Can't extract `str` to `Vec`");
+    return std::nullopt;
+  }
+  if (!PySequence_Check(value)) {
+    raise_argument_error(
+        PyExc_TypeError, name,
+        std::string("'") + type_name(value) + "' object cannot be converted to 'Sequence'");
+    return std::nullopt;
+  }
+  PyObject* list = PySequence_List(value);
+  if (list == nullptr) {
+    PyErr_Clear();
+    raise_argument_error(
+        PyExc_TypeError, name,
+        std::string("'") + type_name(value) + "' object cannot be converted to 'Sequence'");
+    return std::nullopt;
+  }
+  return list;
+}
+
+}  // namespace zvpy

@@ -39,3 +39,11 @@ std::optional<std::string> to_optional_string(PyObject* value, const char* name,
 const char* type_name(PyObject* value);
 
 }  // namespace zvpy
+
+namespace zvpy {
+
+// The items of a sequence argument (a str is refused, as it is not a sequence of values here);
+// nothing with TypeError set on failure. The items are borrowed from the returned list.
+std::optional<PyObject*> to_sequence(PyObject* value, const char* name);
+
+}  // namespace zvpy

@@ -5,8 +5,10 @@
 
 #include "build_flat_model.hpp"
 #include "errors.hpp"
+#include "property_pipeline.hpp"
 #include "py_ref.hpp"
 #include "static_model.hpp"
+#include "well_log.hpp"
 
 namespace {
 
@@ -35,6 +37,8 @@ PyMODINIT_FUNC PyInit__zorvastatic() {
   if (!module) return nullptr;
   if (PyModule_AddStringConstant(module.get(), "__version__", ZV_VERSION) < 0) return nullptr;
   if (!zvpy::register_static_model(module.get())) return nullptr;
+  if (!zvpy::register_well_log(module.get())) return nullptr;
+  if (!zvpy::register_property_pipeline(module.get())) return nullptr;
   if (!add_function(module.get(), &zvpy::build_flat_model_def)) return nullptr;
   if (!zvpy::init_internal_fault_type()) return nullptr;
   if (PyModule_AddObjectRef(module.get(), "InternalFault", zvpy::internal_fault_type()) < 0) {
