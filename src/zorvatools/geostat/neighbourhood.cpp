@@ -142,26 +142,39 @@ std::size_t Neighbourhood::choose_subtree(const Node& node, const Box& box) cons
   }
   if (best != node.count) return best;
 
-  // Above leaves: least overlap growth (only there, as it costs a pass over the siblings), then
-  // least area growth, least margin growth, least area.
-  const bool children_are_leaves = node.level == 1;
-  std::tuple<double, double, double, double> best_cost;
+  // Children ranked by least area growth, then margin growth, then area.
+  std::array<std::size_t, kMaxEntries + 1> order{};
+  std::array<std::tuple<double, double, double>, kMaxEntries + 1> growth{};
   for (std::size_t k = 0; k < node.count; ++k) {
     const Box& current = node.entries[k].box;
     const Box grown = united(current, box);
+    growth[k] = {area(grown) - area(current), margin(grown) - margin(current), area(current)};
+    order[k] = k;
+  }
+  auto by_growth = [&](std::size_t a, std::size_t b) {
+    return std::tuple{growth[a], a} < std::tuple{growth[b], b};
+  };
+  if (node.level != 1) {
+    return *std::min_element(order.begin(), order.begin() + node.count, by_growth);
+  }
+  // Above leaves: among the few children that grow least, the least growth of overlap with
+  // their siblings (the full pass over every child costs more than it gains).
+  const std::size_t candidates = std::min(node.count, kOverlapCandidates);
+  std::partial_sort(order.begin(), order.begin() + candidates, order.begin() + node.count,
+                    by_growth);
+  double best_overlap = 0;
+  for (std::size_t c = 0; c < candidates; ++c) {
+    const std::size_t k = order[c];
+    const Box& current = node.entries[k].box;
+    const Box grown = united(current, box);
     double overlap_growth = 0;
-    if (children_are_leaves) {
-      for (std::size_t j = 0; j < node.count; ++j) {
-        if (j == k) continue;
-        overlap_growth +=
-            overlap(grown, node.entries[j].box) - overlap(current, node.entries[j].box);
-      }
+    for (std::size_t j = 0; j < node.count; ++j) {
+      if (j == k) continue;
+      overlap_growth += overlap(grown, node.entries[j].box) - overlap(current, node.entries[j].box);
     }
-    const std::tuple cost{overlap_growth, area(grown) - area(current),
-                          margin(grown) - margin(current), area(current)};
-    if (k == 0 || cost < best_cost) {
+    if (c == 0 || overlap_growth < best_overlap) {
       best = k;
-      best_cost = cost;
+      best_overlap = overlap_growth;
     }
   }
   return best;
@@ -288,59 +301,97 @@ void Neighbourhood::reinsert(std::size_t node_id, std::size_t depth) {
 void Neighbourhood::nearest_within(Point2 query, std::size_t max_count, double radius,
                                    NearestWalk& walk, std::vector<Hit>& hits) const {
   hits.clear();
-  if (max_count == 0) return;
-  walk.start(*this, query, radius * radius);
-  while (hits.size() < max_count) {
-    const std::optional<Hit> hit = walk.next();
-    if (!hit) break;
-    hits.push_back(*hit);
-  }
+  walk.start(*this, query, radius * radius, max_count);
+  while (const std::optional<Hit> hit = walk.next()) hits.push_back(*hit);
 }
 
 namespace {
 
-// Heap order: nearer first; at equal distance nodes before points (so every point at that
-// distance is queued before any is yielded), then lower ids.
-template <class Item>
-bool farther(const Item& a, const Item& b) {
-  return std::tuple{a.distance2, a.is_point, a.id} > std::tuple{b.distance2, b.is_point, b.id};
+// Node heap order: nearer first, then lower ids.
+struct NodeFarther {
+  template <class Item>
+  bool operator()(const Item& a, const Item& b) const {
+    return a.distance2 != b.distance2 ? a.distance2 > b.distance2 : a.id > b.id;
+  }
+};
+
+bool hit_before(const Neighbourhood::Hit& a, const Neighbourhood::Hit& b) {
+  return a.distance2 != b.distance2 ? a.distance2 < b.distance2 : a.index < b.index;
 }
 
 }  // namespace
 
-void Neighbourhood::NearestWalk::push(Item item) {
-  if (!(item.distance2 <= max_distance2_)) return;
-  queue_.push_back(item);
-  std::push_heap(queue_.begin(), queue_.end(), farther<Item>);
-}
-
 void Neighbourhood::NearestWalk::start(const Neighbourhood& tree, Point2 query,
-                                       double max_distance2) {
+                                       double max_distance2, std::size_t max_count) {
   tree_ = &tree;
   query_ = query;
   max_distance2_ = max_distance2;
-  queue_.clear();
-  if (tree.size_ == 0 || !std::isfinite(query.x) || !std::isfinite(query.y)) return;
-  push({min_distance2(tree.bounds(tree.root_), query), tree.root_, false});
+  remaining_ = max_count;
+  nodes_.clear();
+  candidates_.clear();
+  first_ = 0;
+  if (tree.size_ == 0 || max_count == 0 || !std::isfinite(query.x) || !std::isfinite(query.y)) {
+    return;
+  }
+  const double d2 = min_distance2(tree.bounds(tree.root_), query);
+  if (d2 <= max_distance2_) nodes_.push_back({d2, tree.root_});
+}
+
+// Keeps the point when it could still be yielded: within the bound and, once remaining_
+// candidates are held, ahead of the last of them.
+void Neighbourhood::NearestWalk::offer(Hit point) {
+  if (!(point.distance2 <= max_distance2_)) return;
+  const std::size_t held = candidates_.size() - first_;
+  if (held == remaining_) {
+    if (!hit_before(point, candidates_.back())) return;
+    candidates_.pop_back();
+  }
+  auto at = std::upper_bound(candidates_.begin() + static_cast<std::ptrdiff_t>(first_),
+                             candidates_.end(), point, hit_before);
+  candidates_.insert(at, point);
+  // With remaining_ candidates held nothing farther than the last can be yielded (ties stay:
+  // they may still win by index).
+  if (candidates_.size() - first_ == remaining_) {
+    max_distance2_ = std::min(max_distance2_, candidates_.back().distance2);
+  }
+}
+
+void Neighbourhood::NearestWalk::expand(std::size_t node_id) {
+  const Node& node = tree_->nodes_[node_id];
+  if (node.level == 0) {
+    for (std::size_t k = 0; k < node.count; ++k) {
+      const Entry& entry = node.entries[k];
+      const double dx = entry.box.min_x - query_.x;
+      const double dy = entry.box.min_y - query_.y;
+      offer({entry.id, dx * dx + dy * dy, {entry.box.min_x, entry.box.min_y}});
+    }
+    return;
+  }
+  for (std::size_t k = 0; k < node.count; ++k) {
+    const Entry& entry = node.entries[k];
+    const double d2 = min_distance2(entry.box, query_);
+    if (d2 <= max_distance2_) {
+      nodes_.push_back({d2, entry.id});
+      std::push_heap(nodes_.begin(), nodes_.end(), NodeFarther{});
+    }
+  }
 }
 
 std::optional<Neighbourhood::Hit> Neighbourhood::NearestWalk::next() {
-  while (!queue_.empty()) {
-    std::pop_heap(queue_.begin(), queue_.end(), farther<Item>);
-    const Item item = queue_.back();
-    queue_.pop_back();
-    if (item.is_point) return Hit{item.id, item.distance2};
-    const Node& node = tree_->nodes_[item.id];
-    for (std::size_t k = 0; k < node.count; ++k) {
-      const Entry& entry = node.entries[k];
-      if (node.level == 0) {
-        const double dx = entry.box.min_x - query_.x;
-        const double dy = entry.box.min_y - query_.y;
-        push({dx * dx + dy * dy, entry.id, true});
-      } else {
-        push({min_distance2(entry.box, query_), entry.id, false});
-      }
+  while (remaining_ > 0) {
+    const bool have_candidate = first_ < candidates_.size();
+    // A candidate is final once no unopened node can hold anything as near; at equal distance
+    // the node is opened first, as it may hold a point with a lower index.
+    if (have_candidate && (nodes_.empty() || candidates_[first_].distance2 < nodes_[0].distance2)) {
+      --remaining_;
+      return candidates_[first_++];
     }
+    if (nodes_.empty()) break;
+    std::pop_heap(nodes_.begin(), nodes_.end(), NodeFarther{});
+    const NodeItem item = nodes_.back();
+    nodes_.pop_back();
+    // The bound may have tightened since the node was queued.
+    if (item.distance2 <= max_distance2_) expand(item.id);
   }
   return std::nullopt;
 }

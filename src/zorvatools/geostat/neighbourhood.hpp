@@ -23,30 +23,38 @@ class Neighbourhood {
   struct Hit {
     std::size_t index = 0;  // the caller's index of the point
     double distance2 = 0;   // squared Euclidean distance from the query point
+    Point2 point;           // its stored position
   };
 
   // Reusable state of one nearest-neighbour walk; keep it across queries so its queue is
   // allocated once.
   class NearestWalk {
    public:
-    // Starts a walk from `query`; points farther than sqrt(max_distance2) are never yielded.
+    // Starts a walk from `query` that yields at most `max_count` points, none farther than
+    // sqrt(max_distance2). The limits let the walk skip what it could never yield.
     void start(const Neighbourhood& tree, Point2 query,
-               double max_distance2 = std::numeric_limits<double>::infinity());
+               double max_distance2 = std::numeric_limits<double>::infinity(),
+               std::size_t max_count = std::numeric_limits<std::size_t>::max());
     // The next point in ascending distance (ties in ascending index), or nothing at the end.
     std::optional<Hit> next();
 
    private:
-    struct Item {
-      double distance2;
-      std::size_t id;  // a node, or the caller's index of a point
-      bool is_point;
+    struct NodeItem {
+      double distance2;  // least squared distance of anything inside
+      std::size_t id;
     };
-    void push(Item item);
+    void expand(std::size_t node_id);
+    void offer(Hit point);
 
     const Neighbourhood* tree_ = nullptr;
     Point2 query_;
-    double max_distance2_ = 0;
-    std::vector<Item> queue_;  // binary heap, nearest first
+    double max_distance2_ = 0;     // nothing farther is yielded; tightens as points are found
+    std::size_t remaining_ = 0;    // points still to yield
+    std::vector<NodeItem> nodes_;  // binary heap of nodes to open, nearest first
+    // Points found but not yet yielded, ascending by (distance, index) from candidates_[first_];
+    // never more than remaining_ of them.
+    std::vector<Hit> candidates_;
+    std::size_t first_ = 0;
   };
 
   // Room for `expected_points` points without reallocating.
@@ -63,8 +71,9 @@ class Neighbourhood {
 
  private:
   static constexpr std::size_t kMaxEntries = 16;
-  static constexpr std::size_t kMinEntries = 6;     // 40 % fill, the split's least share
-  static constexpr std::size_t kReinsertCount = 5;  // 30 % of an overflowing node
+  static constexpr std::size_t kMinEntries = 6;         // 40 % fill, the split's least share
+  static constexpr std::size_t kReinsertCount = 5;      // 30 % of an overflowing node
+  static constexpr std::size_t kOverlapCandidates = 2;  // children whose overlap growth is weighed
   static constexpr std::size_t kMaxHeight = 64;
 
   struct Entry {

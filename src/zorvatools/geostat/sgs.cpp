@@ -102,7 +102,7 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
                                          scratch.neighbours);
     kriging.neighbours.clear();
     for (const Neighbourhood::Hit& hit : scratch.neighbours) {
-      const Point2 p = scratch.informed_xy[hit.index];
+      const Point2 p = hit.point;  // from the tree: no trip to the informed positions
       kriging.neighbours.push_back(
           {p.x, p.y, p.x - at.x, p.y - at.y, scratch.informed_scores[hit.index]});
     }
