@@ -80,10 +80,28 @@ class Neighbourhood {
     Box box;
     std::size_t id;  // child node, or the caller's index at leaf level
   };
+  // Entries stored field by field (one spare slot holds an overflow): a walk through a leaf
+  // reads only the lower corners, which are the points, and their ids.
   struct Node {
+    static constexpr std::size_t kSlots = kMaxEntries + 1;
     std::size_t count = 0;
-    unsigned level = 0;                          // 0 for leaves
-    std::array<Entry, kMaxEntries + 1> entries;  // one spare slot holds an overflow
+    unsigned level = 0;  // 0 for leaves
+    std::array<double, kSlots> min_x, min_y, max_x, max_y;
+    std::array<std::size_t, kSlots> id;
+
+    [[nodiscard]] Box box(std::size_t k) const { return {min_x[k], min_y[k], max_x[k], max_y[k]}; }
+    [[nodiscard]] Entry entry(std::size_t k) const { return {box(k), id[k]}; }
+    void set_box(std::size_t k, const Box& b) {
+      min_x[k] = b.min_x;
+      min_y[k] = b.min_y;
+      max_x[k] = b.max_x;
+      max_y[k] = b.max_y;
+    }
+    void set(std::size_t k, const Entry& e) {
+      set_box(k, e.box);
+      id[k] = e.id;
+    }
+    void push(const Entry& e) { set(count++, e); }
   };
   struct PathStep {
     std::size_t node;
