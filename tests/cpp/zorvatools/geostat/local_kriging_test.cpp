@@ -118,18 +118,5 @@ TEST(SimpleKriging, MatchesAnIndependentSolve) {
   }
 }
 
-TEST(SimpleKriging, BuffersAreReusedForSmallerSystems) {
-  SkScratch scratch;
-  for (int k = 0; k < 12; ++k) scratch.neighbours.push_back(at(10.0 * k, 7.0 * (k % 3), 0.1 * k));
-  (void)simple_kriging(kRho, Collocated{0.1, 0.2}, scratch);
-  const double* matrix = scratch.matrix.data();
-  const double* weights = scratch.weights.data();
-  scratch.neighbours.resize(5);
-  (void)simple_kriging(kRho, std::nullopt, scratch);
-  EXPECT_EQ(scratch.matrix.data(), matrix);
-  EXPECT_EQ(scratch.weights.data(), weights);
-  EXPECT_EQ(scratch.matrix.size(), 25u);
-}
-
 }  // namespace
 }  // namespace zorvatools

@@ -112,12 +112,5 @@ TEST(Neighbourhood, RadiusIsInclusive) {
   EXPECT_TRUE(hits.empty());
 }
 
-TEST(Neighbourhood, EmptyTreeYieldsNothing) {
-  const Neighbourhood tree;
-  Neighbourhood::NearestWalk walk;
-  walk.start(tree, {1, 2});
-  EXPECT_FALSE(walk.next());
-}
-
 }  // namespace
 }  // namespace zorvatools
