@@ -1,11 +1,13 @@
 #pragma once
-// Counts heap allocations made through operator new while counting is switched on. The
-// replacement operators live in allocation_counter.cpp and serve the whole test binary.
+// Counts heap allocations while counting is switched on, through the sanitizer runtime's
+// allocation hooks (the tests' usual build); without that runtime counting is unavailable.
 
 #include <cstddef>
 
 namespace zorvatools::testing_alloc {
 
+// Whether allocations can be counted in this build.
+bool available();
 void start_counting();
 // Stops counting and returns the allocations made since start_counting.
 std::size_t stop_counting();
