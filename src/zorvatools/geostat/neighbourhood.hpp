@@ -31,7 +31,8 @@ class Neighbourhood {
   class NearestWalk {
    public:
     // Starts a walk from `query` that yields at most `max_count` points, none farther than
-    // sqrt(max_distance2). The limits let the walk skip what it could never yield.
+    // sqrt(max_distance2). The limits let the walk skip what it could never yield; found points
+    // wait in a sorted list, so a walk meant to reach far should keep its count modest.
     void start(const Neighbourhood& tree, Point2 query,
                double max_distance2 = std::numeric_limits<double>::infinity(),
                std::size_t max_count = std::numeric_limits<std::size_t>::max());
@@ -57,7 +58,7 @@ class Neighbourhood {
     std::size_t first_ = 0;
   };
 
-  // Room for `expected_points` points without reallocating.
+  // Reserves room for about `expected_points` points.
   explicit Neighbourhood(std::size_t expected_points = 0);
 
   void insert(Point2 point, std::size_t index);
