@@ -70,8 +70,8 @@ std::size_t Neighbourhood::new_node(unsigned level) {
 
 Box Neighbourhood::bounds(std::size_t node_id) const {
   const Node& node = nodes_[node_id];
-  Box box = node.entries[0].box;
-  for (std::size_t k = 1; k < node.count; ++k) box = united(box, node.entries[k].box);
+  Box box = node.box(0);
+  for (std::size_t k = 1; k < node.count; ++k) box = united(box, node.box(k));
   return box;
 }
 
@@ -92,11 +92,10 @@ void Neighbourhood::insert_entry(const Entry& entry, unsigned level) {
     const std::size_t slot = choose_subtree(node, entry.box);
     require(path_depth_ < kMaxHeight, "Neighbourhood: tree too deep");
     path_[path_depth_++] = {id, slot};
-    node.entries[slot].box = united(node.entries[slot].box, entry.box);
-    id = node.entries[slot].id;
+    node.set_box(slot, united(node.box(slot), entry.box));
+    id = node.id[slot];
   }
-  Node& target = nodes_[id];
-  target.entries[target.count++] = entry;
+  nodes_[id].push(entry);
 
   // Overflow: reinsert the outermost entries once per level and insertion, otherwise split
   // and carry the new node up.
@@ -114,9 +113,8 @@ void Neighbourhood::insert_entry(const Entry& entry, unsigned level) {
       const Entry left{bounds(id), id};
       const Entry right{bounds(sibling), sibling};
       Node& top = nodes_[root];
-      top.entries[0] = left;
-      top.entries[1] = right;
-      top.count = 2;
+      top.push(left);
+      top.push(right);
       root_ = root;
       return;
     }
@@ -124,8 +122,8 @@ void Neighbourhood::insert_entry(const Entry& entry, unsigned level) {
     const Box shrunk = bounds(id);
     const Entry added{bounds(sibling), sibling};
     Node& parent = nodes_[step.node];
-    parent.entries[step.slot].box = shrunk;
-    parent.entries[parent.count++] = added;
+    parent.set_box(step.slot, shrunk);
+    parent.push(added);
     id = step.node;
   }
 }
@@ -134,34 +132,47 @@ std::size_t Neighbourhood::choose_subtree(const Node& node, const Box& box) cons
   // A child that already covers the box costs nothing; the smallest such child wins.
   std::size_t best = node.count;
   for (std::size_t k = 0; k < node.count; ++k) {
-    const Box& current = node.entries[k].box;
-    if (contains(current, box) &&
-        (best == node.count || area(current) < area(node.entries[best].box))) {
+    const Box current = node.box(k);
+    if (contains(current, box) && (best == node.count || area(current) < area(node.box(best)))) {
       best = k;
     }
   }
   if (best != node.count) return best;
 
-  // Above leaves: least overlap growth (only there, as it costs a pass over the siblings), then
-  // least area growth, least margin growth, least area.
-  const bool children_are_leaves = node.level == 1;
-  std::tuple<double, double, double, double> best_cost;
+  // Children ranked by least area growth, then margin growth, then area.
+  std::array<std::size_t, kMaxEntries + 1> order{};
+  std::array<std::tuple<double, double, double>, kMaxEntries + 1> growth{};
   for (std::size_t k = 0; k < node.count; ++k) {
-    const Box& current = node.entries[k].box;
+    const Box current = node.box(k);
+    const Box grown = united(current, box);
+    growth[k] = {area(grown) - area(current), margin(grown) - margin(current), area(current)};
+    order[k] = k;
+  }
+  auto by_growth = [&](std::size_t a, std::size_t b) {
+    return std::tuple{growth[a], a} < std::tuple{growth[b], b};
+  };
+  if (node.level != 1) {
+    return *std::min_element(order.begin(), order.begin() + node.count, by_growth);
+  }
+  // Above leaves: among the few children that grow least, the least growth of overlap with
+  // their siblings (the full pass over every child costs more than it gains).
+  const std::size_t candidates = std::min(node.count, kOverlapCandidates);
+  std::partial_sort(order.begin(), order.begin() + candidates, order.begin() + node.count,
+                    by_growth);
+  double best_overlap = 0;
+  for (std::size_t c = 0; c < candidates; ++c) {
+    const std::size_t k = order[c];
+    const Box current = node.box(k);
     const Box grown = united(current, box);
     double overlap_growth = 0;
-    if (children_are_leaves) {
-      for (std::size_t j = 0; j < node.count; ++j) {
-        if (j == k) continue;
-        overlap_growth +=
-            overlap(grown, node.entries[j].box) - overlap(current, node.entries[j].box);
-      }
+    for (std::size_t j = 0; j < node.count; ++j) {
+      if (j == k) continue;
+      const Box sibling = node.box(j);
+      overlap_growth += overlap(grown, sibling) - overlap(current, sibling);
     }
-    const std::tuple cost{overlap_growth, area(grown) - area(current),
-                          margin(grown) - margin(current), area(current)};
-    if (k == 0 || cost < best_cost) {
+    if (c == 0 || overlap_growth < best_overlap) {
       best = k;
-      best_cost = cost;
+      best_overlap = overlap_growth;
     }
   }
   return best;
@@ -169,8 +180,9 @@ std::size_t Neighbourhood::choose_subtree(const Node& node, const Box& box) cons
 
 std::size_t Neighbourhood::split(std::size_t node_id) {
   constexpr std::size_t n = kMaxEntries + 1;
-  const std::array<Entry, n> entries = nodes_[node_id].entries;
   require(nodes_[node_id].count == n, "Neighbourhood::split: node is not overflowing");
+  std::array<Entry, n> entries;
+  for (std::size_t k = 0; k < n; ++k) entries[k] = nodes_[node_id].entry(k);
 
   // Entries sorted along one axis by their lower (or upper) bound; ties by the other bound,
   // then by position, so the result never depends on the sort implementation.
@@ -235,8 +247,8 @@ std::size_t Neighbourhood::split(std::size_t node_id) {
   Node& kept = nodes_[node_id];
   Node& moved = nodes_[sibling];
   kept.count = 0;
-  for (std::size_t k = 0; k < best_k; ++k) kept.entries[kept.count++] = entries[order[k]];
-  for (std::size_t k = best_k; k < n; ++k) moved.entries[moved.count++] = entries[order[k]];
+  for (std::size_t k = 0; k < best_k; ++k) kept.push(entries[order[k]]);
+  for (std::size_t k = best_k; k < n; ++k) moved.push(entries[order[k]]);
   return sibling;
 }
 
@@ -252,7 +264,7 @@ void Neighbourhood::reinsert(std::size_t node_id, std::size_t depth) {
   // Entries by the distance of their centres from the node's centre, farthest first.
   std::array<double, n> distance2;
   for (std::size_t k = 0; k < n; ++k) {
-    const Box& b = node.entries[k].box;
+    const Box b = node.box(k);
     const double dx = 0.5 * (b.min_x + b.max_x) - cx;
     const double dy = 0.5 * (b.min_y + b.max_y) - cy;
     distance2[k] = dx * dx + dy * dy;
@@ -266,20 +278,20 @@ void Neighbourhood::reinsert(std::size_t node_id, std::size_t depth) {
   std::array<Entry, kReinsertCount> removed;
   std::array<bool, n> is_removed{};
   for (std::size_t k = 0; k < kReinsertCount; ++k) {
-    removed[k] = node.entries[order[k]];
+    removed[k] = node.entry(order[k]);
     is_removed[order[k]] = true;
   }
   std::size_t kept = 0;
   for (std::size_t k = 0; k < n; ++k) {
-    if (!is_removed[k]) node.entries[kept++] = node.entries[k];
+    if (!is_removed[k]) node.set(kept++, node.entry(k));
   }
   node.count = kept;
 
   // Shrink the boxes on the way back to the root.
   for (std::size_t d = depth; d-- > 0;) {
     Node& parent = nodes_[path_[d].node];
-    Entry& slot = parent.entries[path_[d].slot];
-    slot.box = bounds(slot.id);
+    const std::size_t slot = path_[d].slot;
+    parent.set_box(slot, bounds(parent.id[slot]));
   }
   // Closest first: the entries most likely to land back near where they were.
   for (std::size_t k = kReinsertCount; k-- > 0;) insert_entry(removed[k], level);
@@ -288,59 +300,100 @@ void Neighbourhood::reinsert(std::size_t node_id, std::size_t depth) {
 void Neighbourhood::nearest_within(Point2 query, std::size_t max_count, double radius,
                                    NearestWalk& walk, std::vector<Hit>& hits) const {
   hits.clear();
-  if (max_count == 0) return;
-  walk.start(*this, query, radius * radius);
-  while (hits.size() < max_count) {
-    const std::optional<Hit> hit = walk.next();
-    if (!hit) break;
-    hits.push_back(*hit);
-  }
+  walk.start(*this, query, radius * radius, max_count);
+  while (const std::optional<Hit> hit = walk.next()) hits.push_back(*hit);
 }
 
 namespace {
 
-// Heap order: nearer first; at equal distance nodes before points (so every point at that
-// distance is queued before any is yielded), then lower ids.
-template <class Item>
-bool farther(const Item& a, const Item& b) {
-  return std::tuple{a.distance2, a.is_point, a.id} > std::tuple{b.distance2, b.is_point, b.id};
+// Node heap order: nearer first, then lower ids.
+struct NodeFarther {
+  template <class Item>
+  bool operator()(const Item& a, const Item& b) const {
+    return a.distance2 != b.distance2 ? a.distance2 > b.distance2 : a.id > b.id;
+  }
+};
+
+bool hit_before(const Neighbourhood::Hit& a, const Neighbourhood::Hit& b) {
+  return a.distance2 != b.distance2 ? a.distance2 < b.distance2 : a.index < b.index;
 }
 
 }  // namespace
 
-void Neighbourhood::NearestWalk::push(Item item) {
-  if (!(item.distance2 <= max_distance2_)) return;
-  queue_.push_back(item);
-  std::push_heap(queue_.begin(), queue_.end(), farther<Item>);
-}
-
 void Neighbourhood::NearestWalk::start(const Neighbourhood& tree, Point2 query,
-                                       double max_distance2) {
+                                       double max_distance2, std::size_t max_count) {
   tree_ = &tree;
   query_ = query;
   max_distance2_ = max_distance2;
-  queue_.clear();
-  if (tree.size_ == 0 || !std::isfinite(query.x) || !std::isfinite(query.y)) return;
-  push({min_distance2(tree.bounds(tree.root_), query), tree.root_, false});
+  remaining_ = max_count;
+  nodes_.clear();
+  candidates_.clear();
+  first_ = 0;
+  if (tree.size_ == 0 || max_count == 0 || !std::isfinite(query.x) || !std::isfinite(query.y)) {
+    return;
+  }
+  const double d2 = min_distance2(tree.bounds(tree.root_), query);
+  if (d2 <= max_distance2_) nodes_.push_back({d2, tree.root_});
+}
+
+// Keeps the point when it could still be yielded: within the bound and, once remaining_
+// candidates are held, ahead of the last of them.
+void Neighbourhood::NearestWalk::offer(Hit point) {
+  if (!(point.distance2 <= max_distance2_)) return;
+  const std::size_t held = candidates_.size() - first_;
+  if (held == remaining_) {
+    if (!hit_before(point, candidates_.back())) return;
+    candidates_.back() = point;
+  } else {
+    candidates_.push_back(point);
+  }
+  // Insertion sort from the back: the new point moves up past every candidate it precedes.
+  for (std::size_t k = candidates_.size() - 1; k > first_ && hit_before(point, candidates_[k - 1]);
+       --k) {
+    std::swap(candidates_[k], candidates_[k - 1]);
+  }
+  // With remaining_ candidates held nothing farther than the last can be yielded (ties stay:
+  // they may still win by index).
+  if (candidates_.size() - first_ == remaining_) {
+    max_distance2_ = std::min(max_distance2_, candidates_.back().distance2);
+  }
+}
+
+void Neighbourhood::NearestWalk::expand(std::size_t node_id) {
+  const Node& node = tree_->nodes_[node_id];
+  if (node.level == 0) {
+    for (std::size_t k = 0; k < node.count; ++k) {
+      const Point2 p{node.min_x[k], node.min_y[k]};
+      const double dx = p.x - query_.x;
+      const double dy = p.y - query_.y;
+      offer({node.id[k], dx * dx + dy * dy, p});
+    }
+    return;
+  }
+  for (std::size_t k = 0; k < node.count; ++k) {
+    const double d2 = min_distance2(node.box(k), query_);
+    if (d2 <= max_distance2_) {
+      nodes_.push_back({d2, node.id[k]});
+      std::push_heap(nodes_.begin(), nodes_.end(), NodeFarther{});
+    }
+  }
 }
 
 std::optional<Neighbourhood::Hit> Neighbourhood::NearestWalk::next() {
-  while (!queue_.empty()) {
-    std::pop_heap(queue_.begin(), queue_.end(), farther<Item>);
-    const Item item = queue_.back();
-    queue_.pop_back();
-    if (item.is_point) return Hit{item.id, item.distance2};
-    const Node& node = tree_->nodes_[item.id];
-    for (std::size_t k = 0; k < node.count; ++k) {
-      const Entry& entry = node.entries[k];
-      if (node.level == 0) {
-        const double dx = entry.box.min_x - query_.x;
-        const double dy = entry.box.min_y - query_.y;
-        push({dx * dx + dy * dy, entry.id, true});
-      } else {
-        push({min_distance2(entry.box, query_), entry.id, false});
-      }
+  while (remaining_ > 0) {
+    const bool have_candidate = first_ < candidates_.size();
+    // A candidate is final once no unopened node can hold anything as near; at equal distance
+    // the node is opened first, as it may hold a point with a lower index.
+    if (have_candidate && (nodes_.empty() || candidates_[first_].distance2 < nodes_[0].distance2)) {
+      --remaining_;
+      return candidates_[first_++];
     }
+    if (nodes_.empty()) break;
+    std::pop_heap(nodes_.begin(), nodes_.end(), NodeFarther{});
+    const NodeItem item = nodes_.back();
+    nodes_.pop_back();
+    // The bound may have tightened since the node was queued.
+    if (item.distance2 <= max_distance2_) expand(item.id);
   }
   return std::nullopt;
 }

@@ -57,8 +57,7 @@ void place_data(std::span<const ConditioningDatum> data, const Lattice& lattice,
     if (!std::isnan(grid(i, j))) continue;
     const double score = transform.forward(datum.value);
     const Point2 at = lattice.node_xy(static_cast<double>(i), static_cast<double>(j));
-    scratch.neighbourhood.insert(at, scratch.informed_xy.size());
-    scratch.informed_xy.push_back(at);
+    scratch.neighbourhood.insert(at, scratch.informed_scores.size());
     scratch.informed_scores.push_back(score);
     grid(i, j) = score;
   }
@@ -102,7 +101,7 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
                                          scratch.neighbours);
     kriging.neighbours.clear();
     for (const Neighbourhood::Hit& hit : scratch.neighbours) {
-      const Point2 p = scratch.informed_xy[hit.index];
+      const Point2 p = hit.point;
       kriging.neighbours.push_back(
           {p.x, p.y, p.x - at.x, p.y - at.y, scratch.informed_scores[hit.index]});
     }
@@ -115,8 +114,7 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
     // only on the path length.
     const double z = estimate.mean + estimate.std_dev * ziggurat_normal(rng);
     grid(i, j) = z;
-    scratch.neighbourhood.insert(at, scratch.informed_xy.size());
-    scratch.informed_xy.push_back(at);
+    scratch.neighbourhood.insert(at, scratch.informed_scores.size());
     scratch.informed_scores.push_back(z);
   }
 

@@ -29,8 +29,10 @@ struct ConditioningDatum {
   double value = 0;
 };
 
-// One simulated value per lattice node, element (i, j) for node (i, j), in data units. Data with
-// non-finite positions or off the lattice are dropped (their values still shape the transform).
+// One simulated value per lattice node, element (i, j) for node (i, j), in data units. The data
+// are non-empty with finite values (the caller's invariant). Data with non-finite positions or
+// off the lattice are dropped, though their values still shape the transform; the first datum
+// on a node represents it.
 [[nodiscard]] AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
                                                      const Lattice& lattice,
                                                      const SgsParams& params, std::uint64_t seed);

@@ -42,24 +42,6 @@ double normalised_azimuth(double azimuth) {
 
 }  // namespace
 
-double variogram_structure(VariogramModel model, double h, double range) {
-  switch (model) {
-    case VariogramModel::Nugget:
-      return 0.0;
-    case VariogramModel::Spherical: {
-      const double r = h / range;
-      return r < 1.0 ? 1.5 * r - 0.5 * (r * r * r) : 1.0;
-    }
-    case VariogramModel::Exponential:
-      return 1.0 - std::exp(-3.0 * h / range);
-    case VariogramModel::Gaussian: {
-      const double r = h / range;
-      return 1.0 - std::exp(-3.0 * (r * r));
-    }
-  }
-  internal_fault("variogram_structure: unknown model");
-}
-
 AlgoResult<AnisotropicVariogram> AnisotropicVariogram::validated() const {
   constexpr const char* kPrefix = "anisotropic variogram: ";
   for (double v : {nugget, sill, major_m, minor_m, vertical_m, azimuth}) {
@@ -125,22 +107,10 @@ Correlation::Correlation(const Variogram& variogram) {
     range_ = aniso.major_m;
     model_ = aniso.model;
   }
+  require(static_cast<std::uint8_t>(model_) <= static_cast<std::uint8_t>(VariogramModel::Gaussian),
+          "Correlation: unknown variogram model");
   // The Nugget model ignores its sill: no correlation at any lag off zero.
   if (model_ == VariogramModel::Nugget) sill_ = 0;
-}
-
-double Correlation::reduced_lag(double dx, double dy) const {
-  if (isotropic_) return std::sqrt(dx * dx + dy * dy);
-  const double along = sin_ * dx + cos_ * dy;
-  const double across = minor_ratio_ * (cos_ * dx - sin_ * dy);
-  // Within a layer dz = 0, so the vertical term vanishes.
-  return std::sqrt(along * along + across * across);
-}
-
-double Correlation::at_reduced_lag(double h) const {
-  if (h == 0) return 1.0;  // the nugget does not act at zero lag
-  const double gamma = nugget_ + sill_ * variogram_structure(model_, h, range_);
-  return 1.0 - gamma / (nugget_ + sill_);
 }
 
 }  // namespace zorvatools

@@ -2,7 +2,9 @@
 // Variogram models in normal-score space and the correlation they imply between two points of
 // one layer.
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <variant>
 
 #include "zorvatools/foundation/error.hpp"
@@ -17,8 +19,24 @@ enum class VariogramModel : std::uint8_t {
 };
 
 // The structure f(h) for a lag h > 0 and range a; a is the practical range of the exponential
-// and Gaussian structures.
-[[nodiscard]] double variogram_structure(VariogramModel model, double h, double range);
+// and Gaussian structures. Inline: the kriging systems evaluate it a few hundred times a node.
+[[nodiscard]] inline double variogram_structure(VariogramModel model, double h, double range) {
+  switch (model) {
+    case VariogramModel::Nugget:
+      return 0.0;
+    case VariogramModel::Spherical: {
+      const double r = h / range;
+      return r < 1.0 ? 1.5 * r - 0.5 * (r * r * r) : 1.0;
+    }
+    case VariogramModel::Exponential:
+      return 1.0 - std::exp(-3.0 * h / range);
+    case VariogramModel::Gaussian: {
+      const double r = h / range;
+      return 1.0 - std::exp(-3.0 * (r * r));
+    }
+  }
+  return std::numeric_limits<double>::quiet_NaN();  // not a model; Correlation rules it out
+}
 
 struct AnisotropicVariogram {
   double nugget = 0;
@@ -58,13 +76,25 @@ class Correlation {
   explicit Correlation(const Variogram& variogram);
 
   [[nodiscard]] double operator()(double dx, double dy) const {
-    return at_reduced_lag(reduced_lag(dx, dy));
+    return from_reduced_lag(reduced_lag(dx, dy));
+  }
+
+  // The lag in metres along the major axis: ranges across it are stretched to the major one.
+  [[nodiscard]] double reduced_lag(double dx, double dy) const {
+    if (isotropic_) return std::sqrt(dx * dx + dy * dy);
+    const double along = sin_ * dx + cos_ * dy;
+    const double across = minor_ratio_ * (cos_ * dx - sin_ * dy);
+    // Within a layer dz = 0, so the vertical term vanishes.
+    return std::sqrt(along * along + across * across);
+  }
+
+  [[nodiscard]] double from_reduced_lag(double h) const {
+    if (h == 0) return 1.0;  // the nugget does not act at zero lag
+    const double gamma = nugget_ + sill_ * variogram_structure(model_, h, range_);
+    return 1.0 - gamma / (nugget_ + sill_);
   }
 
  private:
-  [[nodiscard]] double reduced_lag(double dx, double dy) const;
-  [[nodiscard]] double at_reduced_lag(double h) const;
-
   bool isotropic_ = false;
   double sin_ = 0;
   double cos_ = 1;

@@ -43,20 +43,6 @@ TEST(SimpleKriging, NothingToConditionOnGivesTheStandardNormal) {
   EXPECT_EQ(e.std_dev, 1.0);
 }
 
-TEST(SimpleKriging, OneNeighbourOrOnlyTheSecondary) {
-  SkScratch scratch;
-  scratch.neighbours = {at(40, 30, 1.5)};
-  const double r = kRho(40, 30);
-  SkEstimate e = simple_kriging(kRho, std::nullopt, scratch);
-  EXPECT_NEAR(e.mean, r * 1.5, 1e-15);
-  EXPECT_NEAR(e.std_dev, std::sqrt(1 - r * r), 1e-15);
-
-  scratch.neighbours.clear();
-  e = simple_kriging(kRho, Collocated{-0.8, 0.6}, scratch);
-  EXPECT_NEAR(e.mean, -0.48, 1e-15);
-  EXPECT_NEAR(e.std_dev, 0.8, 1e-15);
-}
-
 TEST(SimpleKriging, ANeighbourAtTheNodeFixesItsValue) {
   SkScratch scratch;
   scratch.neighbours = {at(5, 5, -0.7, 5, 5), at(60, 5, 2.0, 5, 5)};
@@ -116,19 +102,6 @@ TEST(SimpleKriging, MatchesAnIndependentSolve) {
     EXPECT_GT(e.std_dev, 0.0);
     EXPECT_LT(e.std_dev, 1.0);
   }
-}
-
-TEST(SimpleKriging, BuffersAreReusedForSmallerSystems) {
-  SkScratch scratch;
-  for (int k = 0; k < 12; ++k) scratch.neighbours.push_back(at(10.0 * k, 7.0 * (k % 3), 0.1 * k));
-  (void)simple_kriging(kRho, Collocated{0.1, 0.2}, scratch);
-  const double* matrix = scratch.matrix.data();
-  const double* weights = scratch.weights.data();
-  scratch.neighbours.resize(5);
-  (void)simple_kriging(kRho, std::nullopt, scratch);
-  EXPECT_EQ(scratch.matrix.data(), matrix);
-  EXPECT_EQ(scratch.weights.data(), weights);
-  EXPECT_EQ(scratch.matrix.size(), 25u);
 }
 
 }  // namespace

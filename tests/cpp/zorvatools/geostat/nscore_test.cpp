@@ -33,17 +33,6 @@ TEST(NormalScore, TiedDataShareTheMeanOfTheirScores) {
   EXPECT_EQ(table.scores[2], normal_quantile(0.875));
 }
 
-TEST(NormalScore, EqualDataGiveOneEntryThatEveryScoreMapsBackTo) {
-  for (std::size_t n : {1u, 2u, 5u}) {
-    const std::vector<double> data(n, 0.31);
-    const NormalScore table = NormalScore::fit(data);
-    EXPECT_EQ(table.values, (std::vector<double>{0.31}));
-    ASSERT_EQ(table.scores.size(), 1u);
-    EXPECT_NEAR(table.scores[0], 0.0, 1e-16);
-    for (double score : {-5.0, 0.0, 2.5}) EXPECT_EQ(table.back(score), 0.31);
-  }
-}
-
 TEST(NormalScore, ForwardThenBackReturnsEveryDatumExactly) {
   std::vector<double> data;
   for (int k = 0; k < 200; ++k)
@@ -77,26 +66,6 @@ TEST(Interp, LooksUpPiecewiseLinearly) {
   const std::vector<double> value = {9};
   EXPECT_EQ(interp(one, value, -100), 9);
   EXPECT_EQ(interp(one, value, 100), 9);
-}
-
-TEST(Interp, BinarySearchAgreesWithALinearScan) {
-  std::vector<double> xs;
-  std::vector<double> ys;
-  for (int k = 0; k < 97; ++k) {
-    xs.push_back(k * k * 0.5 - 300);
-    ys.push_back(std::cos(k));
-  }
-  for (double x = -310; x < 4400; x += 3.7) {
-    std::size_t lo = 0;
-    while (lo + 1 < xs.size() && xs[lo + 1] <= x) ++lo;
-    double expected = ys.front();
-    if (x >= xs.back()) {
-      expected = ys.back();
-    } else if (x > xs.front()) {
-      expected = ys[lo] + (x - xs[lo]) / (xs[lo + 1] - xs[lo]) * (ys[lo + 1] - ys[lo]);
-    }
-    EXPECT_EQ(interp(xs, ys, x), expected) << x;
-  }
 }
 
 }  // namespace

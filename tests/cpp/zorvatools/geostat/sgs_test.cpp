@@ -9,7 +9,9 @@
 
 #include "test_support.hpp"
 #include "zorvatools/geostat/collocated_secondary.hpp"
+#include "zorvatools/geostat/local_kriging.hpp"
 #include "zorvatools/geostat/nscore.hpp"
+#include "zorvatools/geostat/ziggurat_normal.hpp"
 
 namespace zorvatools {
 namespace {
@@ -118,6 +120,28 @@ TEST(Sgs, AFullyInformedLatticeReturnsItsData) {
     for (int j = 0; j < 2; ++j) {
       for (int i = 0; i < 3; ++i) EXPECT_EQ(result(i, j), 1.0 + i + 3 * j);
     }
+  }
+}
+
+// A single node to simulate is not shuffled: its deviate is the stream's first.
+TEST(Sgs, APathOfOneNodeTakesTheFirstDeviate) {
+  const Lattice lattice{0, 0, 30, 30, 2, 1, 0, false};
+  const std::vector<ConditioningDatum> data = {
+      {0, 0, 2.0}, {900, 0, 1.0}, {900, 0, 3.0}, {900, 0, 4.0}, {900, 0, 6.0}};
+  const SgsParams params = spherical_params(100);
+  std::vector<double> values;
+  for (const auto& d : data) values.push_back(d.value);
+  const NormalScore transform = NormalScore::fit(values);
+  SkScratch kriging;
+  kriging.neighbours = {{0, 0, -30, 0, transform.forward(2.0)}};
+  const Correlation rho(params.variogram);
+  const SkEstimate estimate = simple_kriging(rho, std::nullopt, kriging);
+  for (std::uint64_t seed : {0u, 12u}) {
+    ChaCha12 rng = ChaCha12::from_seed(seed);
+    const double expected = transform.back(estimate.mean + estimate.std_dev * ziggurat_normal(rng));
+    ASSERT_OK_AND_ASSIGN(const auto result, sgs_seeded(data, lattice, params, seed));
+    EXPECT_EQ(result(0, 0), 2.0);
+    EXPECT_EQ(result(1, 0), expected) << seed;
   }
 }
 
