@@ -13,7 +13,14 @@ import _zorvastatic as zs
 
 def test_module_registers_its_names_in_order():
     names = [n for n in vars(zs) if not n.startswith("__") or n == "__version__"]
-    assert names == ["__version__", "StaticModel", "build_flat_model", "InternalFault"]
+    assert names == [
+        "__version__",
+        "StaticModel",
+        "WellLog",
+        "PropertyPipeline",
+        "build_flat_model",
+        "InternalFault",
+    ]
 
 
 def test_internal_fault_is_not_an_exception():
