@@ -7,6 +7,7 @@
 #include "arguments.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
+#include "views.hpp"
 #include "zorvastatic/volumetrics/fvf.hpp"
 #include "zorvastatic/volumetrics/zone_report.hpp"
 
@@ -130,6 +131,18 @@ PyObject* in_place_by_zone(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
+PyObject* map_bundle_method(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return map_bundle(model_of(self), args, kwargs);
+}
+
+PyObject* intersection_bundle_method(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return intersection_bundle(model_of(self), args, kwargs);
+}
+
+PyObject* volume_bundle_method(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return volume_bundle(model_of(self), args, kwargs);
+}
+
 #define ZV_KW_METHOD(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
 PyMethodDef methods[] = {
@@ -149,6 +162,20 @@ PyMethodDef methods[] = {
      "string:\n{\"total\": {\"grv_m3\", \"hcpv_m3\", \"ooip_sm3\"},\n \"zones\": [{\"grv_m3\", "
      "\"hcpv_m3\", \"ooip_sm3\", \"zone\"}, ...]}\nwith keys in ascending order and zones in "
      "zone-table order."},
+    {"map_bundle", ZV_KW_METHOD(map_bundle_method), METH_VARARGS | METH_KEYWORDS,
+     "map_bundle($self, property=None, k_slice=None)\n--\n\nPlan-view map bundle as a JSON "
+     "string: the column frame, the outline, the top\nand base depth maps, the zone averages and "
+     "optional k-slice of `property`,\nthe wells with their tie residuals and one crossing mask "
+     "per fluid contact."},
+    {"intersection_bundle", ZV_KW_METHOD(intersection_bundle_method), METH_VARARGS | METH_KEYWORDS,
+     "intersection_bundle($self, line, property=None)\n--\n\nVertical section along the world "
+     "polyline `line` ([x, y] vertices) as a JSON\nstring: per crossed column the top and base "
+     "depth of every layer, its zone\nand the value of `property`, with the zone boundaries, "
+     "zones, contacts and\nframe."},
+    {"volume_bundle", ZV_KW_METHOD(volume_bundle_method), METH_VARARGS | METH_KEYWORDS,
+     "volume_bundle($self, property)\n--\n\nExterior shell of the cells where `property` is "
+     "defined, as a JSON string:\na triangle mesh with shared vertices, one value and one zone "
+     "per shell cell."},
     {nullptr, nullptr, 0, nullptr},
 };
 
