@@ -1,15 +1,14 @@
 #include "zorvastatic/model/view/view_inputs.hpp"
 
-#include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvastatic/spill/backing.hpp"
 
 namespace zorvastatic {
 
 Result<ViewGrid> view_grid(const StaticModel& model) {
   if (!model.spilled()) return ViewGrid::borrow(model.grid);
-  // A spilled model holds only a placeholder grid. The grid is to be rebuilt here from the
-  // store (the spill backing's in-core copy) and owned by the returned ViewGrid; until the store
-  // reading exists no model is ever spilled, so reaching this line is a broken invariant.
-  zorvatools::internal_fault("views of a spilled model need its grid rebuilt from the store");
+  // A spilled model holds only a placeholder: rebuild the grid from its store for this call.
+  ZV_ASSIGN_OR_RETURN(Grid grid, model.spill->to_in_core_grid());
+  return ViewGrid::own(std::move(grid));
 }
 
 std::string role_horizon_name(const Wireframe& wireframe, HorizonRole role, const char* fallback) {

@@ -8,6 +8,9 @@
 
 #include "test_support.hpp"
 #include "zorvastatic/model/flat_model.hpp"
+#include "zorvastatic/model/view/map.hpp"
+#include "zorvastatic/model/view/section.hpp"
+#include "zorvastatic/model/view/volume.hpp"
 #include "zorvastatic/spill/spill_path.hpp"
 #include "zorvatools/store/reader.hpp"
 
@@ -176,6 +179,25 @@ TEST_F(SpillTest, StreamingRoadMatchesTheInMemoryModel) {
   EXPECT_EQ(rebuilt.geom.zcorn(), memory.grid.geom.zcorn());  // depths are exact in f32 here
   EXPECT_EQ(rebuilt.properties.get("PORO")->values[7], static_cast<double>(0.21f));
   EXPECT_NE(rebuilt.properties.get("PORO")->values[7], 0.21);
+}
+
+TEST_F(SpillTest, BundlesOfASpilledModelReadItsStore) {
+  FlatModelParams params{.n = 5, .nk = 5, .porosity = 0.25};
+  ASSERT_OK_AND_ASSIGN(StaticModel memory, builder(params).build());
+  StaticModelBuilder streamed = builder(params);
+  streamed.spill_budget_bytes = 0;
+  ::testing::internal::CaptureStderr();
+  ASSERT_OK_AND_ASSIGN(StaticModel spilled, std::move(streamed).build());
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(spilled.spilled());
+  // Depths and these priors are exact in 32-bit floats, so the bundles agree byte for byte.
+  EXPECT_EQ(*map_bundle(spilled, {{"PORO"}, 1}), *map_bundle(memory, {{"PORO"}, 1}));
+  const SectionSpec trace = SectionSpec::polyline({{10, 500}, {990, 520}});
+  EXPECT_EQ(*intersection_bundle(spilled, trace, "PORO"),
+            *intersection_bundle(memory, trace, "PORO"));
+  EXPECT_EQ(*volume_bundle(spilled, "NTG"), *volume_bundle(memory, "NTG"));
+  EXPECT_ERROR_TEXT(volume_bundle(spilled, "KX"), "invalid input: volume_bundle: no property 'KX'");
+  EXPECT_EQ(spilled.grid.dims(), (Dims{1, 1, 1}));  // the materialised grid was not kept
 }
 
 TEST_F(SpillTest, StreamingCountsPinchedCellsPerLayer) {
