@@ -37,24 +37,12 @@ CellCorners CornerPointGeom::cell_corners(const CellIndex& cell) const {
   return corners;
 }
 
-CellCorners vertical_cell_corners(const Pillar* pillars, std::size_t p, std::size_t ni,
-                                  const double* depths) {
-  const std::size_t face[4] = {p, p + 1, p + ni + 1, p + ni + 2};
-  CellCorners corners;
-  for (int n = 0; n < 8; ++n) {
-    const Point3& top = pillars[face[n % 4]].top;
-    corners[n] = {top.x, top.y, depths[n]};
-  }
-  return corners;
-}
-
 double CornerPointGeom::cell_volume_at(std::size_t c) const {
   if (vertical_) {
     require(c < dims_.cell_count(), "cell index out of bounds");
     const std::size_t in_layer = c % dims_.layer_cells();
     const std::size_t p = pillar_index(in_layer % dims_.ni, in_layer / dims_.ni);
-    return std::fabs(
-        hexahedron_volume(vertical_cell_corners(pillars_.data(), p, dims_.ni, cell_depths(c))));
+    return vertical_cell_volume(pillars_.data(), p, dims_.ni, cell_depths(c));
   }
   return std::fabs(hexahedron_volume(cell_corners(dims_.triple(c))));
 }

@@ -2,6 +2,7 @@
 // Corner-point geometry: one straight pillar per areal node (COORD) and eight corner depths per
 // cell, contiguous per cell (ZCORN).
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -51,7 +52,19 @@ Point3 point_on_pillar(const Pillar& pillar, double z);
 
 // Corners of the cell whose corners stand on vertical pillars p, p+1, p+ni+1, p+ni+2 (top four
 // depths then bottom four): no interpolation needed. Shared by the in-memory and slab paths.
-CellCorners vertical_cell_corners(const Pillar* pillars, std::size_t p, std::size_t ni,
-                                  const double* depths);
+inline CellCorners vertical_cell_corners(const Pillar* pillars, std::size_t p, std::size_t ni,
+                                         const double* depths) {
+  const Point3* face[4] = {&pillars[p].top, &pillars[p + 1].top, &pillars[p + ni + 1].top,
+                           &pillars[p + ni + 2].top};
+  CellCorners corners;
+  for (int n = 0; n < 8; ++n) corners[n] = {face[n % 4]->x, face[n % 4]->y, depths[n]};
+  return corners;
+}
+
+// Bulk volume of such a cell: the one volume rule over its corners.
+inline double vertical_cell_volume(const Pillar* pillars, std::size_t p, std::size_t ni,
+                                   const double* depths) {
+  return std::fabs(hexahedron_volume(vertical_cell_corners(pillars, p, ni, depths)));
+}
 
 }  // namespace zorvastatic

@@ -6,6 +6,7 @@
 
 #include "zorvastatic/model/areal_lattice.hpp"
 #include "zorvastatic/petro/upscale.hpp"
+#include "zorvastatic/volumetrics/cell_hcpv.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
@@ -107,8 +108,7 @@ Status apply_areal_trend(Grid& grid, const ArealTrend& areal, const std::optiona
 
 Status require_fraction(const char* name, double value) {
   if (value >= 0 && value <= 1) return {};
-  return std::unexpected(
-      StaticError::invalid_input(str_cat(name, " must be a fraction in [0,1], got ", value)));
+  return std::unexpected(fraction_error(name, value));
 }
 
 Status validate_priors(const ConstantPriors& priors) {

@@ -20,8 +20,14 @@ struct CellSlab {
   std::span<const float> sw;
 
   [[nodiscard]] std::size_t cell_count() const { return zcorn.size() / 8; }
+  [[nodiscard]] std::size_t row_length() const { return ni; }
   // Volume of cell c = i + ni * j of this layer.
-  [[nodiscard]] double cell_volume(std::size_t c) const;
+  [[nodiscard]] double cell_volume(std::size_t c) const { return cell_volume(c, c / ni); }
+  [[nodiscard]] double cell_volume(std::size_t c, std::size_t j) const {
+    double depths[8];
+    for (std::size_t n = 0; n < 8; ++n) depths[n] = static_cast<double>(zcorn[8 * c + n]);
+    return vertical_cell_volume(pillars.data(), c + j, ni, depths);
+  }
   [[nodiscard]] double mean_depth(std::size_t c) const {
     double sum = 0;
     for (std::size_t n = 0; n < 8; ++n) sum += static_cast<double>(zcorn[8 * c + n]);

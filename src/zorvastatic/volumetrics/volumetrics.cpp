@@ -21,16 +21,22 @@ class GridLayer {
       : geom_(geom),
         first_(k * geom.dims().layer_cells()),
         count_(geom.dims().layer_cells()),
+        vertical_(geom.vertical()),
+        pillars_(geom.pillars().data()),
         poro_(poro),
         ntg_(ntg),
         sw_(sw) {}
 
   [[nodiscard]] std::size_t cell_count() const { return count_; }
+  [[nodiscard]] std::size_t row_length() const { return geom_.dims().ni; }
   [[nodiscard]] double mean_depth(std::size_t c) const {
     const double* z = geom_.cell_depths(first_ + c);
     return (z[0] + z[1] + z[2] + z[3] + z[4] + z[5] + z[6] + z[7]) * 0.125;
   }
-  [[nodiscard]] double cell_volume(std::size_t c) const { return geom_.cell_volume_at(first_ + c); }
+  [[nodiscard]] double cell_volume(std::size_t c, std::size_t j) const {
+    if (!vertical_) return geom_.cell_volume_at(first_ + c);
+    return vertical_cell_volume(pillars_, c + j, geom_.dims().ni, geom_.cell_depths(first_ + c));
+  }
   [[nodiscard]] double poro_at(std::size_t c) const { return poro_[first_ + c]; }
   [[nodiscard]] double ntg_at(std::size_t c) const { return ntg_[first_ + c]; }
   [[nodiscard]] double sw_at(std::size_t c) const { return sw_[first_ + c]; }
@@ -39,6 +45,8 @@ class GridLayer {
   const CornerPointGeom& geom_;
   std::size_t first_;
   std::size_t count_;
+  bool vertical_;
+  const Pillar* pillars_;
   const double* poro_;
   const double* ntg_;
   const double* sw_;
