@@ -1,6 +1,7 @@
 #include "zorvastatic/spill/spill.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -148,6 +149,35 @@ TEST_F(SpillTest, UnkeptFileGoesWithTheLastHolderKeptFileStays) {
       fs::remove(path);
     }
   }
+}
+
+TEST_F(SpillTest, UnkeptFilesOfModelsAliveAtExitAreRemoved) {
+  int channel[2];
+  ASSERT_EQ(pipe(channel), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A model that is never released, as a handle kept in a module global at interpreter exit.
+    StaticModelBuilder b = builder({.n = 3, .nk = 1});
+    b.spill_budget_bytes = 0;
+    ::testing::internal::CaptureStderr();
+    auto* leaked = new StaticModel(*std::move(b).build());
+    const std::string path = leaked->spill->path().string();
+    const bool written =
+        write(channel[1], path.data(), path.size()) == static_cast<ssize_t>(path.size());
+    std::exit(written ? 0 : 1);
+  }
+  close(channel[1]);
+  char buffer[4096];
+  const ssize_t length = read(channel[0], buffer, sizeof buffer);
+  close(channel[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_GT(length, 0);
+  const fs::path path(std::string(buffer, static_cast<std::size_t>(length)));
+  EXPECT_EQ(path.parent_path(), dir_ / "nested" / "spill");
+  EXPECT_FALSE(fs::exists(path));
 }
 
 TEST_F(SpillTest, StreamingRoadMatchesTheInMemoryModel) {
