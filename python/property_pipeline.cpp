@@ -9,6 +9,7 @@
 #include "arguments.hpp"
 #include "build_flat_model.hpp"
 #include "errors.hpp"
+#include "owned_object.hpp"
 #include "py_ref.hpp"
 #include "static_model.hpp"
 #include "well_log.hpp"
@@ -42,12 +43,8 @@ struct PipelineHandle {
   bool unbounded_search = false;
 };
 
-struct PyPipeline {
-  PyObject_HEAD PipelineHandle* handle;
-};
-
 const PipelineHandle& handle_of(PyObject* self) {
-  return *reinterpret_cast<PyPipeline*>(self)->handle;
+  return value_of<PipelineHandle>(self);
 }
 
 PyObject* value_error(const std::string& message) {
@@ -250,23 +247,12 @@ PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     handle->allow_mean_fill = flags[1];
     handle->unbounded_search = flags[2];
 
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) return nullptr;
-    reinterpret_cast<PyPipeline*>(self)->handle = handle.release();
-    return self;
+    return new_owned(type, std::move(handle));
   });
 }
 
-void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  delete reinterpret_cast<PyPipeline*>(self)->handle;
-  type->tp_free(self);
-  Py_DECREF(type);
-}
-
 PyObject* get_name(PyObject* self, void*) {
-  const std::string& name = handle_of(self).name;
-  return PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+  return to_py_str(handle_of(self).name);
 }
 
 std::string report_text(const PipelineHandle& h) {
@@ -279,8 +265,7 @@ std::string report_text(const PipelineHandle& h) {
 }
 
 PyObject* repr(PyObject* self) {
-  const std::string text = report_text(handle_of(self));
-  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  return to_py_str(report_text(handle_of(self)));
 }
 
 PyObject* report(PyObject* self, PyObject*) {
@@ -297,9 +282,6 @@ PyObject* config(PyObject* self, PyObject*) {
     Py_DECREF(value);
     return status == 0;
   };
-  auto text = [](const std::string& s) {
-    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
-  };
   auto boolean = [](bool b) { return PyBool_FromLong(b ? 1 : 0); };
   auto optional_u64 = [](const std::optional<std::uint64_t>& v) -> PyObject* {
     if (!v) Py_RETURN_NONE;
@@ -310,8 +292,8 @@ PyObject* config(PyObject* self, PyObject*) {
     return PyFloat_FromDouble(*v);
   };
   const bool ok =
-      set("property", text(h.name)) && set("well_count", PyLong_FromSize_t(h.well_count)) &&
-      set("method", text(h.method_text)) && set("variogram_model", text(h.model_text)) &&
+      set("property", to_py_str(h.name)) && set("well_count", PyLong_FromSize_t(h.well_count)) &&
+      set("method", to_py_str(h.method_text)) && set("variogram_model", to_py_str(h.model_text)) &&
       set("range_m", PyFloat_FromDouble(h.range_m)) &&
       set("major_m", PyFloat_FromDouble(h.range_m)) &&
       set("minor_m", PyFloat_FromDouble(h.minor_m)) &&
@@ -366,7 +348,7 @@ PyMethodDef methods[] = {
 
 PyType_Slot slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(create)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_owned<PipelineHandle>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_getset, getset},
     {Py_tp_methods, methods},
@@ -384,8 +366,8 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"_zorvastatic.PropertyPipeline", sizeof(PyPipeline), 0, Py_TPFLAGS_DEFAULT,
-                    slots};
+PyType_Spec spec = {"_zorvastatic.PropertyPipeline", sizeof(OwnedObject<PipelineHandle>), 0,
+                    Py_TPFLAGS_DEFAULT, slots};
 
 }  // namespace
 

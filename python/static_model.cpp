@@ -6,6 +6,7 @@
 
 #include "arguments.hpp"
 #include "errors.hpp"
+#include "owned_object.hpp"
 #include "py_ref.hpp"
 #include "views.hpp"
 #include "zorvastatic/volumetrics/fvf.hpp"
@@ -17,21 +18,10 @@ namespace {
 using zorvastatic::InPlace;
 using zorvastatic::StaticModel;
 
-struct PyStaticModel {
-  PyObject_HEAD StaticModel* model;
-};
-
 PyTypeObject* model_type = nullptr;
 
 const StaticModel& model_of(PyObject* self) {
-  return *reinterpret_cast<PyStaticModel*>(self)->model;
-}
-
-void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  delete reinterpret_cast<PyStaticModel*>(self)->model;
-  type->tp_free(self);
-  Py_DECREF(type);
+  return value_of<StaticModel>(self);
 }
 
 PyObject* property_names(PyObject* self, PyObject*) {
@@ -40,8 +30,7 @@ PyObject* property_names(PyObject* self, PyObject*) {
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(cubes.size())));
     if (!list) return nullptr;
     for (std::size_t n = 0; n < cubes.size(); ++n) {
-      PyObject* name =
-          PyUnicode_FromStringAndSize(cubes[n].data(), static_cast<Py_ssize_t>(cubes[n].size()));
+      PyObject* name = to_py_str(cubes[n]);
       if (name == nullptr) return nullptr;
       PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(n), name);
     }
@@ -127,7 +116,7 @@ PyObject* in_place_by_zone(PyObject* self, PyObject* args, PyObject* kwargs) {
     auto zoned = model_of(self).in_place_by_zone();
     if (!zoned) return raise_static_error(zoned.error());
     const std::string json = zorvastatic::zoned_in_place_json(*zoned, boi);
-    return PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
+    return to_py_str(json);
   });
 }
 
@@ -180,7 +169,7 @@ PyMethodDef methods[] = {
 };
 
 PyType_Slot slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_owned<StaticModel>)},
     {Py_tp_methods, methods},
     {Py_tp_doc,
      const_cast<char*>("A populated static reservoir model: the Python handle over the core "
@@ -191,7 +180,7 @@ PyType_Slot slots[] = {
 
 PyType_Spec spec = {
     "_zorvastatic.StaticModel",
-    sizeof(PyStaticModel),
+    sizeof(OwnedObject<StaticModel>),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     slots,
@@ -211,11 +200,7 @@ bool register_static_model(PyObject* module) {
 }
 
 PyObject* wrap_model(StaticModel model) {
-  auto owned = std::make_unique<StaticModel>(std::move(model));
-  PyObject* object = model_type->tp_alloc(model_type, 0);
-  if (object == nullptr) return nullptr;
-  reinterpret_cast<PyStaticModel*>(object)->model = owned.release();
-  return object;
+  return new_owned(model_type, std::make_unique<StaticModel>(std::move(model)));
 }
 
 }  // namespace zvpy

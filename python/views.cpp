@@ -5,6 +5,7 @@
 
 #include "arguments.hpp"
 #include "errors.hpp"
+#include "owned_object.hpp"
 #include "py_ref.hpp"
 #include "zorvastatic/model/view/map.hpp"
 #include "zorvastatic/model/view/section.hpp"
@@ -17,7 +18,7 @@ using zorvatools::Point2;
 
 PyObject* json_result(const zorvastatic::Result<std::string>& json) {
   if (!json) return raise_static_error(json.error());
-  return PyUnicode_FromStringAndSize(json->data(), static_cast<Py_ssize_t>(json->size()));
+  return to_py_str(*json);
 }
 
 // Text is a sequence of characters, never of points.

@@ -7,6 +7,7 @@
 
 #include "arguments.hpp"
 #include "errors.hpp"
+#include "owned_object.hpp"
 #include "py_ref.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -15,14 +16,10 @@ namespace {
 
 using zorvastatic::WellLog;
 
-struct PyWellLog {
-  PyObject_HEAD WellLog* well;
-};
-
 PyTypeObject* well_type = nullptr;
 
 const WellLog& well(PyObject* self) {
-  return *reinterpret_cast<PyWellLog*>(self)->well;
+  return value_of<WellLog>(self);
 }
 
 // A (depth, value) pair from a tuple (or list) of two numbers.
@@ -88,19 +85,8 @@ PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         return nullptr;
       }
     }
-    auto owned = std::make_unique<WellLog>(std::move(core));
-    PyObject* self = type->tp_alloc(type, 0);
-    if (self == nullptr) return nullptr;
-    reinterpret_cast<PyWellLog*>(self)->well = owned.release();
-    return self;
+    return new_owned(type, std::make_unique<WellLog>(std::move(core)));
   });
-}
-
-void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  delete reinterpret_cast<PyWellLog*>(self)->well;
-  type->tp_free(self);
-  Py_DECREF(type);
 }
 
 PyObject* samples_list(const WellLog& w) {
@@ -142,7 +128,7 @@ PyObject* repr(PyObject* self) {
   const WellLog& w = well(self);
   const std::string text =
       zorvatools::str_cat("WellLog(x=", w.x, ", y=", w.y, ", samples=", w.samples.size(), ")");
-  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  return to_py_str(text);
 }
 
 PyGetSetDef getset[] = {
@@ -159,7 +145,7 @@ PyMethodDef methods[] = {
 
 PyType_Slot slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(create)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_owned<WellLog>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_getset, getset},
     {Py_tp_methods, methods},
@@ -168,7 +154,8 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"_zorvastatic.WellLog", sizeof(PyWellLog), 0, Py_TPFLAGS_DEFAULT, slots};
+PyType_Spec spec = {"_zorvastatic.WellLog", sizeof(OwnedObject<WellLog>), 0, Py_TPFLAGS_DEFAULT,
+                    slots};
 
 }  // namespace
 
@@ -180,7 +167,7 @@ bool register_well_log(PyObject* module) {
 
 const WellLog* well_of(PyObject* object) {
   if (well_type == nullptr || !PyObject_TypeCheck(object, well_type)) return nullptr;
-  return reinterpret_cast<PyWellLog*>(object)->well;
+  return &value_of<WellLog>(object);
 }
 
 }  // namespace zvpy
