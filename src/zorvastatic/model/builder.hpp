@@ -1,5 +1,5 @@
 #pragma once
-// The builder turns a wireframe and a build specification into a populated static model. It is
+// The builder turns a wireframe and a BuildSpec into a populated static model. It is
 // created by from_wireframe, configured through its fields and consumed by build.
 
 #include <cstdint>
