@@ -10,7 +10,7 @@ jobs=${ZV_JOBS:-2}
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=ON \
   -DZV_BUILD_TESTS=ON -DZV_BUILD_PYTHON=OFF -DCMAKE_CXX_FLAGS="-O1" >/dev/null
 cmake --build build/sanitize -j "$jobs"
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build/sanitize && ctest --output-on-failure -j "$jobs")
 
