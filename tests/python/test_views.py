@@ -124,3 +124,33 @@ def test_refusals(model, method, args, kwargs, error, message):
 ])
 def test_text_signatures(name, signature):
     assert getattr(zs.StaticModel, name).__text_signature__ == signature
+
+
+def test_bundles_of_a_simulated_model():
+    wells = [
+        zs.WellLog(150.0, 250.0, [(1002.0, 0.18), (1007.0, 0.22), (1013.0, 0.27), (1018.0, 0.24)]),
+        zs.WellLog(850.0, 700.0, [(1003.0, 0.12), (1008.0, 0.15), (1012.0, 0.2), (1017.0, 0.19)]),
+    ]
+    pipeline = zs.PropertyPipeline("PORO", wells, "arith", "sph", range_m=600.0, seed=3)
+    simulated = pipeline.apply_to_flat_model(area_m2=1.0e6)  # 10 x 10 x 2 cells of 100 m
+    low, high = 0.12, 0.27
+
+    bundle = load(simulated.map_bundle("PORO", k_slice=1))
+    (average,) = bundle["zone_averages"]
+    (k_slice,) = bundle["k_slices"]
+    assert average["name"] == "PORO::RESERVOIR" and k_slice["name"] == "PORO::k1"
+    for layer in (average, k_slice):
+        assert len(layer["values"]) == 100
+        assert all(low <= v <= high for v in layer["values"])
+        assert layer["range"]["min"] == min(layer["values"])
+        assert layer["range"]["max"] == max(layer["values"])
+    assert len(set(k_slice["values"])) > 10  # simulated, not constant
+
+    section = load(simulated.intersection_bundle([(0.0, 250.0), (1000.0, 250.0)], "PORO"))
+    assert [c["j"] for c in section["columns"]] == [2] * 10
+    assert section["columns"][1]["values"][0] == pytest.approx(0.2)  # the well at (150, 250)
+
+    volume = load(simulated.volume_bundle("PORO"))
+    assert volume["cell_count"] == 200 and len(volume["cell_values"]) == 200  # every cell on the shell
+    assert all(low <= v <= high for v in volume["cell_values"])
+    assert volume["value_range"]["min"] < volume["value_range"]["max"]

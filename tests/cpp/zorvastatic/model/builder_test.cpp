@@ -190,6 +190,29 @@ TEST(Build, ZonePopulationFailuresNameTheZone) {
                     "needs values > 0, got 0");
 }
 
+TEST(Build, TopFromFourCornersOrFromScatteredControls) {
+  // Only the corners defined, at one depth: a flat top without a solve.
+  auto corners = std::make_shared<Horizon>(*horizon("T", HorizonRole::Top, 4, 3, kNaN));
+  for (std::size_t n : {0u, 3u, 8u, 11u}) corners->depths[n] = 1500;
+  ASSERT_OK_AND_ASSIGN(StaticModelBuilder flat,
+                       StaticModelBuilder::from_wireframe(wireframe({corners}), spec(1e4, 10, 1)));
+  ASSERT_OK_AND_ASSIGN(StaticModel model, std::move(flat).build());
+  for (std::size_t c = 0; c < 6; ++c) {
+    for (int n = 0; n < 4; ++n) EXPECT_EQ(model.grid.geom.cell_depths(c)[n], 1500);
+  }
+  // A tilted plane from three non-corner controls is reproduced by the solve.
+  auto tilted = std::make_shared<Horizon>(*horizon("T", HorizonRole::Top, 4, 3, kNaN));
+  tilted->depths[1] = 1001;  // (1, 0)
+  tilted->depths[6] = 1012;  // (2, 1)
+  tilted->depths[8] = 1020;  // (0, 2): z = 1000 + i + 10 j
+  ASSERT_OK_AND_ASSIGN(StaticModelBuilder solved,
+                       StaticModelBuilder::from_wireframe(wireframe({tilted}), spec(1e4, 10, 1)));
+  ASSERT_OK_AND_ASSIGN(StaticModel plane, std::move(solved).build());
+  const CellCorners c = plane.grid.geom.cell_corners({2, 1, 0});
+  EXPECT_NEAR(c[0].z, 1012, 1e-9);
+  EXPECT_NEAR(c[3].z, 1023, 1e-9);
+}
+
 TEST(Build, FlatModelSpacingFollowsTheArea) {
   FlatModelParams params;
   params.n = 5;
