@@ -17,17 +17,18 @@ struct Point3 {
 using CellCorners = std::array<Point3, 8>;
 
 // Signed sum of six tetrahedra around the diagonal from corner 0 to corner 7 (ring 1, 3, 2, 6,
-// 4, 5). Exact for planar faces; callers take the absolute value.
-inline double hexahedron_volume(const CellCorners& c) {
+// 4, 5), over the corners' coordinates as three arrays of eight. Exact for planar faces;
+// callers take the absolute value.
+inline double hexahedron_volume(const double* x, const double* y, const double* z) {
   static constexpr int kRing[6][2] = {{1, 3}, {3, 2}, {2, 6}, {6, 4}, {4, 5}, {5, 1}};
-  const Point3& apex = c[7];
-  const double d0x = c[0].x - apex.x;
-  const double d0y = c[0].y - apex.y;
-  const double d0z = c[0].z - apex.z;
+  const double d0x = x[0] - x[7];
+  const double d0y = y[0] - y[7];
+  const double d0z = z[0] - z[7];
   double sum = 0;
+#pragma GCC unroll 6
   for (const auto& [a, b] : kRing) {
-    const double ax = c[a].x - apex.x, ay = c[a].y - apex.y, az = c[a].z - apex.z;
-    const double bx = c[b].x - apex.x, by = c[b].y - apex.y, bz = c[b].z - apex.z;
+    const double ax = x[a] - x[7], ay = y[a] - y[7], az = z[a] - z[7];
+    const double bx = x[b] - x[7], by = y[b] - y[7], bz = z[b] - z[7];
     const double cross_x = ay * bz - az * by;
     const double cross_y = az * bx - ax * bz;
     const double cross_z = ax * by - ay * bx;
@@ -35,6 +36,17 @@ inline double hexahedron_volume(const CellCorners& c) {
   }
   // Six times each tetrahedron summed, divided once: a box comes out exact.
   return sum / 6.0;
+}
+
+// The same rule over corner points.
+inline double hexahedron_volume(const CellCorners& c) {
+  double x[8], y[8], z[8];
+  for (int n = 0; n < 8; ++n) {
+    x[n] = c[n].x;
+    y[n] = c[n].y;
+    z[n] = c[n].z;
+  }
+  return hexahedron_volume(x, y, z);
 }
 
 }  // namespace zorvastatic

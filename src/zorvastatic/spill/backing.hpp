@@ -51,6 +51,7 @@ class SpillSource : public SlabSource {
 
   [[nodiscard]] std::size_t nk() const override { return backing_.dims().nk; }
   [[nodiscard]] std::size_t layer_cells() const override { return backing_.dims().layer_cells(); }
+  [[nodiscard]] std::size_t row_length() const override { return backing_.dims().ni; }
   [[nodiscard]] Status require_cubes() const override;
   [[nodiscard]] Result<CellSlab> slab(std::size_t k) const override;
 

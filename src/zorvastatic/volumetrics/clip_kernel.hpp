@@ -1,10 +1,12 @@
 #pragma once
 // The per-cell clipping rule, written once and run over an in-memory grid layer or over a slab.
-// A layer type provides row_length() (ni), cell_count(), mean_depth(c), cell_volume(c, j),
-// poro_at(c), ntg_at(c) and sw_at(c) for the cells c = i + ni * j of one k-layer.
+// A layer type provides, for the cells c = i + ni * j of one k-layer: row_length() (ni),
+// cell_count(), row_depths(c) (the ZCORN entries of the row from cell c), mean_depth(c) and
+// cell_volume(c, j) (for layers not on vertical pillars), poro_at(c), ntg_at(c), sw_at(c).
 
 #include <cstddef>
 
+#include "zorvastatic/grid/row_volumes.hpp"
 #include "zorvastatic/volumetrics/cell_hcpv.hpp"
 #include "zorvastatic/volumetrics/contact_spec.hpp"
 #include "zorvastatic/volumetrics/in_place.hpp"
@@ -18,30 +20,32 @@ struct ClipSums {
 };
 
 // Adds the cells of one layer. `hcpv_layer` (nullable) receives the HCPV of contributing cells.
+// Rows of a layer on vertical pillars (`tops` given) have their depths and volumes computed
+// together in `rows`; other layers go cell by cell.
 template <class Layer>
-Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, double* hcpv_layer) {
+Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, double* hcpv_layer,
+                  const PillarTops* tops, RowVolumes& rows) {
   const std::size_t count = layer.cell_count();
   const std::size_t ni = layer.row_length();
-  if (spec.mode == ContactSpec::Mode::NoContact) {
-    for (std::size_t row_start = 0, j = 0; row_start < count; row_start += ni, ++j) {
-      for (std::size_t c = row_start; c < row_start + ni; ++c) {
-        const double volume = layer.cell_volume(c, j);
+  const bool vertical = tops != nullptr;
+  const bool gross_only = spec.mode == ContactSpec::Mode::NoContact;
+  const bool phases = spec.has_phases();
+  const double lower = phases ? spec.owc : spec.depth;
+  for (std::size_t row_start = 0, j = 0; row_start < count; row_start += ni, ++j) {
+    if (vertical) rows.compute(*tops, j, layer.row_depths(row_start));
+    for (std::size_t i = 0; i < ni; ++i) {
+      const std::size_t c = row_start + i;
+      if (gross_only) {
+        const double volume = vertical ? rows.volume(i) : layer.cell_volume(c, j);
         if (volume > 0) {
           sums.oil.grv_m3 += volume;
           ++sums.oil.cells;
         }
+        continue;
       }
-    }
-    return {};
-  }
-  const bool phases = spec.has_phases();
-  const double lower = phases ? spec.owc : spec.depth;
-  // Rows keep the pillar index p = c + j at hand without a division per cell.
-  for (std::size_t row_start = 0, j = 0; row_start < count; row_start += ni, ++j) {
-    for (std::size_t c = row_start; c < row_start + ni; ++c) {
-      const double depth = layer.mean_depth(c);
+      const double depth = vertical ? rows.mean_depth(i) : layer.mean_depth(c);
       if (depth >= lower) continue;  // a cell exactly on the contact does not count
-      const double volume = layer.cell_volume(c, j);
+      const double volume = vertical ? rows.volume(i) : layer.cell_volume(c, j);
       if (!(volume > 0)) continue;
       const bool gas_cap = phases && depth < spec.goc;
       const bool use_sw_gas = gas_cap && spec.mode == ContactSpec::Mode::TwoContactsSwGas;

@@ -21,6 +21,7 @@ struct CellSlab {
 
   [[nodiscard]] std::size_t cell_count() const { return zcorn.size() / 8; }
   [[nodiscard]] std::size_t row_length() const { return ni; }
+  [[nodiscard]] const float* row_depths(std::size_t c) const { return zcorn.data() + 8 * c; }
   // Volume of cell c = i + ni * j of this layer.
   [[nodiscard]] double cell_volume(std::size_t c) const { return cell_volume(c, c / ni); }
   [[nodiscard]] double cell_volume(std::size_t c, std::size_t j) const {
@@ -43,6 +44,7 @@ class SlabSource {
   virtual ~SlabSource() = default;
   [[nodiscard]] virtual std::size_t nk() const = 0;
   [[nodiscard]] virtual std::size_t layer_cells() const = 0;
+  [[nodiscard]] virtual std::size_t row_length() const = 0;
   // Fails naming the first of "PORO", "NTG", "SW" that is missing.
   [[nodiscard]] virtual Status require_cubes() const = 0;
   // Slab k; valid until the next call or the source's end.

@@ -21,21 +21,22 @@ class GridLayer {
       : geom_(geom),
         first_(k * geom.dims().layer_cells()),
         count_(geom.dims().layer_cells()),
-        vertical_(geom.vertical()),
-        pillars_(geom.pillars().data()),
         poro_(poro),
         ntg_(ntg),
         sw_(sw) {}
 
   [[nodiscard]] std::size_t cell_count() const { return count_; }
   [[nodiscard]] std::size_t row_length() const { return geom_.dims().ni; }
+  [[nodiscard]] const double* row_depths(std::size_t c) const {
+    return geom_.cell_depths(first_ + c);
+  }
   [[nodiscard]] double mean_depth(std::size_t c) const {
     const double* z = geom_.cell_depths(first_ + c);
     return (z[0] + z[1] + z[2] + z[3] + z[4] + z[5] + z[6] + z[7]) * 0.125;
   }
-  [[nodiscard]] double cell_volume(std::size_t c, std::size_t j) const {
-    if (!vertical_) return geom_.cell_volume_at(first_ + c);
-    return vertical_cell_volume(pillars_, c + j, geom_.dims().ni, geom_.cell_depths(first_ + c));
+  // Cells off vertical pillars go one by one through the geometry.
+  [[nodiscard]] double cell_volume(std::size_t c, std::size_t /*j*/) const {
+    return geom_.cell_volume_at(first_ + c);
   }
   [[nodiscard]] double poro_at(std::size_t c) const { return poro_[first_ + c]; }
   [[nodiscard]] double ntg_at(std::size_t c) const { return ntg_[first_ + c]; }
@@ -45,8 +46,6 @@ class GridLayer {
   const CornerPointGeom& geom_;
   std::size_t first_;
   std::size_t count_;
-  bool vertical_;
-  const Pillar* pillars_;
   const double* poro_;
   const double* ntg_;
   const double* sw_;
@@ -124,11 +123,14 @@ Result<InPlace> grid_volumetrics(const Grid& grid, const ContactSpec& spec, std:
   const double* sw = cube_or_null(grid, "SW");
 
   ClipSums sums;
+  RowVolumes rows(dims.ni);
+  const std::optional<PillarTops> tops =
+      grid.geom.vertical() ? std::optional<PillarTops>(grid.geom.pillars()) : std::nullopt;
   const std::size_t end = std::min(k_end, dims.nk);
   for (std::size_t k = k_start; k < end; ++k) {
     const GridLayer layer(grid.geom, k, poro, ntg, sw);
     double* slot = cube_out ? hcpv.data() + k * dims.layer_cells() : nullptr;
-    ZV_TRY(clip_layer(spec, layer, sums, slot));
+    ZV_TRY(clip_layer(spec, layer, sums, slot, tops ? &*tops : nullptr, rows));
   }
   InPlace result = finish_in_place(spec, sums);
   if (cube_out) result.hcpv_cells = std::move(hcpv);
@@ -146,10 +148,13 @@ Result<InPlace> compute_clipped(const SlabSource& source, const ContactSpec& spe
   if (cube_out) hcpv.assign(layer_cells * source.nk(), 0.0);
 
   ClipSums sums;
+  RowVolumes rows(source.row_length());
+  std::optional<PillarTops> tops;
   for (std::size_t k = k_start; k < k_end; ++k) {
     ZV_ASSIGN_OR_RETURN(const CellSlab slab, source.slab(k));
     double* slot = cube_out ? hcpv.data() + k * layer_cells : nullptr;
-    ZV_TRY(clip_layer(spec, slab, sums, slot));
+    if (!tops) tops.emplace(slab.pillars);  // spilled grids stand on vertical pillars
+    ZV_TRY(clip_layer(spec, slab, sums, slot, &*tops, rows));
   }
   InPlace result = finish_in_place(spec, sums);
   if (cube_out) result.hcpv_cells = std::move(hcpv);

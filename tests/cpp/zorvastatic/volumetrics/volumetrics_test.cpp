@@ -37,6 +37,7 @@ class GridSlabSource : public SlabSource {
   }
   std::size_t nk() const override { return grid_.dims().nk; }
   std::size_t layer_cells() const override { return grid_.dims().layer_cells(); }
+  std::size_t row_length() const override { return grid_.dims().ni; }
   Status require_cubes() const override {
     const char* names[3] = {"PORO", "NTG", "SW"};
     for (int n = 0; n < 3; ++n) {
