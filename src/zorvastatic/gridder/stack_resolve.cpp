@@ -4,8 +4,11 @@
 #include <limits>
 #include <optional>
 
+#include <tbb/enumerable_thread_specific.h>
+
 #include "zorvastatic/gridder/stack_thickness.hpp"
 #include "zorvatools/foundation/worker_pool.hpp"
+#include "zorvatools/gridding/min_curvature.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
@@ -82,20 +85,31 @@ Status validate_stack(const HorizonStack& stack, std::size_t ni, std::size_t nj)
   return {};
 }
 
+// Solves share factorisations through `cache` whenever their control nodes coincide.
 Result<Surface> solve_tapered(std::size_t ni, std::size_t nj,
-                              const std::vector<ControlPoint>& controls, const TaperSpec& taper) {
-  ZV_ASSIGN_OR_RETURN(const Surface solved, solve_surface_converged(ni, nj, controls));
+                              const std::vector<ControlPoint>& controls, const TaperSpec& taper,
+                              zorvatools::MinCurvatureCache& cache) {
+  ZV_ASSIGN_OR_RETURN(const Surface solved, solve_surface_converged(ni, nj, controls, cache));
   return taper_beyond_data(solved, controls, taper);
 }
 
 // A thickness field from samples: solved, tapered and raised to at least 0.
 Result<std::vector<double>> thickness_from(std::size_t ni, std::size_t nj,
                                            const std::vector<ControlPoint>& samples,
-                                           const TaperSpec& taper) {
-  ZV_ASSIGN_OR_RETURN(Surface solved, solve_tapered(ni, nj, samples, taper));
+                                           const TaperSpec& taper,
+                                           zorvatools::MinCurvatureCache& cache) {
+  ZV_ASSIGN_OR_RETURN(Surface solved, solve_tapered(ni, nj, samples, taper, cache));
   std::vector<double> field = std::move(solved.values());
   clamp_non_negative(field);
   return field;
+}
+
+bool same_nodes(const std::vector<ControlPoint>& a, const std::vector<ControlPoint>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t n = 0; n < a.size(); ++n) {
+    if (a[n].i != b[n].i || a[n].j != b[n].j) return false;
+  }
+  return true;
 }
 
 // Cumulative thickness of a mapped horizon below the reference, and how it was found.
@@ -148,31 +162,26 @@ class StackResolver {
   const std::string& name_of(std::size_t m) const { return stack_.horizons[mapped_[m]].name; }
 
   Status solve_reference() {
-    const std::vector<ControlPoint> controls = controls_from_surface(grid_of(0), ni_, nj_);
-    if (controls.empty()) return std::unexpected(fully_undefined(name_of(0)));
-    ZV_ASSIGN_OR_RETURN(reference_, solve_tapered(ni_, nj_, controls, taper_));
-    thickness_.push_back({std::vector<double>(ni_ * nj_, 0.0),
-                          {name_of(0), true, ResolutionMethod::Reference, "", controls.size()}});
+    reference_controls_ = controls_from_surface(grid_of(0), ni_, nj_);
+    if (reference_controls_.empty()) return std::unexpected(fully_undefined(name_of(0)));
+    ZV_ASSIGN_OR_RETURN(reference_, solve_tapered(ni_, nj_, reference_controls_, taper_, cache_));
+    thickness_.push_back(
+        {std::vector<double>(ni_ * nj_, 0.0),
+         {name_of(0), true, ResolutionMethod::Reference, "", reference_controls_.size()}});
     return {};
   }
 
   // Isochores below the reference in parallel (one task per mapped horizon, results in stack
   // order), then the horizons without co-located nodes rebuilt against shallower ones in order.
+  // A horizon mapped on the reference's nodes starts from a copy of its factorisation.
   Status solve_mapped_thicknesses() {
     using Isochore = std::optional<MappedThickness>;
-    ZV_ASSIGN_OR_RETURN(
-        std::vector<Isochore> isochores,
-        zorvatools::parallel_collect<Result<Isochore>>(
-            mapped_.size() - 1, [&](std::size_t task) -> Result<Isochore> {
-              const std::size_t m = task + 1;
-              const std::vector<ControlPoint> samples =
-                  colocated_thickness_samples(grid_of(0), grid_of(m), {}, ni_, nj_);
-              if (samples.empty()) return std::nullopt;
-              ZV_ASSIGN_OR_RETURN(std::vector<double> c, thickness_from(ni_, nj_, samples, taper_));
-              return MappedThickness{
-                  std::move(c),
-                  {name_of(m), true, ResolutionMethod::Isochore, name_of(0), samples.size()}};
-            }));
+    ReferenceCopies copies;
+    ZV_ASSIGN_OR_RETURN(std::vector<Isochore> isochores,
+                        zorvatools::parallel_collect<Result<Isochore>>(
+                            mapped_.size() - 1, [&](std::size_t task) -> Result<Isochore> {
+                              return isochore(task + 1, copies);
+                            }));
     for (std::size_t m = 1; m < mapped_.size(); ++m) {
       if (isochores[m - 1]) {
         thickness_.push_back(std::move(*isochores[m - 1]));
@@ -184,19 +193,40 @@ class StackResolver {
     return {};
   }
 
-  Result<MappedThickness> rebuild(std::size_t m) const {
+  // One copy of the reference's factorisation per worker thread, made on first use.
+  using ReferenceCopies =
+      tbb::enumerable_thread_specific<std::optional<zorvatools::MinCurvatureCache>>;
+
+  // The isochore of mapped horizon m below the reference, absent without co-located nodes.
+  Result<std::optional<MappedThickness>> isochore(std::size_t m, ReferenceCopies& copies) const {
+    const std::vector<ControlPoint> samples =
+        colocated_thickness_samples(grid_of(0), grid_of(m), {}, ni_, nj_);
+    if (samples.empty()) return std::nullopt;
+    zorvatools::MinCurvatureCache own;
+    zorvatools::MinCurvatureCache* cache = &own;
+    if (same_nodes(samples, reference_controls_)) {
+      std::optional<zorvatools::MinCurvatureCache>& copy = copies.local();
+      if (!copy) copy = cache_;
+      cache = &*copy;
+    }
+    ZV_ASSIGN_OR_RETURN(std::vector<double> c, thickness_from(ni_, nj_, samples, taper_, *cache));
+    return MappedThickness{
+        std::move(c), {name_of(m), true, ResolutionMethod::Isochore, name_of(0), samples.size()}};
+  }
+
+  Result<MappedThickness> rebuild(std::size_t m) {
     for (std::size_t up = m - 1; up >= 1; --up) {
       const std::vector<ControlPoint> samples =
           colocated_thickness_samples(grid_of(up), grid_of(m), thickness_[up].c, ni_, nj_);
       if (samples.empty()) continue;
-      ZV_ASSIGN_OR_RETURN(std::vector<double> c, thickness_from(ni_, nj_, samples, taper_));
+      ZV_ASSIGN_OR_RETURN(std::vector<double> c, thickness_from(ni_, nj_, samples, taper_, cache_));
       return MappedThickness{
           std::move(c),
           {name_of(m), true, ResolutionMethod::RebuiltAgainst, name_of(up), samples.size()}};
     }
     const std::vector<ControlPoint> controls = controls_from_surface(grid_of(m), ni_, nj_);
     if (controls.empty()) return std::unexpected(fully_undefined(name_of(m)));
-    ZV_ASSIGN_OR_RETURN(const Surface own, solve_tapered(ni_, nj_, controls, taper_));
+    ZV_ASSIGN_OR_RETURN(const Surface own, solve_tapered(ni_, nj_, controls, taper_, cache_));
     std::vector<double> c(ni_ * nj_);
     for (std::size_t n = 0; n < c.size(); ++n) c[n] = own.values()[n] - reference_.values()[n];
     clamp_non_negative(c);
@@ -213,7 +243,7 @@ class StackResolver {
     }
   }
 
-  Status resolve_tops_only(std::size_t h, ResolvedStack& out) const {
+  Status resolve_tops_only(std::size_t h, ResolvedStack& out) {
     const StackHorizon& horizon = stack_.horizons[h];
     const std::vector<ControlPoint>& tops = std::get<WellTops>(horizon.source).tops;
     std::size_t upper = kNone;  // mapped slots of the anchors
@@ -227,7 +257,7 @@ class StackResolver {
 
     if (upper == kNone) {  // above the reference: the reference minus the tops' height
       ZV_ASSIGN_OR_RETURN(std::vector<double> height,
-                          pick_height_field(tops, reference_, ni_, nj_, taper_));
+                          pick_height_field(tops, reference_, ni_, nj_, taper_, &cache_));
       for (double& v : height) v = -v;
       ZV_ASSIGN_OR_RETURN(out.surfaces[h], reference_.offset_by_field(height));
       how.method = ResolutionMethod::TopsAbove;
@@ -236,7 +266,7 @@ class StackResolver {
     }
     const Surface& anchor = out.surfaces[mapped_[upper]];
     ZV_ASSIGN_OR_RETURN(std::vector<double> t,
-                        pick_thickness_field(tops, anchor, ni_, nj_, taper_));
+                        pick_thickness_field(tops, anchor, ni_, nj_, taper_, &cache_));
     how.anchor = name_of(upper);
     if (lower == kNone) {
       ZV_ASSIGN_OR_RETURN(out.surfaces[h], anchor.offset_by_field(t));
@@ -257,8 +287,11 @@ class StackResolver {
   std::size_t ni_;
   std::size_t nj_;
   TaperSpec taper_;
-  std::vector<std::size_t> mapped_;         // stack indices of the mapped horizons
-  Surface reference_;                       // solved surface of the first mapped horizon
+  std::vector<std::size_t> mapped_;  // stack indices of the mapped horizons
+  Surface reference_;                // solved surface of the first mapped horizon
+  std::vector<ControlPoint> reference_controls_;
+  // Factorisation of the last sequential solve; read-only while the parallel loop runs.
+  zorvatools::MinCurvatureCache cache_;
   std::vector<MappedThickness> thickness_;  // per mapped horizon, the reference's is 0
 };
 

@@ -22,7 +22,8 @@ enum class Side { Below, Above };
 // Thickness of the tops on one side of `surface`, solved into a field when there are several.
 Result<std::vector<double>> tops_field(const std::vector<ControlPoint>& tops,
                                        const Surface& surface, std::size_t ni, std::size_t nj,
-                                       const TaperSpec& taper, Side side) {
+                                       const TaperSpec& taper, Side side,
+                                       zorvatools::MinCurvatureCache* cache) {
   zorvatools::require(surface.nx() == ni && surface.ny() == nj,
                       "thickness surface is not on the stack lattice");
   if (tops.empty()) {
@@ -41,7 +42,9 @@ Result<std::vector<double>> tops_field(const std::vector<ControlPoint>& tops,
   }
   if (controls.size() == 1) return std::vector<double>(ni * nj, controls.front().z);
 
-  ZV_ASSIGN_OR_RETURN(const Surface solved, solve_surface_converged(ni, nj, controls));
+  ZV_ASSIGN_OR_RETURN(const Surface solved, cache != nullptr
+                                                ? solve_surface_converged(ni, nj, controls, *cache)
+                                                : solve_surface_converged(ni, nj, controls));
   std::vector<double> field = taper_beyond_data(solved, controls, taper).values();
   clamp_non_negative(field);
   return field;
@@ -84,14 +87,16 @@ std::vector<ControlPoint> colocated_thickness_samples(std::span<const double> up
 
 Result<std::vector<double>> pick_thickness_field(const std::vector<ControlPoint>& tops,
                                                  const Surface& surface, std::size_t ni,
-                                                 std::size_t nj, const TaperSpec& taper) {
-  return tops_field(tops, surface, ni, nj, taper, Side::Below);
+                                                 std::size_t nj, const TaperSpec& taper,
+                                                 zorvatools::MinCurvatureCache* cache) {
+  return tops_field(tops, surface, ni, nj, taper, Side::Below, cache);
 }
 
 Result<std::vector<double>> pick_height_field(const std::vector<ControlPoint>& tops,
                                               const Surface& surface, std::size_t ni,
-                                              std::size_t nj, const TaperSpec& taper) {
-  return tops_field(tops, surface, ni, nj, taper, Side::Above);
+                                              std::size_t nj, const TaperSpec& taper,
+                                              zorvatools::MinCurvatureCache* cache) {
+  return tops_field(tops, surface, ni, nj, taper, Side::Above, cache);
 }
 
 void clamp_non_negative(std::vector<double>& field) {

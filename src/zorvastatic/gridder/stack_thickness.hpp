@@ -8,6 +8,7 @@
 
 #include "zorvastatic/gridder/surface.hpp"
 #include "zorvastatic/gridder/surface_solve.hpp"
+#include "zorvatools/gridding/min_curvature.hpp"
 
 namespace zorvastatic {
 
@@ -24,15 +25,18 @@ std::vector<ControlPoint> colocated_thickness_samples(std::span<const double> up
                                                       std::size_t nj);
 
 // Non-negative thickness field (ni x nj values) of the tops below `surface`: one top gives a
-// constant field, several are solved, tapered and raised to at least 0.
+// constant field, several are solved, tapered and raised to at least 0. A cache lets fields of
+// tops on the same nodes share one factorisation.
 Result<std::vector<double>> pick_thickness_field(const std::vector<ControlPoint>& tops,
                                                  const Surface& surface, std::size_t ni,
-                                                 std::size_t nj, const TaperSpec& taper);
+                                                 std::size_t nj, const TaperSpec& taper,
+                                                 zorvatools::MinCurvatureCache* cache = nullptr);
 
 // The same for tops above `surface`: the field is the height of the tops over it.
 Result<std::vector<double>> pick_height_field(const std::vector<ControlPoint>& tops,
                                               const Surface& surface, std::size_t ni,
-                                              std::size_t nj, const TaperSpec& taper);
+                                              std::size_t nj, const TaperSpec& taper,
+                                              zorvatools::MinCurvatureCache* cache = nullptr);
 
 // Every node raised to at least 0; NaN becomes 0.
 void clamp_non_negative(std::vector<double>& field);

@@ -147,12 +147,40 @@ TEST(ResolveStack, TopsOnlyBetweenAndBelowMappedHorizons) {
   EXPECT_EQ(t1.at(6, 6), b.at(6, 6));
 }
 
-TEST(ResolveStack, SameResultOnOneThread) {
-  const HorizonStack stack = four_horizon_stack();
-  ASSERT_OK_AND_ASSIGN(const ResolvedStack pooled, resolve_stack_surfaces(stack, 9, 9, kTaper));
-  tbb::global_control one(tbb::global_control::max_allowed_parallelism, 1);
-  ASSERT_OK_AND_ASSIGN(const ResolvedStack serial, resolve_stack_surfaces(stack, 9, 9, kTaper));
-  EXPECT_EQ(pooled.surfaces, serial.surfaces);
+// Horizons mapped on the reference's nodes reuse its factorisation; the surfaces must be those
+// of separate solves, bit for bit, on any number of threads.
+TEST(ResolveStack, SharedFactorisationMatchesSeparateSolves) {
+  const auto on_grid_nodes = [](double below) {
+    return grid_of(9, 9, [below](std::size_t i, std::size_t j) {
+      return i % 3 == 0 && j % 4 == 0 ? plane(i, j) + below + 0.5 * double(i * j % 5) : kNaN;
+    });
+  };
+  const HorizonStack stack{{StackHorizon::mapped("A", on_grid_nodes(0), 9, 9),
+                            StackHorizon::mapped("B", on_grid_nodes(10), 9, 9),
+                            StackHorizon::mapped("C", on_grid_nodes(25), 9, 9),
+                            StackHorizon::mapped("D", on_grid_nodes(40), 9, 9)},
+                           {}};
+  const std::vector<double>& a = stack.horizons[0].grid()->values;
+  const auto controls = controls_from_surface(a, 9, 9);
+  ASSERT_OK_AND_ASSIGN(const Surface solved, solve_surface_converged(9, 9, controls));
+  const Surface reference = taper_beyond_data(solved, controls, kTaper);
+  for (const std::size_t threads : {1, 2}) {
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
+    ASSERT_OK_AND_ASSIGN(const ResolvedStack resolved, resolve_stack_surfaces(stack, 9, 9, kTaper));
+    EXPECT_EQ(resolved.surfaces[0], reference);
+    std::vector<double> above(81, 0.0);
+    for (std::size_t h = 1; h < 4; ++h) {
+      const auto samples =
+          colocated_thickness_samples(a, stack.horizons[h].grid()->values, {}, 9, 9);
+      ASSERT_OK_AND_ASSIGN(const Surface thickness, solve_surface_converged(9, 9, samples));
+      std::vector<double> c = taper_beyond_data(thickness, samples, kTaper).values();
+      clamp_non_negative(c);
+      for (std::size_t n = 0; n < c.size(); ++n) c[n] = std::fmax(c[n], above[n]);
+      ASSERT_OK_AND_ASSIGN(const Surface expected, reference.offset_by_field(c));
+      EXPECT_EQ(resolved.surfaces[h], expected) << stack.horizons[h].name;
+      above = c;
+    }
+  }
 }
 
 TEST(ResolveStack, MappedHorizonsWithoutColocatedNodes) {
