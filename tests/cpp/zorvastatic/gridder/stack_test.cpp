@@ -86,28 +86,6 @@ TEST(StackFramework, BoundaryRing) {
   EXPECT_NEAR(rotated[1].y, 15, 1e-9);
 }
 
-TEST(StackFramework, HorizonsRolesAndDepths) {
-  const std::vector<StackHorizon> horizons = {
-      StackHorizon::mapped("A", std::vector<double>(4, 1), 2, 2),
-      StackHorizon::tops_only("B", {{0, 0, 2}}), StackHorizon::tops_only("C", {{0, 0, 3}})};
-  const std::vector<Surface> surfaces = {Surface(2, 2, {1, 2, 3, 4}), Surface::constant(2, 2, 5),
-                                         Surface::constant(2, 2, 6)};
-  const std::vector<Point2> ring = {{0, 0}, {1, 0}, {1, 1}, {0, 0}};
-  const Wireframe framework =
-      stack_framework(horizons, surfaces, {{2100, ContactKind::Owc}}, ring, 2, 2);
-  EXPECT_EQ(framework.outline, ring);
-  ASSERT_EQ(framework.contacts.size(), 1u);
-  EXPECT_EQ(framework.contacts[0].depth_m, 2100);
-  ASSERT_EQ(framework.horizons.size(), 3u);
-  const HorizonRole roles[] = {HorizonRole::Top, HorizonRole::Intermediate, HorizonRole::Base};
-  for (std::size_t h = 0; h < 3; ++h) {
-    EXPECT_EQ(framework.horizons[h]->name, horizons[h].name);
-    EXPECT_EQ(framework.horizons[h]->role, roles[h]);
-    EXPECT_EQ(framework.horizons[h]->depths, surfaces[h].values());
-    EXPECT_EQ(framework.horizons[h]->ni, 2u);
-  }
-}
-
 // A plane reference A, tops-only T1 between A and the sparse map B (30 m below A), tops-only T2
 // below B, on a 9 x 9 lattice.
 HorizonStack four_horizon_stack() {

@@ -13,12 +13,14 @@
 #include "zorvastatic/model/stack_interfaces.hpp"
 #include "zorvastatic/model/view/map.hpp"
 #include "zorvastatic/model/view/section.hpp"
+#include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
 namespace {
 
 using Json = nlohmann::ordered_json;
 using testing::grid_of;
+using zorvatools::str_cat;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kColumnArea = 100.0 * 100.0;           // 5 x 5 nodes over 400 m x 400 m
@@ -77,33 +79,20 @@ TEST(StackBuild, ZonesFrameworkAndProvenance) {
                          b.inputs_ref = "stack-case";
                        }));
   EXPECT_EQ(model.grid.dims(), (Dims{4, 4, 6}));
-  const struct {
-    const char* name;
-    const char* top;
-    const char* base;
-    std::optional<std::string> label;
-    std::size_t k_start, k_end;
-  } zones[] = {{"Z1", "A", "T", "red", 0, 2},
-               {"Z2", "T", "B", "green", 2, 5},
-               {"Z3", "B", "U", std::nullopt, 5, 6}};
-  ASSERT_EQ(model.zone_table.zones.size(), 3u);
+  // Zone table and zone provenance: name, top > base, label, k range.
   const StackRecord& record = *model.provenance.stack;
-  for (std::size_t z = 0; z < 3; ++z) {
-    const Zone& got = model.zone_table.zones[z];
-    EXPECT_EQ(got.name, zones[z].name);
-    EXPECT_EQ(got.top, zones[z].top);
-    EXPECT_EQ(got.base, zones[z].base);
-    EXPECT_EQ(got.label, zones[z].label);
-    EXPECT_EQ(got.k_start, zones[z].k_start);
-    EXPECT_EQ(got.k_end, zones[z].k_end);
-    const ZoneProvenance& prov = record.stack.zones[z];
-    EXPECT_EQ(prov.zone, zones[z].name);
-    EXPECT_EQ(prov.top_horizon, zones[z].top);
-    EXPECT_EQ(prov.base_horizon, zones[z].base);
-    EXPECT_EQ(prov.k_start, zones[z].k_start);
-    EXPECT_EQ(prov.k_end, zones[z].k_end);
-    EXPECT_EQ(prov.layering.k_start, zones[z].k_start);
+  std::vector<std::string> table, provenance;
+  for (const Zone& z : model.zone_table.zones) {
+    table.push_back(str_cat(z.name, ":", z.top, ">", z.base, ":", z.label.value_or("-"), ":",
+                            z.k_start, "-", z.k_end));
   }
+  for (const ZoneProvenance& z : record.stack.zones) {
+    provenance.push_back(str_cat(z.zone, ":", z.top_horizon, ">", z.base_horizon, ":",
+                                 z.layering.nk, ":", z.k_start, "-", z.k_end));
+  }
+  EXPECT_EQ(table,
+            (std::vector<std::string>{"Z1:A>T:red:0-2", "Z2:T>B:green:2-5", "Z3:B>U:-:5-6"}));
+  EXPECT_EQ(provenance, (std::vector<std::string>{"Z1:A>T:2:0-2", "Z2:T>B:3:2-5", "Z3:B>U:1:5-6"}));
 
   // The model's wireframe records the resolved stack: its surfaces, the zones' contacts in
   // zone order and the unit-square outline (no georeference, no explicit boundary).
@@ -120,9 +109,6 @@ TEST(StackBuild, ZonesFrameworkAndProvenance) {
   EXPECT_EQ(framework.contacts[0].depth_m, 2010);
   EXPECT_EQ(framework.contacts[1].depth_m, 2100);
   EXPECT_EQ(framework.outline, (std::vector<Point2>{{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}}));
-  ASSERT_TRUE(model.zone_contacts.has_value());
-  EXPECT_EQ(model.zone_contacts->size(), 3u);
-  EXPECT_TRUE((*model.zone_contacts)[1].empty());
 
   using M = ResolutionMethod;
   EXPECT_EQ(record.stack.horizons,
@@ -185,9 +171,6 @@ TEST(StackBuild, WellTiesWithAndWithoutRadius) {
     const StackRecord& record = *model.provenance.stack;
     ASSERT_EQ(record.well_ties.size(), 1u);
     const WellTieRecord& tie = record.well_ties[0];
-    EXPECT_EQ(tie.name, "W1");
-    EXPECT_EQ(tie.x, 150);
-    EXPECT_EQ(tie.i, 1u);
     ASSERT_EQ(tie.residuals.size(), 2u);
     EXPECT_EQ(tie.residuals[0].horizon, "B");
     EXPECT_EQ(tie.residuals[0].pick_depth, 2056);
