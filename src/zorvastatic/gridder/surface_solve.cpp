@@ -113,6 +113,13 @@ Result<Surface> solve_surface_seeded(const Surface& seed,
 
 Result<Surface> solve_surface_converged(std::size_t nx, std::size_t ny,
                                         const std::vector<ControlPoint>& controls) {
+  zorvatools::MinCurvatureCache cache;
+  return solve_surface_converged(nx, ny, controls, cache);
+}
+
+Result<Surface> solve_surface_converged(std::size_t nx, std::size_t ny,
+                                        const std::vector<ControlPoint>& controls,
+                                        zorvatools::MinCurvatureCache& cache) {
   if (controls.empty()) {
     return std::unexpected(
         StaticError::invalid_input("structural solve needs at least one control point"));
@@ -131,7 +138,6 @@ Result<Surface> solve_surface_converged(std::size_t nx, std::size_t ny,
   const Surface seed =
       Surface::constant(nx, ny, residual_sum / static_cast<double>(residuals.size()));
   // Every solve below has the same anchors: the factorisation is done once and reused.
-  zorvatools::MinCurvatureCache cache;
   const auto first_start = std::chrono::steady_clock::now();
   ZV_ASSIGN_OR_RETURN(Surface current, solve_seeded(seed, residuals, &cache));
   profile.start_line(nx, ny, controls.size(), SolveProfile::ms_since(first_start));

@@ -7,6 +7,10 @@
 
 #include "zorvastatic/gridder/surface.hpp"
 
+namespace zorvatools {
+struct MinCurvatureCache;
+}
+
 namespace zorvastatic {
 
 struct TaperSpec {
@@ -26,6 +30,11 @@ Result<Surface> solve_surface_seeded(const Surface& seed,
 // moving. Requires nx >= 2 and ny >= 2.
 Result<Surface> solve_surface_converged(std::size_t nx, std::size_t ny,
                                         const std::vector<ControlPoint>& controls);
+// The same with the caller's factorisation cache, so that solves on one set of control nodes
+// factor once; the result is bit-identical to the uncached solve.
+Result<Surface> solve_surface_converged(std::size_t nx, std::size_t ny,
+                                        const std::vector<ControlPoint>& controls,
+                                        zorvatools::MinCurvatureCache& cache);
 
 // Pulls the surface towards the nearest control's depth far away from the data.
 Surface taper_beyond_data(const Surface& surface, const std::vector<ControlPoint>& controls,

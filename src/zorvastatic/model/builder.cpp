@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "zorvastatic/gridder/layering.hpp"
+#include "zorvastatic/model/layering_warnings.hpp"
 #include "zorvastatic/spill/budget.hpp"
 #include "zorvastatic/spill/spill.hpp"
 #include "zorvatools/text/str_cat.hpp"
@@ -50,15 +51,6 @@ Result<Surface> solve_controls(std::size_t ni, std::size_t nj,
   if (controls.empty()) return std::unexpected(no_controls());
   if (auto depth = flat_corner_depth(controls, ni, nj)) return Surface::constant(ni, nj, *depth);
   return solve_surface_converged(ni, nj, controls);
-}
-
-void add_layering_warnings(const LayeringReport& report, std::vector<BuildWarning>& warnings) {
-  if (report.pinched_cells != 0)
-    warnings.push_back(BuildWarning::pinched_cells(report.pinched_cells));
-  if (report.collapsed_cells != 0) {
-    warnings.push_back(BuildWarning::collapsed_cells(report.collapsed_cells));
-  }
-  if (report.capped) warnings.push_back(BuildWarning::layers_capped(report.grid.dims().nk));
 }
 
 const ZoneRange* find_zone(const std::vector<ZoneRange>& zones, const std::string& name) {
@@ -218,6 +210,7 @@ Status StaticModelBuilder::populate_grid(Grid& grid, const std::vector<ZoneRange
 }
 
 Result<StaticModel> StaticModelBuilder::build() && {
+  if (horizon_stack) return std::move(*this).build_stack();
   return std::move(*this).build_single_zone();
 }
 

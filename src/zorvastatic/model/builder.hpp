@@ -9,28 +9,16 @@
 #include <utility>
 #include <vector>
 
+#include "zorvastatic/gridder/stack.hpp"
 #include "zorvastatic/gridder/surface_solve.hpp"
 #include "zorvastatic/model/model.hpp"
 #include "zorvastatic/model/pipeline.hpp"
 #include "zorvastatic/model/pipeline_apply.hpp"
 #include "zorvastatic/model/population.hpp"
 #include "zorvastatic/model/spec.hpp"
+#include "zorvastatic/model/well_ties.hpp"
 
 namespace zorvastatic {
-
-struct TiePick {
-  std::string horizon;
-  double depth = 0;
-};
-
-struct WellTie {
-  std::string name;
-  std::vector<TiePick> picks;
-  double x = 0;
-  double y = 0;
-  std::size_t i = 0;
-  std::size_t j = 0;
-};
 
 // Control points of every defined node of a horizon, rows j outer, i inner.
 std::vector<ControlPoint> horizon_controls(const Horizon& horizon);
@@ -71,6 +59,7 @@ class StaticModelBuilder {
   std::optional<std::vector<ControlPoint>> base_controls;
   std::optional<std::vector<DepthRecord>> depth_profile;
   std::optional<ArealTrend> areal_trend;
+  std::optional<HorizonStack> horizon_stack;  // present: the build takes the horizon-stack road
   std::optional<std::filesystem::path> spill_dir;
   std::string inputs_kind = "wireframe";
   std::size_t top_max_i = 0;
@@ -82,6 +71,7 @@ class StaticModelBuilder {
   StaticModelBuilder() = default;
 
   Result<StaticModel> build_single_zone() &&;
+  Result<StaticModel> build_stack() &&;
   // Populates a freshly layered grid: priors, whole-grid pipelines, zones.
   Status populate_grid(Grid& grid, const std::vector<ZoneRange>& zones,
                        std::vector<PropertyReport>& reports) const;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zorvastatic/gridder/layering.hpp"
+#include "zorvastatic/gridder/stack.hpp"
 #include "zorvastatic/model/property_report.hpp"
 #include "zorvastatic/model/wireframe.hpp"
 
@@ -76,16 +77,10 @@ struct ZoneProvenance {
   StackedZone layering;
 };
 
-// How each stack horizon was resolved.
-struct HorizonResolution {
-  std::string horizon;
-  bool mapped = false;  // false: known from well tops only
-};
-
 struct StackProvenance {
   std::vector<HorizonTieResidual> tie_residuals;
   std::vector<ZoneProvenance> zones;
-  std::vector<HorizonResolution> horizons;
+  std::vector<HorizonResolution> horizons;  // how each stack horizon was resolved, stack order
 };
 
 struct StackRecord {

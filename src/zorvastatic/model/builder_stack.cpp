@@ -1,0 +1,136 @@
+// The builder's horizon-stack road: resolve the stack, tie the wells, check the interfaces,
+// layer every zone at once, populate, and record the stack in the model.
+#include <cmath>
+
+#include "zorvastatic/gridder/layering.hpp"
+#include "zorvastatic/gridder/stack_framework.hpp"
+#include "zorvastatic/gridder/stack_resolve.hpp"
+#include "zorvastatic/model/builder.hpp"
+#include "zorvastatic/model/layering_warnings.hpp"
+#include "zorvastatic/model/stack_interfaces.hpp"
+#include "zorvastatic/spill/spill.hpp"
+#include "zorvatools/text/str_cat.hpp"
+
+namespace zorvastatic {
+
+using zorvatools::str_cat;
+
+namespace {
+
+// The stack's shape, checked before the costly resolution with the texts layering would give.
+Status check_stack_shape(const HorizonStack& stack) {
+  const std::size_t horizons = stack.horizons.size();
+  if (horizons < 2) {
+    return std::unexpected(StaticError::invalid_input(
+        str_cat("a horizon stack needs at least 2 surfaces, got ", horizons)));
+  }
+  if (stack.zones.size() != horizons - 1) {
+    return std::unexpected(
+        StaticError::invalid_input(str_cat("expected ", horizons - 1, " zone specs for ", horizons,
+                                           " surfaces, got ", stack.zones.size())));
+  }
+  return {};
+}
+
+struct StackNames {
+  std::vector<std::string> horizons;
+  std::vector<std::string> zones;
+  std::vector<std::optional<std::string>> labels;
+  std::vector<std::vector<Contact>> contacts;  // per zone
+  std::vector<Contact> all_contacts;           // flattened in zone order
+};
+
+StackNames stack_names(const HorizonStack& stack) {
+  StackNames names;
+  for (const StackHorizon& horizon : stack.horizons) names.horizons.push_back(horizon.name);
+  for (const StackZone& zone : stack.zones) {
+    names.zones.push_back(zone.name);
+    names.labels.push_back(zone.label);
+    names.contacts.push_back(zone.contacts);
+    names.all_contacts.insert(names.all_contacts.end(), zone.contacts.begin(), zone.contacts.end());
+  }
+  return names;
+}
+
+}  // namespace
+
+Result<StaticModel> StaticModelBuilder::build_stack() && {
+  const HorizonStack& stack = *horizon_stack;
+  ZV_TRY(check_stack_shape(stack));
+  const std::size_t nx = top_max_i + 1;
+  const std::size_t ny = top_max_j + 1;
+  const double side = std::sqrt(spec.area_m2);
+  const double dx = side / static_cast<double>(nx - 1);
+  const double dy = side / static_cast<double>(ny - 1);
+
+  ZV_ASSIGN_OR_RETURN(ResolvedStack resolved, resolve_stack_surfaces(stack, nx, ny, taper));
+  std::vector<bool> tops_only;
+  for (const HorizonResolution& how : resolved.horizons) tops_only.push_back(!how.mapped);
+
+  // Residuals are measured against the first resolution; tied grids are resolved again.
+  std::vector<WellTieRecord> tie_records;
+  if (!well_ties.empty()) {
+    ZV_ASSIGN_OR_RETURN(TiedStack tied, apply_well_ties(stack, resolved.surfaces, well_ties,
+                                                        tie_radius_m, {nx, ny, dx, dy}));
+    if (tied.grids_changed) {
+      ZV_ASSIGN_OR_RETURN(resolved, resolve_stack_surfaces(tied.stack, nx, ny, taper));
+    }
+    tie_records = std::move(tied.records);
+  }
+
+  ZV_ASSIGN_OR_RETURN(CheckedInterfaces checked,
+                      check_stack_interfaces(std::move(resolved.surfaces), tops_only,
+                                             min_thickness_m, clamp_crossings));
+  const std::vector<Surface>& surfaces = checked.surfaces;
+
+  std::vector<const Surface*> surface_refs;
+  for (const Surface& surface : surfaces) surface_refs.push_back(&surface);
+  std::vector<ZoneLayerSpec> zone_specs;
+  for (const StackZone& zone : stack.zones) zone_specs.push_back(zone.layers);
+  ZV_ASSIGN_OR_RETURN(LayeringReport layering,
+                      layer_grid_stack(surface_refs, zone_specs, collapse_below_m, dx, dy));
+  std::vector<BuildWarning> build_warnings = warnings;
+  add_layering_warnings(layering, build_warnings);
+  Grid grid = std::move(layering.grid);
+
+  std::vector<ZoneRange> zone_ranges;
+  std::vector<std::size_t> layer_counts;
+  for (std::size_t z = 0; z < layering.zones.size(); ++z) {
+    const StackedZone& zone = layering.zones[z];
+    zone_ranges.push_back({stack.zones[z].name, zone.k_start, zone.k_start + zone.nk});
+    layer_counts.push_back(zone.nk);
+  }
+  std::vector<PropertyReport> reports;
+  ZV_TRY(populate_grid(grid, zone_ranges, reports));
+
+  StackNames names = stack_names(stack);
+  Wireframe framework =
+      stack_framework(stack.horizons, surfaces, std::move(names.all_contacts),
+                      stack_boundary_ring(stack_boundary, georef, nx, ny), nx, ny);
+  StackRecord record{std::move(checked.repairs), std::move(tie_records), {}};
+  for (const WellTieRecord& tie : record.well_ties) {
+    record.stack.tie_residuals.insert(record.stack.tie_residuals.end(), tie.residuals.begin(),
+                                      tie.residuals.end());
+  }
+  for (std::size_t z = 0; z < layering.zones.size(); ++z) {
+    record.stack.zones.push_back({zone_ranges[z].k_start, zone_ranges[z].k_end, names.zones[z],
+                                  names.horizons[z], names.horizons[z + 1], layering.zones[z]});
+  }
+  record.stack.horizons = std::move(resolved.horizons);
+
+  StaticModel model{
+      .sw_gas = sw_gas,
+      .provenance = {inputs_ref_string(), std::move(record), std::move(build_warnings),
+                     std::move(reports)},
+      .georef = georef,
+      .sugar_cube = sugar_cube,
+      .wireframe = std::move(framework),
+      .grid = std::move(grid),
+      .zone_table = ZoneTable::from_stack(names.horizons, names.zones, names.labels, layer_counts),
+      .zone_contacts = std::nullopt,
+      .spill = nullptr,
+  };
+  return maybe_spill(*this, std::move(model).with_zone_contacts(std::move(names.contacts)));
+}
+
+}  // namespace zorvastatic
