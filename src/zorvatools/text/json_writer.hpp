@@ -33,7 +33,18 @@ class JsonWriter {
   JsonWriter& value(const char* text) { return value(std::string_view(text)); }
   JsonWriter& value(const std::string& text) { return value(std::string_view(text)); }
   JsonWriter& value(std::optional<double> number);
+  JsonWriter& value(const std::optional<std::string>& text) {
+    return text ? value(std::string_view(*text)) : null();
+  }
   JsonWriter& null();
+
+  // An array of the items, each written as value() writes it.
+  template <class Range>
+  JsonWriter& array(const Range& items) {
+    begin_array();
+    for (const auto& item : items) value(item);
+    return end_array();
+  }
 
   // Appends already serialised JSON as one value.
   JsonWriter& raw(std::string_view json);
@@ -43,6 +54,11 @@ class JsonWriter {
   JsonWriter& member(std::string_view name, const T& v) {
     key(name);
     return value(v);
+  }
+  template <class Range>
+  JsonWriter& member_array(std::string_view name, const Range& items) {
+    key(name);
+    return array(items);
   }
 
   [[nodiscard]] const std::string& str() const& { return out_; }

@@ -75,10 +75,11 @@ void write_json(zorvatools::JsonWriter& json, const ValueRange& range) {
 }
 
 void write_json(zorvatools::JsonWriter& json, const ScalarLayer& layer) {
-  json.begin_object().member("name", layer.name).member("units", layer.units).key("values");
-  json.begin_array();
-  for (const double v : layer.values) json.value(v);
-  json.end_array().key("range");
+  json.begin_object()
+      .member("name", layer.name)
+      .member("units", layer.units)
+      .member_array("values", layer.values)
+      .key("range");
   write_json(json, layer.range);
   json.end_object();
 }

@@ -176,10 +176,11 @@ std::string to_json(const MapBundle& bundle) {
 
   json.key("contacts").begin_array();
   for (const ContactMask& mask : bundle.contacts) {
-    json.begin_object().member("kind", mask.kind).member("depth_m", mask.depth_m).key("crossing");
-    json.begin_array();
-    for (const bool crossing : mask.crossing) json.value(crossing);
-    json.end_array().end_object();
+    json.begin_object()
+        .member("kind", mask.kind)
+        .member("depth_m", mask.depth_m)
+        .member_array("crossing", mask.crossing)
+        .end_object();
   }
   json.end_array().end_object();
   return std::move(json).str();

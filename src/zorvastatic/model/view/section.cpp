@@ -206,13 +206,6 @@ std::vector<HorizonTrace> horizon_traces(const ViewInputs& inputs,
   return traces;
 }
 
-void write_doubles(zorvatools::JsonWriter& json, std::string_view key,
-                   const std::vector<double>& values) {
-  json.key(key).begin_array();
-  for (const double v : values) json.value(v);
-  json.end_array();
-}
-
 }  // namespace
 
 SectionSpec SectionSpec::polyline(const std::vector<Point2>& points) {
@@ -295,14 +288,10 @@ std::string to_json(const IntersectionBundle& bundle) {
   json.begin_object()
       .member("schema_version", bundle.schema_version)
       .member("inputs_ref", bundle.inputs_ref)
-      .member("sugar_cube", bundle.sugar_cube);
-  json.key("property");
-  if (bundle.property) {
-    json.value(*bundle.property);
-  } else {
-    json.null();
-  }
-  json.member("top_name", bundle.top_name).member("base_name", bundle.base_name);
+      .member("sugar_cube", bundle.sugar_cube)
+      .member("property", bundle.property)
+      .member("top_name", bundle.top_name)
+      .member("base_name", bundle.base_name);
 
   json.key("columns").begin_array();
   for (const SectionColumn& column : bundle.columns) {
@@ -312,36 +301,28 @@ std::string to_json(const IntersectionBundle& bundle) {
         .member("j", column.j)
         .member("x", column.x)
         .member("y", column.y);
-    write_doubles(json, "layer_tops", column.layer_tops);
-    write_doubles(json, "layer_bases", column.layer_bases);
-    write_doubles(json, "layer_tops_l", column.layer_tops_l);
-    write_doubles(json, "layer_tops_r", column.layer_tops_r);
-    write_doubles(json, "layer_bases_l", column.layer_bases_l);
-    write_doubles(json, "layer_bases_r", column.layer_bases_r);
-    write_doubles(json, "values", column.values);
-    json.key("zone_ids").begin_array();
-    for (const std::uint16_t id : column.zone_ids) json.value(static_cast<std::uint64_t>(id));
-    json.end_array().member("path_z", column.path_z).end_object();
+    json.member_array("layer_tops", column.layer_tops);
+    json.member_array("layer_bases", column.layer_bases);
+    json.member_array("layer_tops_l", column.layer_tops_l);
+    json.member_array("layer_tops_r", column.layer_tops_r);
+    json.member_array("layer_bases_l", column.layer_bases_l);
+    json.member_array("layer_bases_r", column.layer_bases_r);
+    json.member_array("values", column.values);
+    json.member_array("zone_ids", column.zone_ids).member("path_z", column.path_z).end_object();
   }
   json.end_array();
 
   json.key("horizon_traces").begin_array();
   for (const HorizonTrace& trace : bundle.horizon_traces) {
     json.begin_object().member("name", trace.name);
-    write_doubles(json, "depths", trace.depths);
+    json.member_array("depths", trace.depths);
     json.end_object();
   }
   json.end_array();
 
   json.key("zones").begin_array();
   for (const SectionZone& zone : bundle.zones) {
-    json.begin_object().member("name", zone.name).key("color");
-    if (zone.color) {
-      json.value(*zone.color);
-    } else {
-      json.null();
-    }
-    json.end_object();
+    json.begin_object().member("name", zone.name).member("color", zone.color).end_object();
   }
   json.end_array();
 

@@ -97,21 +97,6 @@ class ShellMesh {
   std::unordered_map<VertexKey, std::uint32_t, VertexKeyHash> vertices_;
 };
 
-void write_floats(zorvatools::JsonWriter& json, std::string_view key,
-                  const std::vector<float>& values) {
-  json.key(key).begin_array();
-  for (const float v : values) json.value(v);
-  json.end_array();
-}
-
-template <class Int>
-void write_integers(zorvatools::JsonWriter& json, std::string_view key,
-                    const std::vector<Int>& values) {
-  json.key(key).begin_array();
-  for (const Int v : values) json.value(static_cast<std::uint64_t>(v));
-  json.end_array();
-}
-
 }  // namespace
 
 Result<VolumeBundle> build_volume_bundle(const ViewInputs& inputs, const std::string& property) {
@@ -181,14 +166,12 @@ std::string to_json(const VolumeBundle& bundle) {
       .member("inputs_ref", bundle.inputs_ref)
       .member("property", bundle.property)
       .member("cell_count", bundle.cell_count);
-  write_floats(json, "positions", bundle.positions);
-  write_integers(json, "indices", bundle.indices);
-  write_integers(json, "tri_cell", bundle.tri_cell);
-  write_floats(json, "cell_values", bundle.cell_values);
-  write_integers(json, "zone_ids", bundle.zone_ids);
-  json.key("zone_names").begin_array();
-  for (const std::string& name : bundle.zone_names) json.value(name);
-  json.end_array().key("value_range");
+  json.member_array("positions", bundle.positions);
+  json.member_array("indices", bundle.indices);
+  json.member_array("tri_cell", bundle.tri_cell);
+  json.member_array("cell_values", bundle.cell_values);
+  json.member_array("zone_ids", bundle.zone_ids);
+  json.member_array("zone_names", bundle.zone_names).key("value_range");
   write_json(json, bundle.value_range);
   json.end_object();
   return std::move(json).str();
