@@ -155,6 +155,42 @@ std::optional<std::string> to_string(PyObject* value, const char* name) {
   return std::string(text, static_cast<std::size_t>(size));
 }
 
+namespace {
+
+template <class T, class Convert>
+bool convert_into(PyObject* value, const char* name, T& out, Convert&& convert) {
+  if (value == nullptr) return true;
+  auto converted = convert(value, name);
+  if (!converted) return false;
+  out = std::move(*converted);
+  return true;
+}
+
+}  // namespace
+
+bool convert(PyObject* value, const char* name, double& out) {
+  return convert_into(value, name, out, to_double);
+}
+bool convert(PyObject* value, const char* name, std::uint64_t& out) {
+  return convert_into(value, name, out, to_u64);
+}
+bool convert(PyObject* value, const char* name, bool& out) {
+  return convert_into(value, name, out, to_bool);
+}
+bool convert(PyObject* value, const char* name, std::string& out) {
+  return convert_into(value, name, out, to_string);
+}
+bool convert(PyObject* value, const char* name, std::optional<double>& out) {
+  bool ok = true;
+  out = to_optional_double(value, name, ok);
+  return ok;
+}
+bool convert(PyObject* value, const char* name, std::optional<std::uint64_t>& out) {
+  bool ok = true;
+  out = to_optional_u64(value, name, ok);
+  return ok;
+}
+
 std::optional<double> to_optional_double(PyObject* value, const char* name, bool& ok) {
   ok = true;
   if (value == nullptr || value == Py_None) return std::nullopt;

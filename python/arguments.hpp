@@ -35,6 +35,16 @@ std::optional<double> to_optional_double(PyObject* value, const char* name, bool
 std::optional<std::uint64_t> to_optional_u64(PyObject* value, const char* name, bool& ok);
 std::optional<std::string> to_optional_string(PyObject* value, const char* name, bool& ok);
 
+// Converts a given argument into `out`; an argument not given (nullptr) leaves `out` at its
+// default. None converts to nothing for the optional forms. False with the exception set on
+// failure, so that conversions chain with &&.
+bool convert(PyObject* value, const char* name, double& out);
+bool convert(PyObject* value, const char* name, std::uint64_t& out);
+bool convert(PyObject* value, const char* name, bool& out);
+bool convert(PyObject* value, const char* name, std::string& out);
+bool convert(PyObject* value, const char* name, std::optional<double>& out);
+bool convert(PyObject* value, const char* name, std::optional<std::uint64_t>& out);
+
 // The object's type name, as in Python's own messages.
 const char* type_name(PyObject* value);
 

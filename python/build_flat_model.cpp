@@ -15,23 +15,13 @@ bool flat_model_params(const char* function, PyObject* args, PyObject* kwargs,
                        0, values)) {
     return false;
   }
-  auto u64 = [&](std::size_t index, const char* name, std::uint64_t& out) {
-    if (values[index] == nullptr) return true;
-    auto converted = to_u64(values[index], name);
-    if (converted) out = *converted;
-    return converted.has_value();
-  };
-  auto real = [&](std::size_t index, const char* name, double& out) {
-    if (values[index] == nullptr) return true;
-    auto converted = to_double(values[index], name);
-    if (converted) out = *converted;
-    return converted.has_value();
-  };
-  return u64(0, "n", params.n) && real(1, "depth_m", params.depth_m) &&
-         real(2, "owc_m", params.owc_m) && real(3, "area_m2", params.area_m2) &&
-         real(4, "gross_height_m", params.gross_height_m) && u64(5, "nk", params.nk) &&
-         real(6, "porosity", params.porosity) && real(7, "net_to_gross", params.net_to_gross) &&
-         real(8, "water_saturation", params.water_saturation);
+  return convert(values[0], "n", params.n) && convert(values[1], "depth_m", params.depth_m) &&
+         convert(values[2], "owc_m", params.owc_m) &&
+         convert(values[3], "area_m2", params.area_m2) &&
+         convert(values[4], "gross_height_m", params.gross_height_m) &&
+         convert(values[5], "nk", params.nk) && convert(values[6], "porosity", params.porosity) &&
+         convert(values[7], "net_to_gross", params.net_to_gross) &&
+         convert(values[8], "water_saturation", params.water_saturation);
 }
 
 namespace {

@@ -124,78 +124,66 @@ constexpr std::initializer_list<const char*> kParameters = {"name",
                                                             "radius_m",
                                                             "unbounded_search"};
 
+// The constructor's arguments after conversion, with their defaults.
+struct PipelineArgs {
+  std::string name;
+  std::vector<zorvastatic::WellLog> wells;
+  std::string method;
+  std::string variogram_model;
+  double range_m = 0;
+  std::uint64_t seed = 0;
+  double sill = 1.0;
+  double nugget = 0.0;
+  std::optional<double> minor_m;
+  std::optional<double> vertical_m;
+  double azimuth = 0.0;
+  bool propagate = true;
+  bool allow_mean_fill = false;
+  std::optional<std::uint64_t> max_neighbours;
+  std::optional<double> radius_m;
+  bool unbounded_search = false;
+};
+
+// Every argument converted in parameter order; the first failure raises.
+bool convert_arguments(const std::vector<PyObject*>& v, PipelineArgs& a) {
+  return convert(v[0], "name", a.name) && wells_from(v[1], a.wells) &&
+         convert(v[2], "method", a.method) && convert(v[3], "variogram_model", a.variogram_model) &&
+         convert(v[4], "range_m", a.range_m) && convert(v[5], "seed", a.seed) &&
+         convert(v[6], "sill", a.sill) && convert(v[7], "nugget", a.nugget) &&
+         convert(v[8], "minor_m", a.minor_m) && convert(v[9], "vertical_m", a.vertical_m) &&
+         convert(v[10], "azimuth", a.azimuth) && convert(v[11], "propagate", a.propagate) &&
+         convert(v[12], "allow_mean_fill", a.allow_mean_fill) &&
+         convert(v[13], "max_neighbours", a.max_neighbours) &&
+         convert(v[14], "radius_m", a.radius_m) &&
+         convert(v[15], "unbounded_search", a.unbounded_search);
+}
+
 PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     std::vector<PyObject*> v;
     if (!parse_arguments("PropertyPipeline", args, kwargs, kParameters, 6, v)) return nullptr;
-    bool ok = true;
-    auto name = to_string(v[0], "name");
-    if (!name) return nullptr;
-    std::vector<zorvastatic::WellLog> wells;
-    if (!wells_from(v[1], wells)) return nullptr;
-    auto method = to_string(v[2], "method");
-    if (!method) return nullptr;
-    auto model = to_string(v[3], "variogram_model");
-    if (!model) return nullptr;
-    auto range_m = to_double(v[4], "range_m");
-    if (!range_m) return nullptr;
-    auto seed = to_u64(v[5], "seed");
-    if (!seed) return nullptr;
-    double sill = 1.0, nugget = 0.0, azimuth = 0.0;
-    if (v[6] != nullptr) {
-      auto c = to_double(v[6], "sill");
-      if (!c) return nullptr;
-      sill = *c;
-    }
-    if (v[7] != nullptr) {
-      auto c = to_double(v[7], "nugget");
-      if (!c) return nullptr;
-      nugget = *c;
-    }
-    const std::optional<double> minor = to_optional_double(v[8], "minor_m", ok);
-    if (!ok) return nullptr;
-    const std::optional<double> vertical = to_optional_double(v[9], "vertical_m", ok);
-    if (!ok) return nullptr;
-    if (v[10] != nullptr) {
-      auto c = to_double(v[10], "azimuth");
-      if (!c) return nullptr;
-      azimuth = *c;
-    }
-    bool flags[3] = {true, false, false};
-    const char* flag_names[3] = {"propagate", "allow_mean_fill", "unbounded_search"};
-    const std::size_t flag_index[3] = {11, 12, 15};
-    std::optional<std::uint64_t> max_neighbours;
-    std::optional<double> radius_m;
-    for (int f = 0; f < 3; ++f) {
-      if (f == 2) {  // the search pair comes before unbounded_search in the parameter list
-        max_neighbours = to_optional_u64(v[13], "max_neighbours", ok);
-        if (!ok) return nullptr;
-        radius_m = to_optional_double(v[14], "radius_m", ok);
-        if (!ok) return nullptr;
-      }
-      if (v[flag_index[f]] == nullptr) continue;
-      auto c = to_bool(v[flag_index[f]], flag_names[f]);
-      if (!c) return nullptr;
-      flags[f] = *c;
-    }
-
+    PipelineArgs a;
+    if (!convert_arguments(v, a)) return nullptr;
+    // Names are trimmed of Unicode whitespace as str.strip() does, on the original objects.
     auto trimmed = stripped(v[0]);
     if (!trimmed) return nullptr;
     if (trimmed->empty()) return value_error("PropertyPipeline name must be non-empty");
-    if (wells.empty()) return value_error("PropertyPipeline requires at least one WellLog");
-    const double minor_m = minor.value_or(*range_m);
-    const double vertical_m = vertical.value_or(*range_m);
-    if (!finite_positive(*range_m) || !finite_positive(minor_m) || !finite_positive(vertical_m)) {
+    if (a.wells.empty()) return value_error("PropertyPipeline requires at least one WellLog");
+    const double minor_m = a.minor_m.value_or(a.range_m);
+    const double vertical_m = a.vertical_m.value_or(a.range_m);
+    if (!finite_positive(a.range_m) || !finite_positive(minor_m) || !finite_positive(vertical_m)) {
       return value_error("PropertyPipeline variogram ranges must be finite and > 0");
     }
-    if (!std::isfinite(azimuth)) return value_error("PropertyPipeline azimuth must be finite");
-    if (!std::isfinite(sill) || !std::isfinite(nugget) || sill < 0 || nugget < 0) {
+    if (!std::isfinite(a.azimuth)) return value_error("PropertyPipeline azimuth must be finite");
+    if (!std::isfinite(a.sill) || !std::isfinite(a.nugget) || a.sill < 0 || a.nugget < 0) {
       return value_error("PropertyPipeline sill/nugget must be finite and >= 0");
     }
-    if (radius_m && !finite_positive(*radius_m)) {
+    if (a.radius_m && !finite_positive(*a.radius_m)) {
       return value_error("radius_m must be finite and > 0");
     }
-    if (max_neighbours && *max_neighbours == 0) return value_error("max_neighbours must be > 0");
+    if (a.max_neighbours && *a.max_neighbours == 0) {
+      return value_error("max_neighbours must be > 0");
+    }
     auto method_stripped = stripped(v[2]);
     auto model_stripped = stripped(v[3]);
     if (!method_stripped || !model_stripped) return nullptr;
@@ -212,40 +200,42 @@ PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                          "' (expected 'spherical', 'exponential', or 'gaussian')");
     }
 
-    auto variogram = zorvatools::AnisotropicVariogram{nugget,     sill,    *range_m,  minor_m,
-                                                      vertical_m, azimuth, *structure}
+    auto variogram = zorvatools::AnisotropicVariogram{a.nugget,   a.sill,    a.range_m, minor_m,
+                                                      vertical_m, a.azimuth, *structure}
                          .validated();
     if (!variogram) return value_error(variogram.error().display());
     auto handle = std::make_unique<PipelineHandle>();
-    handle->core = PropertyPipeline::upscale_only(*trimmed, std::move(wells), *upscale);
-    if (flags[0]) {
-      if (max_neighbours.has_value() != radius_m.has_value()) {
+    handle->core = PropertyPipeline::upscale_only(*trimmed, std::move(a.wells), *upscale);
+    if (a.propagate) {
+      if (a.max_neighbours.has_value() != a.radius_m.has_value()) {
         return value_error("max_neighbours and radius_m must be provided together");
       }
       zorvastatic::Gaussian step;
-      if (max_neighbours) step.search = zorvastatic::NeighbourSearch{*max_neighbours, *radius_m};
+      if (a.max_neighbours) {
+        step.search = zorvastatic::NeighbourSearch{*a.max_neighbours, *a.radius_m};
+      }
       step.variogram = *variogram;
-      step.seed = *seed;
-      step.allow_mean_fill = flags[1];
-      step.unbounded_search = flags[2];
+      step.seed = a.seed;
+      step.allow_mean_fill = a.allow_mean_fill;
+      step.unbounded_search = a.unbounded_search;
       handle->core.gaussian = std::move(step);
     }
-    handle->max_neighbours = max_neighbours;
-    handle->radius_m = radius_m;
+    handle->max_neighbours = a.max_neighbours;
+    handle->radius_m = a.radius_m;
     handle->name = *trimmed;
     handle->method_text = method_text;
     handle->model_text = model_text;
     handle->well_count = handle->core.upscale->wells.size();
-    handle->range_m = *range_m;
+    handle->range_m = a.range_m;
     handle->minor_m = minor_m;
     handle->vertical_m = vertical_m;
     handle->azimuth = variogram->azimuth;
-    handle->sill = sill;
-    handle->nugget = nugget;
-    handle->seed = *seed;
-    handle->propagate = flags[0];
-    handle->allow_mean_fill = flags[1];
-    handle->unbounded_search = flags[2];
+    handle->sill = a.sill;
+    handle->nugget = a.nugget;
+    handle->seed = a.seed;
+    handle->propagate = a.propagate;
+    handle->allow_mean_fill = a.allow_mean_fill;
+    handle->unbounded_search = a.unbounded_search;
 
     return new_owned(type, std::move(handle));
   });

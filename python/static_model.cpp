@@ -56,14 +56,8 @@ PyObject* in_place_common(PyObject* self, PyObject* args, PyObject* kwargs, cons
     std::vector<PyObject*> values;
     if (!parse_arguments(function, args, kwargs, {"boi", "bgi"}, 0, values)) return nullptr;
     double boi = 1.0;
-    if (values[0] != nullptr) {
-      auto converted = to_double(values[0], "boi");
-      if (!converted) return nullptr;
-      boi = *converted;
-    }
-    bool ok = true;
-    const std::optional<double> bgi = to_optional_double(values[1], "bgi", ok);
-    if (!ok) return nullptr;
+    std::optional<double> bgi;
+    if (!convert(values[0], "boi", boi) || !convert(values[1], "bgi", bgi)) return nullptr;
 
     auto in_place = model_of(self).in_place_impl(with_cells);
     if (!in_place) return raise_static_error(in_place.error());
@@ -105,11 +99,7 @@ PyObject* in_place_by_zone(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::vector<PyObject*> values;
     if (!parse_arguments("in_place_by_zone", args, kwargs, {"boi"}, 0, values)) return nullptr;
     double boi = 1.0;
-    if (values[0] != nullptr) {
-      auto converted = to_double(values[0], "boi");
-      if (!converted) return nullptr;
-      boi = *converted;
-    }
+    if (!convert(values[0], "boi", boi)) return nullptr;
     if (auto status = zorvastatic::require_oil_fvf(boi); !status) {
       return raise_static_error(status.error());
     }
