@@ -25,6 +25,11 @@ struct SkScratch {
   std::vector<double> rhs;
   std::vector<std::size_t> pivots;  // row permutation
   std::vector<double> weights;
+  // Lags of every neighbour pair (i < j, row by row) and then of every neighbour from the node,
+  // and their correlations: evaluated in one pass before the matrix is filled.
+  std::vector<double> lag_x;
+  std::vector<double> lag_y;
+  std::vector<double> lag_rho;
 };
 
 // A standardised secondary value at the node and its correlation with the primary.
