@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <numeric>
 #include <tuple>
 
@@ -314,6 +315,15 @@ struct NodeFarther {
   }
 };
 
+// Asks for the cache lines of a node that a walk reads: all of them for an inner node, for a
+// leaf only the count, level, lower corners (the points) and ids.
+template <class Node>
+void prefetch(const Node& node, bool inner) {
+  const char* bytes = reinterpret_cast<const char*>(&node);
+  const std::size_t end = inner ? sizeof(Node) : offsetof(Node, max_x);
+  for (std::size_t offset = 0; offset < end; offset += 64) __builtin_prefetch(bytes + offset);
+}
+
 bool hit_before(const Neighbourhood::Hit& a, const Neighbourhood::Hit& b) {
   return a.distance2 != b.distance2 ? a.distance2 < b.distance2 : a.index < b.index;
 }
@@ -336,22 +346,22 @@ void Neighbourhood::NearestWalk::start(const Neighbourhood& tree, Point2 query,
   if (d2 <= max_distance2_) nodes_.push_back({d2, tree.root_});
 }
 
-// Keeps the point when it could still be yielded: within the bound and, once remaining_
-// candidates are held, ahead of the last of them.
-void Neighbourhood::NearestWalk::offer(Hit point) {
-  if (!(point.distance2 <= max_distance2_)) return;
+// Keeps a point within the bound when it could still be yielded: once remaining_ candidates are
+// held, only ahead of the last of them.
+void Neighbourhood::NearestWalk::offer(const Hit& point) {
   const std::size_t held = candidates_.size() - first_;
   if (held == remaining_) {
-    if (!hit_before(point, candidates_.back())) return;
-    candidates_.back() = point;
+    if (!hit_before(point, candidates_.back())) return;  // else the last gives up its slot
   } else {
-    candidates_.push_back(point);
+    candidates_.emplace_back();
   }
-  // Insertion sort from the back: the new point moves up past every candidate it precedes.
-  for (std::size_t k = candidates_.size() - 1; k > first_ && hit_before(point, candidates_[k - 1]);
-       --k) {
-    std::swap(candidates_[k], candidates_[k - 1]);
+  // Insertion sort from the back: every candidate the new point precedes moves down one slot
+  // (moved, not swapped, so no slot is read right after being written).
+  std::size_t k = candidates_.size() - 1;
+  for (; k > first_ && hit_before(point, candidates_[k - 1]); --k) {
+    candidates_[k] = candidates_[k - 1];
   }
+  candidates_[k] = point;
   // With remaining_ candidates held nothing farther than the last can be yielded (ties stay:
   // they may still win by index).
   if (candidates_.size() - first_ == remaining_) {
@@ -366,7 +376,9 @@ void Neighbourhood::NearestWalk::expand(std::size_t node_id) {
       const Point2 p{node.min_x[k], node.min_y[k]};
       const double dx = p.x - query_.x;
       const double dy = p.y - query_.y;
-      offer({node.id[k], dx * dx + dy * dy, p});
+      const double d2 = dx * dx + dy * dy;
+      // Most points of a leaf lie beyond the bound once the first candidates are held.
+      if (d2 <= max_distance2_) offer({node.id[k], d2, p});
     }
     return;
   }
@@ -375,6 +387,8 @@ void Neighbourhood::NearestWalk::expand(std::size_t node_id) {
     if (d2 <= max_distance2_) {
       nodes_.push_back({d2, node.id[k]});
       std::push_heap(nodes_.begin(), nodes_.end(), NodeFarther{});
+      // Queued nodes are usually opened soon; their entries start loading meanwhile.
+      prefetch(tree_->nodes_[node.id[k]], node.level > 1);
     }
   }
 }

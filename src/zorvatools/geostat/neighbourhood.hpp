@@ -45,7 +45,7 @@ class Neighbourhood {
       std::size_t id;
     };
     void expand(std::size_t node_id);
-    void offer(Hit point);
+    void offer(const Hit& point);
 
     const Neighbourhood* tree_ = nullptr;
     Point2 query_;
@@ -87,8 +87,10 @@ class Neighbourhood {
     static constexpr std::size_t kSlots = kMaxEntries + 1;
     std::size_t count = 0;
     unsigned level = 0;  // 0 for leaves
-    std::array<double, kSlots> min_x, min_y, max_x, max_y;
+    // What a walk through a leaf reads comes first.
+    std::array<double, kSlots> min_x, min_y;
     std::array<std::size_t, kSlots> id;
+    std::array<double, kSlots> max_x, max_y;
 
     [[nodiscard]] Box box(std::size_t k) const { return {min_x[k], min_y[k], max_x[k], max_y[k]}; }
     [[nodiscard]] Entry entry(std::size_t k) const { return {box(k), id[k]}; }
