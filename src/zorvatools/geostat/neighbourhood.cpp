@@ -23,9 +23,10 @@ Box united(const Box& a, const Box& b) {
           std::max(a.max_y, b.max_y)};
 }
 
+// Every comparison is made (no short cut), so callers can stay free of branches.
 bool contains(const Box& outer, const Box& inner) {
-  return outer.min_x <= inner.min_x && outer.min_y <= inner.min_y && inner.max_x <= outer.max_x &&
-         inner.max_y <= outer.max_y;
+  return (outer.min_x <= inner.min_x) & (outer.min_y <= inner.min_y) &
+         (inner.max_x <= outer.max_x) & (inner.max_y <= outer.max_y);
 }
 
 double area(const Box& b) {
@@ -130,13 +131,17 @@ void Neighbourhood::insert_entry(const Entry& entry, unsigned level) {
 }
 
 std::size_t Neighbourhood::choose_subtree(const Node& node, const Box& box) const {
-  // A child that already covers the box costs nothing; the smallest such child wins.
+  // A child that already covers the box costs nothing; the smallest such child wins (the first
+  // on equal areas). Whether a child covers the box is unpredictable, so nothing here branches.
   std::size_t best = node.count;
+  double best_area = 0;
   for (std::size_t k = 0; k < node.count; ++k) {
     const Box current = node.box(k);
-    if (contains(current, box) && (best == node.count || area(current) < area(node.box(best)))) {
-      best = k;
-    }
+    const double current_area = area(current);
+    const bool better =
+        contains(current, box) & ((best == node.count) | (current_area < best_area));
+    best = better ? k : best;
+    best_area = better ? current_area : best_area;
   }
   if (best != node.count) return best;
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/lattice.hpp"
@@ -71,6 +74,16 @@ spherical_from_lags(double nugget, double sill, double range, std::size_t count,
     const double rho = 1.0 - gamma / total;
     h[k] = h[k] == 0 ? 1.0 : rho;
   }
+}
+
+// The compiler keeps square roots scalar (for their errno path, never taken on these sums of
+// squares); paired square roots are correctly rounded like single ones.
+void square_roots(std::size_t count, double* x) {
+  std::size_t k = 0;
+#if defined(__SSE2__)
+  for (; k + 2 <= count; k += 2) _mm_storeu_pd(x + k, _mm_sqrt_pd(_mm_loadu_pd(x + k)));
+#endif
+  for (; k < count; ++k) x[k] = std::sqrt(x[k]);
 }
 
 }  // namespace
@@ -153,8 +166,7 @@ void Correlation::evaluate(const double* dx, const double* dy, std::size_t count
   } else {
     squared_reduced_lags(sin_, cos_, minor_ratio_, dx, dy, count, out);
   }
-  // Square roots stay scalar: without errno-free maths the compiler keeps their error path.
-  for (std::size_t k = 0; k < count; ++k) out[k] = std::sqrt(out[k]);
+  square_roots(count, out);
   if (model_ == VariogramModel::Spherical) {
     spherical_from_lags(nugget_, sill_, range_, count, out);
   } else {
