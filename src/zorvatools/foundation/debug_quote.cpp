@@ -1,41 +1,14 @@
 #include "zorvatools/foundation/debug_quote.hpp"
 
-#include <cstdio>
+#include "zorvatools/text/json_writer.hpp"
 
 namespace zorvatools {
 
+// The debug form quotes strings as JSON does: one escaping rule for the whole system.
 std::string debug_quote(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);
-  out.push_back('"');
-  for (char ch : text) {
-    switch (ch) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(ch) < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u{%x}", static_cast<unsigned>(ch));
-          out += escape;
-        } else {
-          out.push_back(ch);
-        }
-    }
-  }
-  out.push_back('"');
+  append_json_string(out, text);
   return out;
 }
 

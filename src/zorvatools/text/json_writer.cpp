@@ -103,21 +103,27 @@ JsonWriter& JsonWriter::value(float number) {
   return *this;
 }
 
-JsonWriter& JsonWriter::value(std::int64_t number) {
-  before_value();
+namespace {
+
+template <class Integer>
+void append_integer(std::string& out, Integer number) {
   char text[24];
   auto [end, ec] = std::to_chars(text, text + sizeof text, number);
-  (void)ec;
-  out_.append(text, end);
+  (void)ec;  // 24 characters hold any 64-bit integer
+  out.append(text, end);
+}
+
+}  // namespace
+
+JsonWriter& JsonWriter::value(std::int64_t number) {
+  before_value();
+  append_integer(out_, number);
   return *this;
 }
 
 JsonWriter& JsonWriter::value(std::uint64_t number) {
   before_value();
-  char text[24];
-  auto [end, ec] = std::to_chars(text, text + sizeof text, number);
-  (void)ec;
-  out_.append(text, end);
+  append_integer(out_, number);
   return *this;
 }
 
