@@ -3,6 +3,7 @@
 // build of a 500 x 500 x 50 flat model.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "zorvastatic/grid/box_construction.hpp"
@@ -82,3 +83,23 @@ void BM_BuildFlatModel500x500x50(benchmark::State& state) {
 BENCHMARK(BM_BuildFlatModel500x500x50)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
+namespace {
+void BM_ReadOnlyPass(benchmark::State& state) {
+  const Grid& grid = big_grid();
+  const auto* z = reinterpret_cast<const std::uint64_t*>(grid.geom.cell_depths(0));
+  const auto* p = reinterpret_cast<const std::uint64_t*>(grid.properties.get("PORO")->values.data());
+  const auto* n = reinterpret_cast<const std::uint64_t*>(grid.properties.get("NTG")->values.data());
+  const auto* s = reinterpret_cast<const std::uint64_t*>(grid.properties.get("SW")->values.data());
+  const std::size_t cells = grid.dims().cell_count();
+  for (auto _ : state) {
+    std::uint64_t acc[8] = {};
+    for (std::size_t c = 0; c < cells; ++c) {
+      if (state.range(0) & 1) for (int m = 0; m < 8; ++m) acc[m] ^= z[8 * c + m];
+      if (state.range(0) & 2) acc[0] ^= p[c] ^ n[c] ^ s[c];
+    }
+    benchmark::DoNotOptimize(acc);
+  }
+  state.counters["cells_per_s"] = benchmark::Counter(static_cast<double>(cells), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_ReadOnlyPass)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+}

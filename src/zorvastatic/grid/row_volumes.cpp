@@ -2,16 +2,40 @@
 
 #include <cmath>
 
+#include "zorvatools/foundation/internal_fault.hpp"
+
 namespace zorvastatic {
 namespace {
 
-// One loop over the row with no branches, vectorised by the compiler. `x0`, `y0` run along the
-// row's lower pillar line and `x1`, `y1` along the upper one.
+// Coordinates within this bound keep every product and sum of the volume rule finite (its
+// terms are products of three differences), which the vertical-pillar shortcut relies on.
+constexpr double kModerate = 1e100;
+
+inline bool is_moderate(double v) { return std::fabs(v) <= kModerate; }
+
+// The loops below have no branches and are vectorised by the compiler. Bitwise rather than
+// short-circuit logic keeps them that way.
+
+// Mean depths, and whether every depth of the row is moderate.
 template <class Depth>
-inline void row_kernel(std::size_t ni, const double* __restrict x0, const double* __restrict y0,
-                       const double* __restrict x1, const double* __restrict y1,
-                       const Depth* __restrict zcorn, double* __restrict mean_depths,
-                       double* __restrict volumes) {
+inline bool depth_kernel(std::size_t ni, const Depth* __restrict zcorn,
+                         double* __restrict mean_depths) {
+  unsigned moderate = 1;
+  for (std::size_t i = 0; i < ni; ++i) {
+    double z[8];
+    for (std::size_t n = 0; n < 8; ++n) z[n] = static_cast<double>(zcorn[8 * i + n]);
+    mean_depths[i] = (z[0] + z[1] + z[2] + z[3] + z[4] + z[5] + z[6] + z[7]) * 0.125;
+    for (std::size_t n = 0; n < 8; ++n) moderate &= static_cast<unsigned>(is_moderate(z[n]));
+  }
+  return moderate != 0;
+}
+
+// The volume rule as it stands: `x0`, `y0` run along the row's lower pillar line and `x1`, `y1`
+// along the upper one.
+template <class Depth>
+inline void volume_kernel(std::size_t ni, const double* __restrict x0, const double* __restrict y0,
+                          const double* __restrict x1, const double* __restrict y1,
+                          const Depth* __restrict zcorn, double* __restrict volumes) {
   for (std::size_t i = 0; i < ni; ++i) {
     double x[8], y[8], z[8];
     x[0] = x[4] = x0[i];
@@ -23,45 +47,123 @@ inline void row_kernel(std::size_t ni, const double* __restrict x0, const double
     y[2] = y[6] = y1[i];
     y[3] = y[7] = y1[i + 1];
     for (std::size_t n = 0; n < 8; ++n) z[n] = static_cast<double>(zcorn[8 * i + n]);
-    mean_depths[i] = (z[0] + z[1] + z[2] + z[3] + z[4] + z[5] + z[6] + z[7]) * 0.125;
     volumes[i] = std::fabs(hexahedron_volume(x, y, z));
   }
 }
 
-// The build carries versions for wider vector units, picked when the processor has them.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void row_kernel_f64(
-    std::size_t ni, const double* x0, const double* y0, const double* x1, const double* y1,
-    const double* zcorn, double* mean_depths, double* volumes) {
-  row_kernel(ni, x0, y0, x1, y1, zcorn, mean_depths, volumes);
+// The same rule with what vertical pillars make zero left out. Corners n and n + 4 share a
+// pillar, so relative to corner 7 corner 3 has no x or y offset, and corners 4, 5, 6 have those
+// of 0, 1, 2. Every term the general rule multiplies by such a zero (or which is the difference
+// of two equal products) is an exact zero when the inputs are moderate, and adding or
+// subtracting it changes at most the sign of a zero, which the absolute value removes; every
+// other operation is the general rule's own, in its order. The result is the same bit for bit.
+template <class Depth>
+inline void vertical_volume_kernel(std::size_t ni, const double* __restrict x0,
+                                   const double* __restrict y0, const double* __restrict x1,
+                                   const double* __restrict y1, const Depth* __restrict zcorn,
+                                   double* __restrict volumes) {
+  for (std::size_t i = 0; i < ni; ++i) {
+    // x and y offsets from corner 7 of the pillars of corners 0 and 4, 1 and 5, 2 and 6.
+    const double p0x = x0[i] - x1[i + 1], p0y = y0[i] - y1[i + 1];
+    const double p1x = x0[i + 1] - x1[i + 1], p1y = y0[i + 1] - y1[i + 1];
+    const double p2x = x1[i] - x1[i + 1], p2y = y1[i] - y1[i + 1];
+    double z[8];
+    for (std::size_t n = 0; n < 8; ++n) z[n] = static_cast<double>(zcorn[8 * i + n]);
+    double dz[7];
+    for (std::size_t n = 0; n < 7; ++n) dz[n] = z[n] - z[7];
+    // The tetrahedra of the ring 1, 3, 2, 6, 4, 5 against the diagonal (p0x, p0y, dz[0]).
+    const double t13 = p0x * (p1y * dz[3]) - p0y * (p1x * dz[3]);
+    const double t32 = p0y * (dz[3] * p2x) - p0x * (dz[3] * p2y);
+    const double t26 = p0x * (p2y * dz[6] - dz[2] * p2y) + p0y * (dz[2] * p2x - p2x * dz[6]);
+    const double t64 = (p0x * (p2y * dz[4] - dz[6] * p0y) + p0y * (dz[6] * p0x - p2x * dz[4])) +
+                       dz[0] * (p2x * p0y - p2y * p0x);
+    const double t45 = (p0x * (p0y * dz[5] - dz[4] * p1y) + p0y * (dz[4] * p1x - p0x * dz[5])) +
+                       dz[0] * (p0x * p1y - p0y * p1x);
+    const double t51 = p0x * (p1y * dz[1] - dz[5] * p1y) + p0y * (dz[5] * p1x - p1x * dz[1]);
+    const double sum = ((((t13 + t32) + t26) + t64) + t45) + t51;
+    volumes[i] = std::fabs(sum / 6.0);
+  }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) void row_kernel_f32(
-    std::size_t ni, const double* x0, const double* y0, const double* x1, const double* y1,
-    const float* zcorn, double* mean_depths, double* volumes) {
-  row_kernel(ni, x0, y0, x1, y1, zcorn, mean_depths, volumes);
+// The build carries versions for wider vector units, picked when the processor has them.
+#define ZV_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+
+ZV_VECTOR_CLONES bool depth_kernel_f64(std::size_t ni, const double* zcorn, double* out) {
+  return depth_kernel(ni, zcorn, out);
 }
+ZV_VECTOR_CLONES bool depth_kernel_f32(std::size_t ni, const float* zcorn, double* out) {
+  return depth_kernel(ni, zcorn, out);
+}
+ZV_VECTOR_CLONES void volume_kernel_f64(std::size_t ni, const double* x0, const double* y0,
+                                        const double* x1, const double* y1, const double* zcorn,
+                                        double* out) {
+  volume_kernel(ni, x0, y0, x1, y1, zcorn, out);
+}
+ZV_VECTOR_CLONES void volume_kernel_f32(std::size_t ni, const double* x0, const double* y0,
+                                        const double* x1, const double* y1, const float* zcorn,
+                                        double* out) {
+  volume_kernel(ni, x0, y0, x1, y1, zcorn, out);
+}
+ZV_VECTOR_CLONES void vertical_volume_kernel_f64(std::size_t ni, const double* x0,
+                                                 const double* y0, const double* x1,
+                                                 const double* y1, const double* zcorn,
+                                                 double* out) {
+  vertical_volume_kernel(ni, x0, y0, x1, y1, zcorn, out);
+}
+ZV_VECTOR_CLONES void vertical_volume_kernel_f32(std::size_t ni, const double* x0,
+                                                 const double* y0, const double* x1,
+                                                 const double* y1, const float* zcorn,
+                                                 double* out) {
+  vertical_volume_kernel(ni, x0, y0, x1, y1, zcorn, out);
+}
+
+#undef ZV_VECTOR_CLONES
 
 }  // namespace
 
 PillarTops::PillarTops(std::span<const Pillar> pillars) : x(pillars.size()), y(pillars.size()) {
+  moderate = true;
   for (std::size_t p = 0; p < pillars.size(); ++p) {
     x[p] = pillars[p].top.x;
     y[p] = pillars[p].top.y;
+    moderate = moderate && is_moderate(x[p]) && is_moderate(y[p]);
   }
 }
 
-void RowVolumes::compute(const PillarTops& tops, std::size_t j, const double* zcorn) {
-  const std::size_t lower = j * (ni_ + 1);
-  const std::size_t upper = lower + ni_ + 1;
-  row_kernel_f64(ni_, tops.x.data() + lower, tops.y.data() + lower, tops.x.data() + upper,
-                 tops.y.data() + upper, zcorn, mean_depths_.data(), volumes_.data());
+void RowVolumes::note_depths(const void* zcorn, bool moderate) {
+  depths_of_ = zcorn;
+  moderate_ = moderate;
 }
 
-void RowVolumes::compute(const PillarTops& tops, std::size_t j, const float* zcorn) {
-  const std::size_t lower = j * (ni_ + 1);
-  const std::size_t upper = lower + ni_ + 1;
-  row_kernel_f32(ni_, tops.x.data() + lower, tops.y.data() + lower, tops.x.data() + upper,
-                 tops.y.data() + upper, zcorn, mean_depths_.data(), volumes_.data());
+bool RowVolumes::moderate_depths(const void* zcorn) const {
+  zorvatools::require(zcorn == depths_of_, "row volumes: depths of another row");
+  return moderate_;
+}
+
+void RowVolumes::compute_depths(const double* zcorn) {
+  note_depths(zcorn, depth_kernel_f64(size(), zcorn, mean_depths_.data()));
+}
+
+void RowVolumes::compute_depths(const float* zcorn) {
+  note_depths(zcorn, depth_kernel_f32(size(), zcorn, mean_depths_.data()));
+}
+
+void RowVolumes::compute_volumes(const PillarTops& tops, std::size_t j, const double* zcorn) {
+  const std::size_t lower = j * (size() + 1);
+  const std::size_t upper = lower + size() + 1;
+  const auto kernel = tops.moderate && moderate_depths(zcorn) ? vertical_volume_kernel_f64
+                                                              : volume_kernel_f64;
+  kernel(size(), tops.x.data() + lower, tops.y.data() + lower, tops.x.data() + upper,
+         tops.y.data() + upper, zcorn, volumes_.data());
+}
+
+void RowVolumes::compute_volumes(const PillarTops& tops, std::size_t j, const float* zcorn) {
+  const std::size_t lower = j * (size() + 1);
+  const std::size_t upper = lower + size() + 1;
+  const auto kernel = tops.moderate && moderate_depths(zcorn) ? vertical_volume_kernel_f32
+                                                              : volume_kernel_f32;
+  kernel(size(), tops.x.data() + lower, tops.y.data() + lower, tops.x.data() + upper,
+         tops.y.data() + upper, zcorn, volumes_.data());
 }
 
 }  // namespace zorvastatic

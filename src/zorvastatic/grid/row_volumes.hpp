@@ -1,7 +1,7 @@
 #pragma once
-// Volumes of a whole row of cells standing on vertical pillars, computed together so that the
-// one volume rule runs several cells per instruction. Each cell goes through exactly the
-// arithmetic of hexahedron_volume, so the results are the same bit for bit.
+// Mean depths and volumes of a whole row of cells, computed together so that the one depth rule
+// and the one volume rule run several cells per instruction. Each cell comes out exactly as the
+// per-cell rules give it, bit for bit.
 
 #include <cstddef>
 #include <span>
@@ -15,26 +15,48 @@ namespace zorvastatic {
 struct PillarTops {
   std::vector<double> x;
   std::vector<double> y;
+  bool moderate = false;  // every coordinate finite and within ±1e100
 
   explicit PillarTops(std::span<const Pillar> pillars);
 };
 
 // Mean corner depths and bulk volumes of the ni cells of one row, sized once per computation.
+// `zcorn` always holds the eight corner depths of each of the row's cells.
 class RowVolumes {
  public:
-  explicit RowVolumes(std::size_t ni) : ni_(ni), mean_depths_(ni), volumes_(ni) {}
+  explicit RowVolumes(std::size_t ni) : mean_depths_(ni), volumes_(ni) {}
 
-  // Row j of a layer: `zcorn` holds the eight corner depths of each of the row's cells.
-  void compute(const PillarTops& tops, std::size_t j, const double* zcorn);
-  void compute(const PillarTops& tops, std::size_t j, const float* zcorn);
+  [[nodiscard]] std::size_t size() const { return volumes_.size(); }
+
+  // Mean corner depths (the sum of the eight, times 0.125) of any row.
+  void compute_depths(const double* zcorn);
+  void compute_depths(const float* zcorn);
+  // Volumes of row j of a layer standing on vertical pillars, after compute_depths of the same
+  // row (which found whether its depths allow the shortcut below).
+  void compute_volumes(const PillarTops& tops, std::size_t j, const double* zcorn);
+  void compute_volumes(const PillarTops& tops, std::size_t j, const float* zcorn);
+  // Both of the above.
+  template <class Depth>
+  void compute(const PillarTops& tops, std::size_t j, const Depth* zcorn) {
+    compute_depths(zcorn);
+    compute_volumes(tops, j, zcorn);
+  }
 
   [[nodiscard]] double mean_depth(std::size_t i) const { return mean_depths_[i]; }
   [[nodiscard]] double volume(std::size_t i) const { return volumes_[i]; }
+  [[nodiscard]] std::span<const double> mean_depths() const { return mean_depths_; }
+  [[nodiscard]] std::span<const double> volumes() const { return volumes_; }
+  // Rows off vertical pillars have their volumes set cell by cell.
+  [[nodiscard]] std::span<double> volumes() { return volumes_; }
 
  private:
-  std::size_t ni_;
+  void note_depths(const void* zcorn, bool moderate);
+  [[nodiscard]] bool moderate_depths(const void* zcorn) const;
+
   std::vector<double> mean_depths_;
   std::vector<double> volumes_;
+  const void* depths_of_ = nullptr;  // the row compute_depths saw last
+  bool moderate_ = false;            // its depths are all finite and within ±1e100
 };
 
 }  // namespace zorvastatic

@@ -1,62 +1,112 @@
 #pragma once
 // The per-cell clipping rule, written once and run over an in-memory grid layer or over a slab.
 // A layer type provides, for the cells c = i + ni * j of one k-layer: row_length() (ni),
-// cell_count(), row_depths(c) (the ZCORN entries of the row from cell c), mean_depth(c) and
-// cell_volume(c, j) (for layers not on vertical pillars), poro_at(c), ntg_at(c), sw_at(c).
+// cell_count(), row_depths(c) (the ZCORN entries of the row from cell c), cell_volume(c, j)
+// (used for layers not on vertical pillars) and poro_values(), ntg_values(), sw_values() (the layer's values, cell
+// 0 first; read only when the computation has contacts).
+//
+// A layer goes row by row. The row's mean depths come first; a row with no cell above the lower
+// contact ends there. Otherwise its volumes and HCPVs are computed for every cell, and the sums
+// then take the contributing cells in storage order (non-contributing cells add zeros, which
+// leaves a sum of non-negative terms unchanged bit for bit).
 
+#include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "zorvastatic/grid/row_volumes.hpp"
+#include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvastatic/volumetrics/cell_hcpv.hpp"
-#include "zorvastatic/volumetrics/contact_spec.hpp"
-#include "zorvastatic/volumetrics/in_place.hpp"
+#include "zorvastatic/volumetrics/clip_rows.hpp"
 
 namespace zorvastatic {
 
-// Running sums of one computation.
-struct ClipSums {
-  PhaseTotals gas;
-  PhaseTotals oil;  // also the totals of SingleContact and NoContact
+// Per-row buffers, sized once per computation.
+struct ClipScratch {
+  explicit ClipScratch(std::size_t ni) : rows(ni), hcpv(ni) {}
+  RowVolumes rows;
+  std::vector<double> hcpv;
 };
 
-// Adds the cells of one layer. `hcpv_layer` (nullable) receives the HCPV of contributing cells.
-// Rows of a layer on vertical pillars (`tops` given) have their depths and volumes computed
-// together in `rows`; other layers go cell by cell.
+namespace clip_detail {
+
+// The error of the first contributing cell of a row whose values are invalid.
+template <class Value>
+StaticError first_invalid(const ClipRule& rule, std::size_t n, const double* depths,
+                          const double* volumes, const Value* poro, const Value* ntg,
+                          const Value* sw) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!rule.counts(depths[i], volumes[i])) continue;
+    auto hcpv = cell_hcpv(rule.uses_sw_gas(depths[i]), volumes[i], poro[i], ntg[i], sw[i],
+                          rule.sw_gas);
+    if (!hcpv) return std::move(hcpv).error();
+  }
+  zorvatools::internal_fault("volumetrics: a row reported an invalid value but none was found");
+}
+
+// Asks for the corner depths and values of cells [c, c + n) ahead of time, into the outer
+// caches (a row is larger than the first-level cache).
+template <class Depth, class Value>
+void prefetch_cells(std::size_t c, std::size_t n, const Depth* zcorn, const Value* poro,
+                    const Value* ntg, const Value* sw) {
+  constexpr std::size_t kLine = 64;
+  for (std::size_t b = 0; b < n * 8 * sizeof(Depth); b += kLine) {
+    __builtin_prefetch(reinterpret_cast<const char*>(zcorn + 8 * c) + b, 0, 2);
+  }
+  for (const Value* values : {poro, ntg, sw}) {
+    for (std::size_t b = 0; b < n * sizeof(Value); b += kLine) {
+      __builtin_prefetch(reinterpret_cast<const char*>(values + c) + b, 0, 2);
+    }
+  }
+}
+
+}  // namespace clip_detail
+
+// Adds the cells of one layer. `hcpv_layer` (nullable, zero-filled) receives the HCPV of the
+// contributing cells. Rows of a layer on vertical pillars (`tops` given) have their volumes
+// computed together; other layers go cell by cell.
 template <class Layer>
 Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, double* hcpv_layer,
-                  const PillarTops* tops, RowVolumes& rows) {
+                  const PillarTops* tops, ClipScratch& scratch) {
+  const ClipRule rule(spec);
   const std::size_t count = layer.cell_count();
   const std::size_t ni = layer.row_length();
-  const bool vertical = tops != nullptr;
-  const bool gross_only = spec.mode == ContactSpec::Mode::NoContact;
-  const bool phases = spec.has_phases();
-  const double lower = phases ? spec.owc : spec.depth;
+  RowVolumes& rows = scratch.rows;
+  const double* depths = rows.mean_depths().data();
+  const double* volumes = rows.volumes().data();
+  const auto* poro = layer.poro_values();
+  const auto* ntg = layer.ntg_values();
+  const auto* sw = layer.sw_values();
+  const auto* zcorn_layer = layer.row_depths(0);
   for (std::size_t row_start = 0, j = 0; row_start < count; row_start += ni, ++j) {
-    if (vertical) rows.compute(*tops, j, layer.row_depths(row_start));
-    for (std::size_t i = 0; i < ni; ++i) {
-      const std::size_t c = row_start + i;
-      if (gross_only) {
-        const double volume = vertical ? rows.volume(i) : layer.cell_volume(c, j);
-        if (volume > 0) {
-          sums.oil.grv_m3 += volume;
-          ++sums.oil.cells;
-        }
-        continue;
-      }
-      const double depth = vertical ? rows.mean_depth(i) : layer.mean_depth(c);
-      if (depth >= lower) continue;  // a cell exactly on the contact does not count
-      const double volume = vertical ? rows.volume(i) : layer.cell_volume(c, j);
-      if (!(volume > 0)) continue;
-      const bool gas_cap = phases && depth < spec.goc;
-      const bool use_sw_gas = gas_cap && spec.mode == ContactSpec::Mode::TwoContactsSwGas;
-      const double sw = use_sw_gas ? 0.0 : layer.sw_at(c);
-      ZV_ASSIGN_OR_RETURN(const double hcpv, cell_hcpv(use_sw_gas, volume, layer.poro_at(c),
-                                                       layer.ntg_at(c), sw, spec.sw_gas));
-      PhaseTotals& phase = gas_cap ? sums.gas : sums.oil;
-      phase.grv_m3 += volume;
-      phase.hcpv_m3 += hcpv;
-      ++phase.cells;
-      if (hcpv_layer != nullptr) hcpv_layer[c] = hcpv;
+    const auto* zcorn = layer.row_depths(row_start);
+    rows.compute_depths(zcorn);
+    // A row that lies wholly at or below the lower contact has nothing more to give.
+    if (!rule.gross_only && !any_above_lower(rule, ni, depths)) continue;
+    if (tops != nullptr) {
+      rows.compute_volumes(*tops, j, zcorn);
+    } else {
+      const std::span<double> row_volumes = rows.volumes();
+      for (std::size_t i = 0; i < ni; ++i) row_volumes[i] = layer.cell_volume(row_start + i, j);
+    }
+    if (rule.gross_only) {
+      add_gross_row(ni, volumes, sums);
+      continue;
+    }
+    double* hcpv = hcpv_layer != nullptr ? hcpv_layer + row_start : scratch.hcpv.data();
+    if (!row_hcpv(rule, ni, depths, volumes, poro + row_start, ntg + row_start,
+                               sw + row_start, hcpv)) {
+      return std::unexpected(clip_detail::first_invalid(rule, ni, depths, volumes,
+                                                        poro + row_start, ntg + row_start,
+                                                        sw + row_start));
+    }
+    // The sums wait on their additions, which leaves room to ask for the next row meanwhile.
+    const bool ahead = row_start + ni < count;
+    constexpr std::size_t kChunk = 16;
+    for (std::size_t i = 0; i < ni; i += kChunk) {
+      const std::size_t n = std::min(kChunk, ni - i);
+      if (ahead) clip_detail::prefetch_cells(row_start + ni + i, n, zcorn_layer, poro, ntg, sw);
+      add_row(rule, n, depths + i, volumes + i, hcpv + i, sums);
     }
   }
   return {};

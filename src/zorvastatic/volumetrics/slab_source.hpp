@@ -29,14 +29,9 @@ struct CellSlab {
     for (std::size_t n = 0; n < 8; ++n) depths[n] = static_cast<double>(zcorn[8 * c + n]);
     return vertical_cell_volume(pillars.data(), c + j, ni, depths);
   }
-  [[nodiscard]] double mean_depth(std::size_t c) const {
-    double sum = 0;
-    for (std::size_t n = 0; n < 8; ++n) sum += static_cast<double>(zcorn[8 * c + n]);
-    return sum * 0.125;
-  }
-  [[nodiscard]] double poro_at(std::size_t c) const { return poro[c]; }
-  [[nodiscard]] double ntg_at(std::size_t c) const { return ntg[c]; }
-  [[nodiscard]] double sw_at(std::size_t c) const { return sw[c]; }
+  [[nodiscard]] const float* poro_values() const { return poro.data(); }
+  [[nodiscard]] const float* ntg_values() const { return ntg.data(); }
+  [[nodiscard]] const float* sw_values() const { return sw.data(); }
 };
 
 class SlabSource {

@@ -30,19 +30,20 @@ class GridLayer {
   [[nodiscard]] const double* row_depths(std::size_t c) const {
     return geom_.cell_depths(first_ + c);
   }
-  [[nodiscard]] double mean_depth(std::size_t c) const {
-    const double* z = geom_.cell_depths(first_ + c);
-    return (z[0] + z[1] + z[2] + z[3] + z[4] + z[5] + z[6] + z[7]) * 0.125;
-  }
   // Cells off vertical pillars go one by one through the geometry.
   [[nodiscard]] double cell_volume(std::size_t c, std::size_t /*j*/) const {
     return geom_.cell_volume_at(first_ + c);
   }
-  [[nodiscard]] double poro_at(std::size_t c) const { return poro_[first_ + c]; }
-  [[nodiscard]] double ntg_at(std::size_t c) const { return ntg_[first_ + c]; }
-  [[nodiscard]] double sw_at(std::size_t c) const { return sw_[first_ + c]; }
+  // Cubes a computation without contacts does not need may be missing (null).
+  [[nodiscard]] const double* poro_values() const { return at_first(poro_); }
+  [[nodiscard]] const double* ntg_values() const { return at_first(ntg_); }
+  [[nodiscard]] const double* sw_values() const { return at_first(sw_); }
 
  private:
+  [[nodiscard]] const double* at_first(const double* cube) const {
+    return cube == nullptr ? nullptr : cube + first_;
+  }
+
   const CornerPointGeom& geom_;
   std::size_t first_;
   std::size_t count_;
@@ -123,14 +124,14 @@ Result<InPlace> grid_volumetrics(const Grid& grid, const ContactSpec& spec, std:
   const double* sw = cube_or_null(grid, "SW");
 
   ClipSums sums;
-  RowVolumes rows(dims.ni);
+  ClipScratch scratch(dims.ni);
   const std::optional<PillarTops> tops =
       grid.geom.vertical() ? std::optional<PillarTops>(grid.geom.pillars()) : std::nullopt;
   const std::size_t end = std::min(k_end, dims.nk);
   for (std::size_t k = k_start; k < end; ++k) {
     const GridLayer layer(grid.geom, k, poro, ntg, sw);
     double* slot = cube_out ? hcpv.data() + k * dims.layer_cells() : nullptr;
-    ZV_TRY(clip_layer(spec, layer, sums, slot, tops ? &*tops : nullptr, rows));
+    ZV_TRY(clip_layer(spec, layer, sums, slot, tops ? &*tops : nullptr, scratch));
   }
   InPlace result = finish_in_place(spec, sums);
   if (cube_out) result.hcpv_cells = std::move(hcpv);
@@ -148,13 +149,13 @@ Result<InPlace> compute_clipped(const SlabSource& source, const ContactSpec& spe
   if (cube_out) hcpv.assign(layer_cells * source.nk(), 0.0);
 
   ClipSums sums;
-  RowVolumes rows(source.row_length());
+  ClipScratch scratch(source.row_length());
   std::optional<PillarTops> tops;
   for (std::size_t k = k_start; k < k_end; ++k) {
     ZV_ASSIGN_OR_RETURN(const CellSlab slab, source.slab(k));
     double* slot = cube_out ? hcpv.data() + k * layer_cells : nullptr;
     if (!tops) tops.emplace(slab.pillars);  // spilled grids stand on vertical pillars
-    ZV_TRY(clip_layer(spec, slab, sums, slot, &*tops, rows));
+    ZV_TRY(clip_layer(spec, slab, sums, slot, &*tops, scratch));
   }
   InPlace result = finish_in_place(spec, sums);
   if (cube_out) result.hcpv_cells = std::move(hcpv);

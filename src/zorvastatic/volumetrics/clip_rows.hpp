@@ -1,0 +1,65 @@
+#pragma once
+// The row loops of the clipping rule: which cells of a row contribute, their HCPVs, and the
+// running sums in storage order.
+
+#include <cstddef>
+
+#include "zorvastatic/volumetrics/contact_spec.hpp"
+#include "zorvastatic/volumetrics/in_place.hpp"
+
+namespace zorvastatic {
+
+// Running sums of one computation.
+struct ClipSums {
+  PhaseTotals gas;
+  PhaseTotals oil;  // also the totals of SingleContact and NoContact
+};
+
+// The contact rule unpacked for the row loops.
+struct ClipRule {
+  explicit ClipRule(const ContactSpec& spec)
+      : gross_only(spec.mode == ContactSpec::Mode::NoContact),
+        phases(spec.has_phases()),
+        fixed_gas_sw(spec.mode == ContactSpec::Mode::TwoContactsSwGas),
+        lower(phases ? spec.owc : spec.depth),
+        goc(spec.goc),
+        sw_gas(spec.sw_gas) {}
+
+  // Not at or below the lower contact: a cell exactly on it does not count, a NaN depth is not
+  // below it.
+  [[nodiscard]] bool above_lower(double depth) const { return !(depth >= lower); }
+  // A cell contributes when it lies above the lower contact and its volume is positive.
+  [[nodiscard]] bool counts(double depth, double volume) const {
+    return above_lower(depth) && volume > 0;
+  }
+  [[nodiscard]] bool in_gas_cap(double depth) const { return phases && depth < goc; }
+  // Gas-cap cells under a fixed gas-cap saturation do not read SW.
+  [[nodiscard]] bool uses_sw_gas(double depth) const { return fixed_gas_sw && depth < goc; }
+
+  bool gross_only;
+  bool phases;
+  bool fixed_gas_sw;
+  double lower;
+  double goc;
+  double sw_gas;
+};
+
+// Whether any of the n depths lies above the lower contact.
+bool any_above_lower(const ClipRule& rule, std::size_t n, const double* depths);
+
+// The HCPV of each of a row's n cells into `hcpv`, by the arithmetic of cell_hcpv, and 0 for
+// cells that do not contribute. False when a contributing cell has an invalid PORO, NTG or SW;
+// `hcpv` is then unspecified.
+bool row_hcpv(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
+              const double* poro, const double* ntg, const double* sw, double* hcpv);
+bool row_hcpv(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
+              const float* poro, const float* ntg, const float* sw, double* hcpv);
+
+// Adds the contributing cells of a row to the sums in storage order. The others add zeros,
+// which leaves a sum of non-negative terms that starts at +0 unchanged bit for bit.
+void add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
+             const double* hcpv, ClipSums& sums);
+// The same without contacts: every cell of positive volume adds its volume.
+void add_gross_row(std::size_t n, const double* volumes, ClipSums& sums);
+
+}  // namespace zorvastatic
