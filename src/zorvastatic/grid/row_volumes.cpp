@@ -1,41 +1,39 @@
 #include "zorvastatic/grid/row_volumes.hpp"
 
 #include <cmath>
-
-#include "zorvatools/foundation/internal_fault.hpp"
+#include <limits>
 
 namespace zorvastatic {
 namespace {
 
-// Coordinates within this bound keep every product and sum of the volume rule finite (its
-// terms are products of three differences), which the vertical-pillar shortcut relies on.
+// Pillar coordinates within this bound keep every product of two x or y offsets finite, which
+// the vertical-pillar shortcut relies on.
 constexpr double kModerate = 1e100;
 
-inline bool is_moderate(double v) { return std::fabs(v) <= kModerate; }
+// The loops below have no branches and are vectorised by the compiler; bitwise rather than
+// short-circuit logic keeps them that way. `x0`, `y0` run along the row's lower pillar line and
+// `x1`, `y1` along the upper one.
 
-// The loops below have no branches and are vectorised by the compiler. Bitwise rather than
-// short-circuit logic keeps them that way.
-
-// Mean depths, and whether every depth of the row is moderate.
 template <class Depth>
-inline bool depth_kernel(std::size_t ni, const Depth* __restrict zcorn,
-                         double* __restrict mean_depths) {
-  unsigned moderate = 1;
-  for (std::size_t i = 0; i < ni; ++i) {
-    double z[8];
-    for (std::size_t n = 0; n < 8; ++n) z[n] = static_cast<double>(zcorn[8 * i + n]);
-    mean_depths[i] = (z[0] + z[1] + z[2] + z[3] + z[4] + z[5] + z[6] + z[7]) * 0.125;
-    for (std::size_t n = 0; n < 8; ++n) moderate &= static_cast<unsigned>(is_moderate(z[n]));
-  }
-  return moderate != 0;
+inline double mean_depth(const Depth* z) {
+  return (static_cast<double>(z[0]) + static_cast<double>(z[1]) + static_cast<double>(z[2]) +
+          static_cast<double>(z[3]) + static_cast<double>(z[4]) + static_cast<double>(z[5]) +
+          static_cast<double>(z[6]) + static_cast<double>(z[7])) *
+         0.125;
 }
 
-// The volume rule as it stands: `x0`, `y0` run along the row's lower pillar line and `x1`, `y1`
-// along the upper one.
 template <class Depth>
-inline void volume_kernel(std::size_t ni, const double* __restrict x0, const double* __restrict y0,
-                          const double* __restrict x1, const double* __restrict y1,
-                          const Depth* __restrict zcorn, double* __restrict volumes) {
+inline void depth_kernel(std::size_t ni, const Depth* __restrict zcorn,
+                         double* __restrict mean_depths) {
+  for (std::size_t i = 0; i < ni; ++i) mean_depths[i] = mean_depth(zcorn + 8 * i);
+}
+
+// The volume rule as it stands.
+template <class Depth>
+inline void general_kernel(std::size_t ni, const double* __restrict x0, const double* __restrict y0,
+                           const double* __restrict x1, const double* __restrict y1,
+                           const Depth* __restrict zcorn, double* __restrict mean_depths,
+                           double* __restrict volumes) {
   for (std::size_t i = 0; i < ni; ++i) {
     double x[8], y[8], z[8];
     x[0] = x[4] = x0[i];
@@ -47,21 +45,26 @@ inline void volume_kernel(std::size_t ni, const double* __restrict x0, const dou
     y[2] = y[6] = y1[i];
     y[3] = y[7] = y1[i + 1];
     for (std::size_t n = 0; n < 8; ++n) z[n] = static_cast<double>(zcorn[8 * i + n]);
+    mean_depths[i] = mean_depth(z);
     volumes[i] = std::fabs(hexahedron_volume(x, y, z));
   }
 }
 
 // The same rule with what vertical pillars make zero left out. Corners n and n + 4 share a
 // pillar, so relative to corner 7 corner 3 has no x or y offset, and corners 4, 5, 6 have those
-// of 0, 1, 2. Every term the general rule multiplies by such a zero (or which is the difference
-// of two equal products) is an exact zero when the inputs are moderate, and adding or
-// subtracting it changes at most the sign of a zero, which the absolute value removes; every
-// other operation is the general rule's own, in its order. The result is the same bit for bit.
+// of 0, 1, 2. Every term the general rule multiplies by such a zero, or which is the difference
+// of two equal products, is an exact zero as long as the depth differences are finite, and
+// adding or subtracting it changes at most the sign of a zero, which the absolute value
+// removes; every other operation is the general rule's own, in its order. So a finite result is
+// the general rule's bit for bit. Every depth difference enters the result, and nothing brings
+// an infinity or NaN back to a finite number, so a difference that is not finite shows as a
+// result that is not: the function returns false when any result is not finite.
 template <class Depth>
-inline void vertical_volume_kernel(std::size_t ni, const double* __restrict x0,
-                                   const double* __restrict y0, const double* __restrict x1,
-                                   const double* __restrict y1, const Depth* __restrict zcorn,
-                                   double* __restrict volumes) {
+inline bool shortcut_kernel(std::size_t ni, const double* __restrict x0,
+                            const double* __restrict y0, const double* __restrict x1,
+                            const double* __restrict y1, const Depth* __restrict zcorn,
+                            double* __restrict mean_depths, double* __restrict volumes) {
+  unsigned finite = 1;
   for (std::size_t i = 0; i < ni; ++i) {
     // x and y offsets from corner 7 of the pillars of corners 0 and 4, 1 and 5, 2 and 6.
     const double p0x = x0[i] - x1[i + 1], p0y = y0[i] - y1[i + 1];
@@ -69,6 +72,7 @@ inline void vertical_volume_kernel(std::size_t ni, const double* __restrict x0,
     const double p2x = x1[i] - x1[i + 1], p2y = y1[i] - y1[i + 1];
     double z[8];
     for (std::size_t n = 0; n < 8; ++n) z[n] = static_cast<double>(zcorn[8 * i + n]);
+    mean_depths[i] = mean_depth(z);
     double dz[7];
     for (std::size_t n = 0; n < 7; ++n) dz[n] = z[n] - z[7];
     // The tetrahedra of the ring 1, 3, 2, 6, 4, 5 against the diagonal (p0x, p0y, dz[0]).
@@ -81,43 +85,56 @@ inline void vertical_volume_kernel(std::size_t ni, const double* __restrict x0,
                        dz[0] * (p0x * p1y - p0y * p1x);
     const double t51 = p0x * (p1y * dz[1] - dz[5] * p1y) + p0y * (dz[5] * p1x - p1x * dz[1]);
     const double sum = ((((t13 + t32) + t26) + t64) + t45) + t51;
-    volumes[i] = std::fabs(sum / 6.0);
+    const double volume = std::fabs(sum / 6.0);
+    volumes[i] = volume;
+    finite &= static_cast<unsigned>(volume <= std::numeric_limits<double>::max());
   }
+  return finite != 0;
 }
 
 // The build carries versions for wider vector units, picked when the processor has them.
 #define ZV_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 
-ZV_VECTOR_CLONES bool depth_kernel_f64(std::size_t ni, const double* zcorn, double* out) {
-  return depth_kernel(ni, zcorn, out);
+ZV_VECTOR_CLONES void depth_kernel_f64(std::size_t ni, const double* zcorn, double* depths) {
+  depth_kernel(ni, zcorn, depths);
 }
-ZV_VECTOR_CLONES bool depth_kernel_f32(std::size_t ni, const float* zcorn, double* out) {
-  return depth_kernel(ni, zcorn, out);
+ZV_VECTOR_CLONES void depth_kernel_f32(std::size_t ni, const float* zcorn, double* depths) {
+  depth_kernel(ni, zcorn, depths);
 }
-ZV_VECTOR_CLONES void volume_kernel_f64(std::size_t ni, const double* x0, const double* y0,
-                                        const double* x1, const double* y1, const double* zcorn,
-                                        double* out) {
-  volume_kernel(ni, x0, y0, x1, y1, zcorn, out);
+ZV_VECTOR_CLONES void general_kernel_f64(std::size_t ni, const double* x0, const double* y0,
+                                         const double* x1, const double* y1, const double* zcorn,
+                                         double* depths, double* volumes) {
+  general_kernel(ni, x0, y0, x1, y1, zcorn, depths, volumes);
 }
-ZV_VECTOR_CLONES void volume_kernel_f32(std::size_t ni, const double* x0, const double* y0,
-                                        const double* x1, const double* y1, const float* zcorn,
-                                        double* out) {
-  volume_kernel(ni, x0, y0, x1, y1, zcorn, out);
+ZV_VECTOR_CLONES void general_kernel_f32(std::size_t ni, const double* x0, const double* y0,
+                                         const double* x1, const double* y1, const float* zcorn,
+                                         double* depths, double* volumes) {
+  general_kernel(ni, x0, y0, x1, y1, zcorn, depths, volumes);
 }
-ZV_VECTOR_CLONES void vertical_volume_kernel_f64(std::size_t ni, const double* x0,
-                                                 const double* y0, const double* x1,
-                                                 const double* y1, const double* zcorn,
-                                                 double* out) {
-  vertical_volume_kernel(ni, x0, y0, x1, y1, zcorn, out);
+ZV_VECTOR_CLONES bool shortcut_kernel_f64(std::size_t ni, const double* x0, const double* y0,
+                                          const double* x1, const double* y1, const double* zcorn,
+                                          double* depths, double* volumes) {
+  return shortcut_kernel(ni, x0, y0, x1, y1, zcorn, depths, volumes);
 }
-ZV_VECTOR_CLONES void vertical_volume_kernel_f32(std::size_t ni, const double* x0,
-                                                 const double* y0, const double* x1,
-                                                 const double* y1, const float* zcorn,
-                                                 double* out) {
-  vertical_volume_kernel(ni, x0, y0, x1, y1, zcorn, out);
+ZV_VECTOR_CLONES bool shortcut_kernel_f32(std::size_t ni, const double* x0, const double* y0,
+                                          const double* x1, const double* y1, const float* zcorn,
+                                          double* depths, double* volumes) {
+  return shortcut_kernel(ni, x0, y0, x1, y1, zcorn, depths, volumes);
 }
 
 #undef ZV_VECTOR_CLONES
+
+// Row j through the shortcut when it is sure to hold, else through the general rule.
+template <class Depth, class Shortcut, class General>
+void compute_row(const PillarTops& tops, std::size_t j, std::size_t ni, const Depth* zcorn,
+                 double* depths, double* volumes, Shortcut shortcut, General general) {
+  const double* x0 = tops.x.data() + j * (ni + 1);
+  const double* y0 = tops.y.data() + j * (ni + 1);
+  const double* x1 = x0 + ni + 1;
+  const double* y1 = y0 + ni + 1;
+  if (tops.moderate && shortcut(ni, x0, y0, x1, y1, zcorn, depths, volumes)) return;
+  general(ni, x0, y0, x1, y1, zcorn, depths, volumes);
+}
 
 }  // namespace
 
@@ -126,44 +143,26 @@ PillarTops::PillarTops(std::span<const Pillar> pillars) : x(pillars.size()), y(p
   for (std::size_t p = 0; p < pillars.size(); ++p) {
     x[p] = pillars[p].top.x;
     y[p] = pillars[p].top.y;
-    moderate = moderate && is_moderate(x[p]) && is_moderate(y[p]);
+    moderate = moderate && std::fabs(x[p]) <= kModerate && std::fabs(y[p]) <= kModerate;
   }
 }
 
-void RowVolumes::note_depths(const void* zcorn, bool moderate) {
-  depths_of_ = zcorn;
-  moderate_ = moderate;
-}
-
-bool RowVolumes::moderate_depths(const void* zcorn) const {
-  zorvatools::require(zcorn == depths_of_, "row volumes: depths of another row");
-  return moderate_;
-}
-
 void RowVolumes::compute_depths(const double* zcorn) {
-  note_depths(zcorn, depth_kernel_f64(size(), zcorn, mean_depths_.data()));
+  depth_kernel_f64(size(), zcorn, mean_depths_.data());
 }
 
 void RowVolumes::compute_depths(const float* zcorn) {
-  note_depths(zcorn, depth_kernel_f32(size(), zcorn, mean_depths_.data()));
+  depth_kernel_f32(size(), zcorn, mean_depths_.data());
 }
 
-void RowVolumes::compute_volumes(const PillarTops& tops, std::size_t j, const double* zcorn) {
-  const std::size_t lower = j * (size() + 1);
-  const std::size_t upper = lower + size() + 1;
-  const auto kernel = tops.moderate && moderate_depths(zcorn) ? vertical_volume_kernel_f64
-                                                              : volume_kernel_f64;
-  kernel(size(), tops.x.data() + lower, tops.y.data() + lower, tops.x.data() + upper,
-         tops.y.data() + upper, zcorn, volumes_.data());
+void RowVolumes::compute(const PillarTops& tops, std::size_t j, const double* zcorn) {
+  compute_row(tops, j, size(), zcorn, mean_depths_.data(), volumes_.data(), shortcut_kernel_f64,
+              general_kernel_f64);
 }
 
-void RowVolumes::compute_volumes(const PillarTops& tops, std::size_t j, const float* zcorn) {
-  const std::size_t lower = j * (size() + 1);
-  const std::size_t upper = lower + size() + 1;
-  const auto kernel = tops.moderate && moderate_depths(zcorn) ? vertical_volume_kernel_f32
-                                                              : volume_kernel_f32;
-  kernel(size(), tops.x.data() + lower, tops.y.data() + lower, tops.x.data() + upper,
-         tops.y.data() + upper, zcorn, volumes_.data());
+void RowVolumes::compute(const PillarTops& tops, std::size_t j, const float* zcorn) {
+  compute_row(tops, j, size(), zcorn, mean_depths_.data(), volumes_.data(), shortcut_kernel_f32,
+              general_kernel_f32);
 }
 
 }  // namespace zorvastatic

@@ -15,13 +15,13 @@ namespace zorvastatic {
 struct PillarTops {
   std::vector<double> x;
   std::vector<double> y;
-  bool moderate = false;  // every coordinate finite and within ±1e100
+  bool moderate = false;  // every coordinate within ±1e100 (NaN is not)
 
   explicit PillarTops(std::span<const Pillar> pillars);
 };
 
 // Mean corner depths and bulk volumes of the ni cells of one row, sized once per computation.
-// `zcorn` always holds the eight corner depths of each of the row's cells.
+// `zcorn` holds the eight corner depths of each of the row's cells.
 class RowVolumes {
  public:
   explicit RowVolumes(std::size_t ni) : mean_depths_(ni), volumes_(ni) {}
@@ -31,16 +31,9 @@ class RowVolumes {
   // Mean corner depths (the sum of the eight, times 0.125) of any row.
   void compute_depths(const double* zcorn);
   void compute_depths(const float* zcorn);
-  // Volumes of row j of a layer standing on vertical pillars, after compute_depths of the same
-  // row (which found whether its depths allow the shortcut below).
-  void compute_volumes(const PillarTops& tops, std::size_t j, const double* zcorn);
-  void compute_volumes(const PillarTops& tops, std::size_t j, const float* zcorn);
-  // Both of the above.
-  template <class Depth>
-  void compute(const PillarTops& tops, std::size_t j, const Depth* zcorn) {
-    compute_depths(zcorn);
-    compute_volumes(tops, j, zcorn);
-  }
+  // Mean depths and volumes of row j of a layer standing on vertical pillars.
+  void compute(const PillarTops& tops, std::size_t j, const double* zcorn);
+  void compute(const PillarTops& tops, std::size_t j, const float* zcorn);
 
   [[nodiscard]] double mean_depth(std::size_t i) const { return mean_depths_[i]; }
   [[nodiscard]] double volume(std::size_t i) const { return volumes_[i]; }
@@ -50,13 +43,8 @@ class RowVolumes {
   [[nodiscard]] std::span<double> volumes() { return volumes_; }
 
  private:
-  void note_depths(const void* zcorn, bool moderate);
-  [[nodiscard]] bool moderate_depths(const void* zcorn) const;
-
   std::vector<double> mean_depths_;
   std::vector<double> volumes_;
-  const void* depths_of_ = nullptr;  // the row compute_depths saw last
-  bool moderate_ = false;            // its depths are all finite and within ±1e100
 };
 
 }  // namespace zorvastatic

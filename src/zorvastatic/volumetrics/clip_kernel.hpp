@@ -2,22 +2,20 @@
 // The per-cell clipping rule, written once and run over an in-memory grid layer or over a slab.
 // A layer type provides, for the cells c = i + ni * j of one k-layer: row_length() (ni),
 // cell_count(), row_depths(c) (the ZCORN entries of the row from cell c), cell_volume(c, j)
-// (used for layers not on vertical pillars) and poro_values(), ntg_values(), sw_values() (the layer's values, cell
-// 0 first; read only when the computation has contacts).
+// (used for layers not on vertical pillars) and poro_values(), ntg_values(), sw_values() (the
+// layer's values, cell 0 first; read only when the computation has contacts).
 //
 // A layer goes row by row. The row's mean depths come first; a row with no cell above the lower
 // contact ends there. Otherwise its volumes and HCPVs are computed for every cell, and the sums
-// then take the contributing cells in storage order (non-contributing cells add zeros, which
-// leaves a sum of non-negative terms unchanged bit for bit).
+// then take the contributing cells in storage order.
 
-#include <algorithm>
 #include <cstddef>
 #include <vector>
 
 #include "zorvastatic/grid/row_volumes.hpp"
-#include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvastatic/volumetrics/cell_hcpv.hpp"
 #include "zorvastatic/volumetrics/clip_rows.hpp"
+#include "zorvatools/foundation/internal_fault.hpp"
 
 namespace zorvastatic {
 
@@ -37,27 +35,11 @@ StaticError first_invalid(const ClipRule& rule, std::size_t n, const double* dep
                           const Value* sw) {
   for (std::size_t i = 0; i < n; ++i) {
     if (!rule.counts(depths[i], volumes[i])) continue;
-    auto hcpv = cell_hcpv(rule.uses_sw_gas(depths[i]), volumes[i], poro[i], ntg[i], sw[i],
-                          rule.sw_gas);
+    auto hcpv =
+        cell_hcpv(rule.uses_sw_gas(depths[i]), volumes[i], poro[i], ntg[i], sw[i], rule.sw_gas);
     if (!hcpv) return std::move(hcpv).error();
   }
   zorvatools::internal_fault("volumetrics: a row reported an invalid value but none was found");
-}
-
-// Asks for the corner depths and values of cells [c, c + n) ahead of time, into the outer
-// caches (a row is larger than the first-level cache).
-template <class Depth, class Value>
-void prefetch_cells(std::size_t c, std::size_t n, const Depth* zcorn, const Value* poro,
-                    const Value* ntg, const Value* sw) {
-  constexpr std::size_t kLine = 64;
-  for (std::size_t b = 0; b < n * 8 * sizeof(Depth); b += kLine) {
-    __builtin_prefetch(reinterpret_cast<const char*>(zcorn + 8 * c) + b, 0, 2);
-  }
-  for (const Value* values : {poro, ntg, sw}) {
-    for (std::size_t b = 0; b < n * sizeof(Value); b += kLine) {
-      __builtin_prefetch(reinterpret_cast<const char*>(values + c) + b, 0, 2);
-    }
-  }
 }
 
 }  // namespace clip_detail
@@ -77,14 +59,16 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
   const auto* poro = layer.poro_values();
   const auto* ntg = layer.ntg_values();
   const auto* sw = layer.sw_values();
-  const auto* zcorn_layer = layer.row_depths(0);
   for (std::size_t row_start = 0, j = 0; row_start < count; row_start += ni, ++j) {
     const auto* zcorn = layer.row_depths(row_start);
-    rows.compute_depths(zcorn);
-    // A row that lies wholly at or below the lower contact has nothing more to give.
-    if (!rule.gross_only && !any_above_lower(rule, ni, depths)) continue;
+    if (!rule.gross_only) {
+      // The depths alone first: a row that lies wholly at or below the lower contact has
+      // nothing more to give (a pass of its own also reads the depths from memory fastest).
+      rows.compute_depths(zcorn);
+      if (!any_above_lower(rule, ni, depths)) continue;
+    }
     if (tops != nullptr) {
-      rows.compute_volumes(*tops, j, zcorn);
+      rows.compute(*tops, j, zcorn);
     } else {
       const std::span<double> row_volumes = rows.volumes();
       for (std::size_t i = 0; i < ni; ++i) row_volumes[i] = layer.cell_volume(row_start + i, j);
@@ -94,20 +78,12 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
       continue;
     }
     double* hcpv = hcpv_layer != nullptr ? hcpv_layer + row_start : scratch.hcpv.data();
-    if (!row_hcpv(rule, ni, depths, volumes, poro + row_start, ntg + row_start,
-                               sw + row_start, hcpv)) {
-      return std::unexpected(clip_detail::first_invalid(rule, ni, depths, volumes,
-                                                        poro + row_start, ntg + row_start,
-                                                        sw + row_start));
+    if (!row_hcpv(rule, ni, depths, volumes, poro + row_start, ntg + row_start, sw + row_start,
+                  hcpv)) {
+      return std::unexpected(clip_detail::first_invalid(rule, ni, depths, volumes, poro + row_start,
+                                                        ntg + row_start, sw + row_start));
     }
-    // The sums wait on their additions, which leaves room to ask for the next row meanwhile.
-    const bool ahead = row_start + ni < count;
-    constexpr std::size_t kChunk = 16;
-    for (std::size_t i = 0; i < ni; i += kChunk) {
-      const std::size_t n = std::min(kChunk, ni - i);
-      if (ahead) clip_detail::prefetch_cells(row_start + ni + i, n, zcorn_layer, poro, ntg, sw);
-      add_row(rule, n, depths + i, volumes + i, hcpv + i, sums);
-    }
+    add_row(rule, ni, depths, volumes, hcpv, sums);
   }
   return {};
 }

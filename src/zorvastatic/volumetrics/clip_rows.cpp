@@ -4,7 +4,9 @@ namespace zorvastatic {
 namespace {
 
 // Bitwise rather than short-circuit logic keeps the loops free of branches.
-inline bool is_fraction(double value) { return (value >= 0) & (value <= 1); }
+inline bool is_fraction(double value) {
+  return (value >= 0) & (value <= 1);
+}
 
 // One loop with no branches, vectorised by the compiler; the rule's fields come in as values so
 // that nothing in the loop may alias them.
@@ -52,10 +54,11 @@ ZV_VECTOR_CLONES bool hcpv_kernel_f32(std::size_t n, double lower, double goc, b
 }  // namespace
 
 bool any_above_lower(const ClipRule& rule, std::size_t n, const double* depths) {
-  const double lower = rule.lower;
-  unsigned any = 0;
-  for (std::size_t i = 0; i < n; ++i) any |= static_cast<unsigned>(!(depths[i] >= lower));
-  return any != 0;
+  // Rows mostly lie wholly on one side, so the first cell usually decides.
+  for (std::size_t i = 0; i < n; ++i) {
+    if (rule.above_lower(depths[i])) return true;
+  }
+  return false;
 }
 
 bool row_hcpv(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,

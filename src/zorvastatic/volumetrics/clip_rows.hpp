@@ -55,8 +55,8 @@ bool row_hcpv(const ClipRule& rule, std::size_t n, const double* depths, const d
 bool row_hcpv(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
               const float* poro, const float* ntg, const float* sw, double* hcpv);
 
-// Adds the contributing cells of a row to the sums in storage order. The others add zeros,
-// which leaves a sum of non-negative terms that starts at +0 unchanged bit for bit.
+// Adds the contributing cells of a row to the sums in storage order. The others add +0, which
+// leaves a running sum unchanged bit for bit: one that starts at +0 is never -0.
 void add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
              const double* hcpv, ClipSums& sums);
 // The same without contacts: every cell of positive volume adds its volume.

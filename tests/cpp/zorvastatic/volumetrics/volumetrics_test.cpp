@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "grid_fixtures.hpp"
 #include "test_support.hpp"
 #include "zorvastatic/model/population.hpp"
+#include "zorvastatic/volumetrics/cell_hcpv.hpp"
 #include "zorvastatic/volumetrics/fvf.hpp"
 
 namespace zorvastatic {
@@ -160,6 +162,117 @@ TEST(Volumetrics, InvalidPropertiesFailOnlyInContributingCells) {
   // A fixed gas-cap saturation means SW is never read in the gas cap.
   EXPECT_TRUE(
       grid_volumetrics(grid, ContactSpec::two_contacts_sw_gas(0.1, 2100, 2100), 0, 2, false));
+}
+
+// The rule read literally, one cell at a time, as the reference for the row-wise kernel.
+InPlace literal_volumetrics(const Grid& grid, const ContactSpec& spec) {
+  const bool phases = spec.has_phases();
+  const double lower = phases ? spec.owc : spec.depth;
+  const auto& poro = grid.properties.get("PORO")->values;
+  const auto& ntg = grid.properties.get("NTG")->values;
+  const auto& sw = grid.properties.get("SW")->values;
+  PhaseTotals gas, oil;
+  std::vector<double> cube(grid.dims().cell_count(), 0.0);
+  for (std::size_t c = 0; c < grid.dims().cell_count(); ++c) {
+    const double* z = grid.geom.cell_depths(c);
+    const double depth = (z[0] + z[1] + z[2] + z[3] + z[4] + z[5] + z[6] + z[7]) * 0.125;
+    if (depth >= lower) continue;
+    const double v = grid.geom.cell_volume_at(c);
+    if (v <= 0) continue;
+    const bool gas_cap = phases && depth < spec.goc;
+    const bool fixed = gas_cap && spec.mode == ContactSpec::Mode::TwoContactsSwGas;
+    const double h = *cell_hcpv(fixed, v, poro[c], ntg[c], sw[c], spec.sw_gas);
+    PhaseTotals& phase = gas_cap ? gas : oil;
+    phase.grv_m3 += v;
+    phase.hcpv_m3 += h;
+    ++phase.cells;
+    cube[c] = h;
+  }
+  InPlace result;
+  result.grv_m3 = gas.grv_m3 + oil.grv_m3;
+  result.hcpv_m3 = gas.hcpv_m3 + oil.hcpv_m3;
+  result.cells = gas.cells + oil.cells;
+  result.gas = gas;
+  result.oil = oil;
+  result.hcpv_cells = std::move(cube);
+  return result;
+}
+
+// A warped grid whose rows cross the contacts, with zero-thickness cells, random values
+// (out-of-range ones below 2040 m, where no cell contributes) and vertical or leaning pillars.
+Grid warped_grid(bool vertical) {
+  const std::size_t ni = 21, nj = 4, nk = 6;
+  std::mt19937_64 random(11);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<Pillar> pillars;
+  for (std::size_t pj = 0; pj <= nj; ++pj) {
+    for (std::size_t pi = 0; pi <= ni; ++pi) {
+      const double x = 50.0 * static_cast<double>(pi) + 5 * unit(random);
+      const double y = 50.0 * static_cast<double>(pj) + 5 * unit(random);
+      const double lean = vertical ? 0.0 : 3.0;
+      pillars.push_back({{x, y, 1900}, {x + lean, y, 2200}});
+    }
+  }
+  std::vector<double> zcorn;
+  std::vector<double> poro, ntg, sw;
+  for (std::size_t k = 0; k < nk; ++k) {
+    for (std::size_t j = 0; j < nj; ++j) {
+      for (std::size_t i = 0; i < ni; ++i) {
+        // Rows dip one way or the other, so that either end of a row may be the shallow one.
+        const double along = static_cast<double>(j % 2 == 0 ? i : ni - 1 - i);
+        const double top = 1990 + 10.0 * static_cast<double>(k) + 1.5 * along;
+        const double thickness = (i + j + k) % 7 == 0 ? 0.0 : 10.0;
+        double z[8];
+        for (int n = 0; n < 4; ++n) z[n] = top + unit(random);
+        for (int n = 4; n < 8; ++n) z[n] = z[n - 4] + thickness;
+        zcorn.insert(zcorn.end(), z, z + 8);
+        const double depth = (z[0] + z[1] + z[2] + z[3] + z[4] + z[5] + z[6] + z[7]) * 0.125;
+        poro.push_back(depth >= 2040 ? 1.5 : unit(random));
+        ntg.push_back(unit(random));
+        sw.push_back(unit(random));
+      }
+    }
+  }
+  Grid grid{CornerPointGeom(Dims{ni, nj, nk}, std::move(pillars), std::move(zcorn)),
+            {},
+            Properties(ni * nj * nk)};
+  EXPECT_TRUE(grid.properties.set({"PORO", poro}));
+  EXPECT_TRUE(grid.properties.set({"NTG", ntg}));
+  EXPECT_TRUE(grid.properties.set({"SW", sw}));
+  return grid;
+}
+
+TEST(Volumetrics, RowWiseSumsAreTheCellByCellSumsBitForBit) {
+  for (const bool vertical : {true, false}) {
+    const Grid grid = warped_grid(vertical);
+    ASSERT_EQ(grid.geom.vertical(), vertical);
+    for (const ContactSpec& spec :
+         {ContactSpec::single(2030), ContactSpec::two_contacts(2010, 2040),
+          ContactSpec::two_contacts_sw_gas(0.2, 2010, 2040), ContactSpec::single(1900)}) {
+      ASSERT_OK_AND_ASSIGN(InPlace rows, grid_volumetrics(grid, spec, 0, 6, true));
+      const InPlace literal = literal_volumetrics(grid, spec);
+      EXPECT_EQ(rows.grv_m3, literal.grv_m3) << vertical;
+      EXPECT_EQ(rows.hcpv_m3, literal.hcpv_m3) << vertical;
+      EXPECT_EQ(rows.cells, literal.cells);
+      EXPECT_EQ(rows.hcpv_cells, literal.hcpv_cells);
+      if (spec.has_phases()) {
+        EXPECT_EQ(rows.gas->grv_m3, literal.gas->grv_m3);
+        EXPECT_EQ(rows.oil->hcpv_m3, literal.oil->hcpv_m3);
+      }
+    }
+  }
+}
+
+TEST(Volumetrics, FirstInvalidValueInTraversalOrderWithinARow) {
+  Grid grid = box_grid(12, 1, 1);
+  std::vector<double> poro(12, 0.2), ntg(12, 0.8), sw(12, 0.3);
+  sw[4] = 1.5;
+  poro[9] = -0.5;
+  ASSERT_OK(grid.properties.set({"PORO", poro}));
+  ASSERT_OK(grid.properties.set({"NTG", ntg}));
+  ASSERT_OK(grid.properties.set({"SW", sw}));
+  EXPECT_ERROR_TEXT(grid_volumetrics(grid, ContactSpec::single(2100), 0, 1, false),
+                    "invalid input: SW must be a fraction in [0,1], got 1.5");
 }
 
 TEST(ComputeClipped, SlabsGiveTheInMemoryResultInEveryMode) {
