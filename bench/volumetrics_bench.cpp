@@ -3,6 +3,7 @@
 // build of a 500 x 500 x 50 flat model.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "zorvastatic/grid/box_construction.hpp"
@@ -70,6 +71,25 @@ void BM_MemoryCopy(benchmark::State& state) {
                                                      benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_MemoryCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Memory bandwidth of a plain read, the access the volumetrics make: 8 bytes per element,
+// folded into eight independent words so that nothing but the reading limits the loop.
+void BM_MemoryRead(benchmark::State& state) {
+  const std::size_t n = 80'000'000;
+  std::vector<std::uint64_t> a(n, 1);
+  for (auto _ : state) {
+    std::uint64_t fold[8] = {};
+    for (std::size_t i = 0; i < n; i += 8) {
+      for (std::size_t lane = 0; lane < 8; ++lane) fold[lane] ^= a[i + lane];
+    }
+    benchmark::DoNotOptimize(fold);
+  }
+  state.counters["bytes_per_s"] = benchmark::Counter(8.0 * static_cast<double>(n),
+                                                     benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["cells_per_s_bound"] = benchmark::Counter(
+      8.0 * static_cast<double>(n) / kBytesPerCell, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_MemoryRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_BuildFlatModel500x500x50(benchmark::State& state) {
   for (auto _ : state) {
