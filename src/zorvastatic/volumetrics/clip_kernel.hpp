@@ -5,9 +5,9 @@
 // (used for layers not on vertical pillars) and poro_values(), ntg_values(), sw_values() (the
 // layer's values, cell 0 first; read only when the computation has contacts).
 //
-// A layer goes row by row. The row's mean depths come first; a row with no cell above the lower
-// contact ends there. Otherwise its volumes and HCPVs are computed for every cell, and the sums
-// then take the contributing cells in storage order.
+// A layer goes row by row. A row whose corners all lie below the lower contact ends there;
+// otherwise its mean depths, volumes and HCPVs are computed for every cell, and the sums then
+// take the contributing cells in storage order.
 
 #include <cstddef>
 #include <vector>
@@ -61,15 +61,13 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
   const auto* sw = layer.sw_values();
   for (std::size_t row_start = 0, j = 0; row_start < count; row_start += ni, ++j) {
     const auto* zcorn = layer.row_depths(row_start);
-    if (!rule.gross_only) {
-      // The depths alone first: a row that lies wholly at or below the lower contact has
-      // nothing more to give (a pass of its own also reads the depths from memory fastest).
-      rows.compute_depths(zcorn);
-      if (!any_above_lower(rule, ni, depths)) continue;
-    }
+    // A row that lies wholly below the lower contact has nothing to give. The test reads the
+    // corner depths as they lie, the fastest pass over them, and brings them into the cache.
+    if (!rule.gross_only && wholly_below(rule, 8 * ni, zcorn)) continue;
     if (tops != nullptr) {
       rows.compute(*tops, j, zcorn);
     } else {
+      rows.compute_depths(zcorn);
       const std::span<double> row_volumes = rows.volumes();
       for (std::size_t i = 0; i < ni; ++i) row_volumes[i] = layer.cell_volume(row_start + i, j);
     }

@@ -32,6 +32,15 @@ inline bool hcpv_kernel(std::size_t n, double lower, double goc, bool fixed_gas_
   return invalid == 0;
 }
 
+// Whether every value is at or below `bound` (reads the corner depths as they lie: no need to
+// gather them per corner).
+template <class Depth>
+inline bool below_kernel(std::size_t n, double bound, const Depth* __restrict zcorn) {
+  unsigned below = 1;
+  for (std::size_t i = 0; i < n; ++i) below &= static_cast<unsigned>(zcorn[i] >= bound);
+  return below != 0;
+}
+
 // The build carries versions for wider vector units, picked when the processor has them.
 #define ZV_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 
@@ -49,16 +58,24 @@ ZV_VECTOR_CLONES bool hcpv_kernel_f32(std::size_t n, double lower, double goc, b
   return hcpv_kernel(n, lower, goc, fixed_gas_sw, sw_gas, depths, volumes, poro, ntg, sw, hcpv);
 }
 
+ZV_VECTOR_CLONES bool below_kernel_f64(std::size_t n, double bound, const double* zcorn) {
+  return below_kernel(n, bound, zcorn);
+}
+
+ZV_VECTOR_CLONES bool below_kernel_f32(std::size_t n, double bound, const float* zcorn) {
+  return below_kernel(n, bound, zcorn);
+}
+
 #undef ZV_VECTOR_CLONES
 
 }  // namespace
 
-bool any_above_lower(const ClipRule& rule, std::size_t n, const double* depths) {
-  // Rows mostly lie wholly on one side, so the first cell usually decides.
-  for (std::size_t i = 0; i < n; ++i) {
-    if (rule.above_lower(depths[i])) return true;
-  }
-  return false;
+bool wholly_below(const ClipRule& rule, std::size_t n, const double* zcorn) {
+  return below_kernel_f64(n, rule.safely_below, zcorn);
+}
+
+bool wholly_below(const ClipRule& rule, std::size_t n, const float* zcorn) {
+  return below_kernel_f32(n, rule.safely_below, zcorn);
 }
 
 bool row_hcpv(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,

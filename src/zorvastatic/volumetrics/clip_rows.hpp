@@ -2,6 +2,7 @@
 // The row loops of the clipping rule: which cells of a row contribute, their HCPVs, and the
 // running sums in storage order.
 
+#include <cmath>
 #include <cstddef>
 
 #include "zorvastatic/volumetrics/contact_spec.hpp"
@@ -23,7 +24,8 @@ struct ClipRule {
         fixed_gas_sw(spec.mode == ContactSpec::Mode::TwoContactsSwGas),
         lower(phases ? spec.owc : spec.depth),
         goc(spec.goc),
-        sw_gas(spec.sw_gas) {}
+        sw_gas(spec.sw_gas),
+        safely_below(lower + std::fabs(lower) * 1e-14) {}
 
   // Not at or below the lower contact: a cell exactly on it does not count, a NaN depth is not
   // below it.
@@ -42,10 +44,15 @@ struct ClipRule {
   double lower;
   double goc;
   double sw_gas;
+  // Eight corner depths at or below this give a mean depth at or below `lower` whatever the
+  // rounding of the sum (its error is under 8 units in the last place).
+  double safely_below;
 };
 
-// Whether any of the n depths lies above the lower contact.
-bool any_above_lower(const ClipRule& rule, std::size_t n, const double* depths);
+// Whether the n corner depths all lie safely below the lower contact, so that no cell they
+// belong to can contribute; a NaN depth is not below.
+bool wholly_below(const ClipRule& rule, std::size_t n, const double* zcorn);
+bool wholly_below(const ClipRule& rule, std::size_t n, const float* zcorn);
 
 // The HCPV of each of a row's n cells into `hcpv`, by the arithmetic of cell_hcpv, and 0 for
 // cells that do not contribute. False when a contributing cell has an invalid PORO, NTG or SW;
