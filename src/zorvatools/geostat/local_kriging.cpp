@@ -8,19 +8,21 @@ namespace zorvatools {
 
 namespace {
 
-// In-place LU with partial pivoting (largest magnitude at or below the diagonal, the upper row
-// on ties; whole rows swapped, multipliers kept below the diagonal). False on an exactly zero
-// pivot.
-// Row updates are independent lanes, so the elimination vectorises.
+// In-place LU with partial pivoting of the m x m matrix `a`, stored column by column
+// (a[c * m + r] is row r, column c): largest magnitude at or below the diagonal, the upper row
+// on ties; whole rows swapped, multipliers kept below the diagonal. False on an exactly zero
+// pivot. Every entry sees the same operations in the same order as in the row-by-row textbook
+// loop; by columns, the multipliers' divisions and the updates run as contiguous vector lanes.
 __attribute__((target_clones("avx512f", "avx2", "default"))) bool lu_decompose(
     std::vector<double>& a, std::vector<std::size_t>& pivots, std::size_t m) {
   pivots.resize(m);
   std::iota(pivots.begin(), pivots.end(), std::size_t{0});
   for (std::size_t k = 0; k < m; ++k) {
+    double* __restrict column = &a[k * m];
     std::size_t pivot_row = k;
-    double largest = std::fabs(a[k * m + k]);
+    double largest = std::fabs(column[k]);
     for (std::size_t i = k + 1; i < m; ++i) {
-      const double magnitude = std::fabs(a[i * m + k]);
+      const double magnitude = std::fabs(column[i]);
       if (magnitude > largest) {
         largest = magnitude;
         pivot_row = i;
@@ -28,34 +30,37 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) bool lu_decompose(
     }
     if (largest == 0.0) return false;
     if (pivot_row != k) {
-      for (std::size_t j = 0; j < m; ++j) std::swap(a[k * m + j], a[pivot_row * m + j]);
+      for (std::size_t j = 0; j < m; ++j) std::swap(a[j * m + k], a[j * m + pivot_row]);
       std::swap(pivots[k], pivots[pivot_row]);
     }
-    const double diagonal = a[k * m + k];
-    for (std::size_t i = k + 1; i < m; ++i) {
-      double* __restrict row = &a[i * m];
-      const double* __restrict top = &a[k * m];
-      const double factor = row[k] / diagonal;
-      row[k] = factor;
-      for (std::size_t j = k + 1; j < m; ++j) row[j] -= factor * top[j];
+    const double diagonal = column[k];
+    for (std::size_t i = k + 1; i < m; ++i) column[i] /= diagonal;
+    for (std::size_t j = k + 1; j < m; ++j) {
+      double* __restrict target = &a[j * m];
+      const double top = target[k];
+      for (std::size_t i = k + 1; i < m; ++i) target[i] -= column[i] * top;
     }
   }
   return true;
 }
 
-// Forward then back substitution with the permuted right-hand side.
+// Forward then back substitution with the permuted right-hand side, on the column-stored
+// factors. Each unknown takes its terms in ascending column order, as a row-by-row sum would;
+// forward, that order lets a whole column update the unknowns below it at once.
 void lu_solve(const std::vector<double>& a, const std::vector<std::size_t>& pivots,
               const std::vector<double>& rhs, std::vector<double>& x, std::size_t m) {
   x.resize(m);
-  for (std::size_t i = 0; i < m; ++i) {
-    double sum = rhs[pivots[i]];
-    for (std::size_t j = 0; j < i; ++j) sum -= a[i * m + j] * x[j];
-    x[i] = sum;
+  double* __restrict out = x.data();
+  for (std::size_t i = 0; i < m; ++i) out[i] = rhs[pivots[i]];
+  for (std::size_t j = 0; j < m; ++j) {
+    const double* __restrict column = &a[j * m];
+    const double known = out[j];
+    for (std::size_t i = j + 1; i < m; ++i) out[i] -= column[i] * known;
   }
   for (std::size_t i = m; i-- > 0;) {
-    double sum = x[i];
-    for (std::size_t j = i + 1; j < m; ++j) sum -= a[i * m + j] * x[j];
-    x[i] = sum / a[i * m + i];
+    double sum = out[i];
+    for (std::size_t j = i + 1; j < m; ++j) sum -= a[j * m + i] * out[j];
+    out[i] = sum / a[i * m + i];
   }
 }
 

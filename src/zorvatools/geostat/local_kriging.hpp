@@ -21,7 +21,7 @@ struct SkNeighbour {
 // Buffers of one solve, kept between nodes: resized per node, never shrunk.
 struct SkScratch {
   std::vector<SkNeighbour> neighbours;  // filled by the caller
-  std::vector<double> matrix;           // m x m, row-major
+  std::vector<double> matrix;           // m x m, column by column (filled symmetric)
   std::vector<double> rhs;
   std::vector<std::size_t> pivots;  // row permutation
   std::vector<double> weights;

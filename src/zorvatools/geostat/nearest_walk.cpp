@@ -3,6 +3,7 @@
 // queued node could hold anything nearer.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -22,9 +23,15 @@ struct Farther {
   }
 };
 
+// Order by (distance, index), compared as unsigned words without branches: squared distances
+// are never negative, so their bit patterns order like their values.
 template <class Candidate>
 bool before(const Candidate& a, const Candidate& b) {
-  return a.distance2 != b.distance2 ? a.distance2 < b.distance2 : a.index < b.index;
+  const auto da = std::bit_cast<std::uint64_t>(a.distance2);
+  const auto db = std::bit_cast<std::uint64_t>(b.distance2);
+  const std::uint64_t ia = (std::uint64_t{a.index} << 32) | a.where;
+  const std::uint64_t ib = (std::uint64_t{b.index} << 32) | b.where;
+  return (da < db) | ((da == db) & (ia < ib));
 }
 
 // Squared distances of the points (x[k], y[k]) from q; lanes of one vector each.
@@ -125,7 +132,7 @@ void Neighbourhood::NearestWalk::open_leaf(std::uint32_t leaf_id) {
   const std::size_t n = pick_within(distance2, leaf.count, max_distance2_, picked);
   for (std::size_t p = 0; p < n; ++p) {
     const std::uint32_t k = picked[p];
-    offer({distance2[k], leaf.index[k], (leaf_id << kSlotBits) | k});
+    offer({distance2[k], (leaf_id << kSlotBits) | k, leaf.index[k]});
   }
 }
 

@@ -46,8 +46,8 @@ class Neighbourhood {
     // A point found but not yet yielded; its position stays in its leaf until then.
     struct Candidate {
       double distance2;
+      std::uint32_t where;  // leaf << kSlotBits | slot
       std::uint32_t index;
-      std::uint32_t where;  // leaf and slot, see slot_ref
     };
     void open_leaf(std::uint32_t leaf_id);
     void open_inner(std::uint32_t inner_id, std::uint32_t level);
