@@ -14,15 +14,6 @@ namespace zorvatools {
 
 namespace {
 
-// Queue order: nearer first. Equally near nodes need no rule: a point is yielded only once no
-// queued node could hold anything as near, whichever of them opens first.
-struct Farther {
-  template <class Item>
-  bool operator()(const Item& a, const Item& b) const {
-    return a.distance2 > b.distance2;
-  }
-};
-
 // Order by (distance, index), compared as unsigned words without branches: squared distances
 // are never negative, so their bit patterns order like their values.
 template <class Candidate>
@@ -99,7 +90,7 @@ void Neighbourhood::NearestWalk::start(const Neighbourhood& tree, Point2 query,
   const Box box = tree.bounds(tree.root_, tree.height_);
   double d2 = 0;
   box_distances2(&box.min_x, &box.min_y, &box.max_x, &box.max_y, 1, query, &d2);
-  if (d2 <= max_distance2_) queue_.push_back({d2, tree.root_, tree.height_});
+  if (d2 <= max_distance2_) queue_.push({d2, tree.root_, tree.height_});
 }
 
 // Keeps a point within the bound when it could still be yielded: once remaining_ candidates are
@@ -147,8 +138,7 @@ void Neighbourhood::NearestWalk::open_inner(std::uint32_t inner_id, std::uint32_
   for (std::size_t p = 0; p < n; ++p) {
     const std::size_t k = picked[p];
     const std::uint32_t child = node.child[k];
-    queue_.push_back({distance2[k], child, child_level});
-    std::push_heap(queue_.begin(), queue_.end(), Farther{});
+    queue_.push({distance2[k], child, child_level});
     // Queued nodes are usually opened soon; what they hold starts loading meanwhile. A leaf is
     // read up to its coordinates, the indices only for the few points kept.
     if (child_level == 0) {
@@ -164,7 +154,8 @@ std::optional<Neighbourhood::Hit> Neighbourhood::NearestWalk::next() {
     const bool have_candidate = first_ < candidates_.size();
     // A candidate is final once no queued node can hold anything as near; at equal distance
     // the node is opened first, as it may hold a point with a lower index.
-    if (have_candidate && (queue_.empty() || candidates_[first_].distance2 < queue_[0].distance2)) {
+    if (have_candidate &&
+        (queue_.empty() || candidates_[first_].distance2 < queue_.nearest().distance2)) {
       --remaining_;
       const Candidate& found = candidates_[first_++];
       const Leaf& leaf = tree_->leaves_[found.where >> kSlotBits];
@@ -172,9 +163,7 @@ std::optional<Neighbourhood::Hit> Neighbourhood::NearestWalk::next() {
       return Hit{found.index, found.distance2, {leaf.x[slot], leaf.y[slot]}};
     }
     if (queue_.empty()) break;
-    std::pop_heap(queue_.begin(), queue_.end(), Farther{});
-    const Queued item = queue_.back();
-    queue_.pop_back();
+    const Queued item = queue_.take();
     // The bound may have tightened since the node was queued; then no queued node can hold
     // anything the walk would yield.
     if (item.distance2 > max_distance2_) {

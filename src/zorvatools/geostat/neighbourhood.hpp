@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "zorvatools/foundation/lattice.hpp"
+#include "zorvatools/geostat/nearest_first_queue.hpp"
 #include "zorvatools/geostat/rtree_box.hpp"
 
 namespace zorvatools {
@@ -55,9 +56,9 @@ class Neighbourhood {
 
     const Neighbourhood* tree_ = nullptr;
     Point2 query_;
-    double max_distance2_ = 0;   // nothing farther is yielded; tightens as points are found
-    std::size_t remaining_ = 0;  // points still to yield
-    std::vector<Queued> queue_;  // binary heap of nodes to open, nearest first
+    double max_distance2_ = 0;         // nothing farther is yielded; tightens as points are found
+    std::size_t remaining_ = 0;        // points still to yield
+    NearestFirstQueue<Queued> queue_;  // nodes to open
     // Points found but not yet yielded, ascending by (distance, index) from candidates_[first_];
     // never more than remaining_ of them.
     std::vector<Candidate> candidates_;
