@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "zorvatools/geostat/dense_lu.hpp"
 #include "zorvatools/geostat/variogram.hpp"
 
 namespace zorvatools {
@@ -21,7 +22,7 @@ struct SkNeighbour {
 // Buffers of one solve, kept between nodes: resized per node, never shrunk.
 struct SkScratch {
   std::vector<SkNeighbour> neighbours;  // filled by the caller
-  std::vector<double> matrix;           // m x m, column by column (filled symmetric)
+  LuMatrix matrix;                      // m x m
   std::vector<double> rhs;
   std::vector<std::size_t> pivots;  // row permutation
   std::vector<double> weights;

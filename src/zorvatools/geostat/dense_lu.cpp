@@ -1,0 +1,122 @@
+#include "zorvatools/geostat/dense_lu.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <numeric>
+#include <utility>
+
+namespace zorvatools {
+
+namespace {
+
+constexpr std::size_t kAlignDoubles = 64 / sizeof(double);
+
+// One block of a column as a vector; the compiler splits it into what the processor offers.
+using Block = double __attribute__((vector_size(kLuBlock * sizeof(double))));
+using BlockMask = std::int64_t __attribute__((vector_size(kLuBlock * sizeof(std::int64_t))));
+constexpr BlockMask kLaneOffsets = {0, 1, 2, 3, 4, 5, 6, 7};
+static_assert(kLuBlock == 8);
+
+// rows[i] -= multipliers[i] * top for the rows i > k, block by block from the block holding
+// row k + 1; the other rows of a block keep their values. Every lane is computed and the kept
+// ones blended back, so each block is one vector operation. (Blocks never cross a call: the
+// helpers are always inlined.)
+[[gnu::always_inline]] inline void eliminate_below(double* rows, const double* multipliers,
+                                                   double top, std::size_t k, std::size_t stride) {
+  const auto last_kept = static_cast<std::int64_t>(k);
+  for (std::size_t b = (k + 1) / kLuBlock * kLuBlock; b < stride; b += kLuBlock) {
+    Block current;
+    Block multiplier;
+    std::memcpy(&current, rows + b, sizeof current);
+    std::memcpy(&multiplier, multipliers + b, sizeof multiplier);
+    const Block updated = current - multiplier * top;
+    const Block blended =
+        kLaneOffsets + static_cast<std::int64_t>(b) > last_kept ? updated : current;
+    std::memcpy(rows + b, &blended, sizeof blended);
+  }
+}
+
+// column[i] /= diagonal for the rows i > k, block by block as above.
+[[gnu::always_inline]] inline void divide_below(double* column, double diagonal, std::size_t k,
+                                                std::size_t stride) {
+  const auto last_kept = static_cast<std::int64_t>(k);
+  for (std::size_t b = (k + 1) / kLuBlock * kLuBlock; b < stride; b += kLuBlock) {
+    Block current;
+    std::memcpy(&current, column + b, sizeof current);
+    const Block quotient = current / diagonal;
+    const Block blended =
+        kLaneOffsets + static_cast<std::int64_t>(b) > last_kept ? quotient : current;
+    std::memcpy(column + b, &blended, sizeof blended);
+  }
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default"))) bool factorise(double* a,
+                                                                            std::size_t m,
+                                                                            std::size_t stride,
+                                                                            std::size_t* pivots) {
+  for (std::size_t k = 0; k < m; ++k) {
+    double* column = a + k * stride;
+    std::size_t pivot_row = k;
+    double largest = std::fabs(column[k]);
+    for (std::size_t i = k + 1; i < m; ++i) {
+      const double magnitude = std::fabs(column[i]);
+      const bool larger = magnitude > largest;
+      largest = larger ? magnitude : largest;
+      pivot_row = larger ? i : pivot_row;
+    }
+    if (largest == 0.0) return false;
+    if (pivot_row != k) {
+      for (std::size_t j = 0; j < m; ++j) std::swap(a[j * stride + k], a[j * stride + pivot_row]);
+      std::swap(pivots[k], pivots[pivot_row]);
+    }
+    divide_below(column, column[k], k, stride);
+    for (std::size_t j = k + 1; j < m; ++j) {
+      double* target = a + j * stride;
+      eliminate_below(target, column, target[k], k, stride);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void LuMatrix::reset(std::size_t m) {
+  m_ = m;
+  stride_ = (m + kLuBlock - 1) / kLuBlock * kLuBlock;
+  const std::size_t needed = m * stride_ + kAlignDoubles;
+  if (storage_.size() < needed) storage_.resize(needed);
+  const auto address = reinterpret_cast<std::uintptr_t>(storage_.data());
+  const std::size_t skip = (64 - address % 64) % 64 / sizeof(double);
+  base_ = storage_.data() + skip;
+  for (std::size_t c = 0; c < m; ++c) std::fill(column(c) + m, column(c) + stride_, 0.0);
+}
+
+bool lu_decompose(LuMatrix& a, std::vector<std::size_t>& pivots) {
+  pivots.resize(a.size());
+  std::iota(pivots.begin(), pivots.end(), std::size_t{0});
+  return factorise(a.column(0), a.size(), a.stride(), pivots.data());
+}
+
+void lu_solve(const LuMatrix& a, const std::vector<std::size_t>& pivots,
+              const std::vector<double>& rhs, std::vector<double>& x) {
+  const std::size_t m = a.size();
+  x.resize(m);
+  double* __restrict out = x.data();
+  for (std::size_t i = 0; i < m; ++i) out[i] = rhs[pivots[i]];
+  // Each unknown takes its terms in ascending column order, as a row-by-row sum would; forward,
+  // that order lets a whole column update the unknowns below it at once.
+  for (std::size_t j = 0; j < m; ++j) {
+    const double* __restrict column = a.column(j);
+    const double known = out[j];
+    for (std::size_t i = j + 1; i < m; ++i) out[i] -= column[i] * known;
+  }
+  for (std::size_t i = m; i-- > 0;) {
+    double sum = out[i];
+    for (std::size_t j = i + 1; j < m; ++j) sum -= a(i, j) * out[j];
+    out[i] = sum / a(i, i);
+  }
+}
+
+}  // namespace zorvatools
