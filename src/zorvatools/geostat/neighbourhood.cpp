@@ -12,25 +12,6 @@
 
 namespace zorvatools {
 
-namespace {
-
-constexpr double kNotCovering = std::numeric_limits<double>::infinity();
-
-// The area of each child box that contains `box`, kNotCovering for the others. Whether a child
-// covers the box is unpredictable, so the pass does not branch on it.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void covering_areas(
-    const double* min_x, const double* min_y, const double* max_x, const double* max_y,
-    std::size_t count, RtreeBox box, double* out) {
-  for (std::size_t k = 0; k < count; ++k) {
-    const bool covers = (min_x[k] <= box.min_x) & (min_y[k] <= box.min_y) &
-                        (box.max_x <= max_x[k]) & (box.max_y <= max_y[k]);
-    const double area = (max_x[k] - min_x[k]) * (max_y[k] - min_y[k]);
-    out[k] = covers ? area : kNotCovering;
-  }
-}
-
-}  // namespace
-
 Neighbourhood::Neighbourhood(std::size_t expected_points) {
   // Leaves hold about eleven points on average, inner nodes about eleven children; beyond this
   // the vectors grow geometrically.
@@ -131,13 +112,18 @@ void Neighbourhood::handle_overflow(std::vector<Node>& nodes, std::uint32_t id, 
 
 std::size_t Neighbourhood::choose_subtree(const Inner& node, unsigned level, const Box& box) const {
   // A child that already covers the box costs nothing; the smallest such child wins (the first
-  // on equal areas).
-  std::array<double, kSlots> cost;
-  covering_areas(node.min_x.data(), node.min_y.data(), node.max_x.data(), node.max_y.data(),
-                 node.count, box, cost.data());
-  std::size_t best = 0;
-  for (std::size_t k = 1; k < node.count; ++k) best = cost[k] < cost[best] ? k : best;
-  if (cost[best] != kNotCovering) return best;
+  // on equal areas). Whether a child covers the box is unpredictable, so nothing here branches.
+  std::size_t best = node.count;
+  double best_area = 0;
+  for (std::size_t k = 0; k < node.count; ++k) {
+    const Box current = node.box(k);
+    const double current_area = area(current);
+    const bool better =
+        contains(current, box) & ((best == node.count) | (current_area < best_area));
+    best = better ? k : best;
+    best_area = better ? current_area : best_area;
+  }
+  if (best != node.count) return best;
 
   // Children ranked by least area growth, then margin growth, then area, then position.
   std::array<std::tuple<double, double, double>, kSlots> growth;
