@@ -80,6 +80,14 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) bool factorise(doub
   return true;
 }
 
+// Forward substitution of the unit lower factor, x padded to whole blocks: each unknown takes
+// its terms in ascending column order, as a row-by-row sum would, and that order lets a whole
+// column update the unknowns below it at once.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void substitute_forward(
+    const double* a, std::size_t m, std::size_t stride, double* x) {
+  for (std::size_t j = 0; j < m; ++j) eliminate_below(x, a + j * stride, x[j], j, stride);
+}
+
 }  // namespace
 
 void LuMatrix::reset(std::size_t m) {
@@ -102,21 +110,16 @@ bool lu_decompose(LuMatrix& a, std::vector<std::size_t>& pivots) {
 void lu_solve(const LuMatrix& a, const std::vector<std::size_t>& pivots,
               const std::vector<double>& rhs, std::vector<double>& x) {
   const std::size_t m = a.size();
-  x.resize(m);
-  double* __restrict out = x.data();
+  x.assign(a.stride(), 0.0);
+  double* out = x.data();
   for (std::size_t i = 0; i < m; ++i) out[i] = rhs[pivots[i]];
-  // Each unknown takes its terms in ascending column order, as a row-by-row sum would; forward,
-  // that order lets a whole column update the unknowns below it at once.
-  for (std::size_t j = 0; j < m; ++j) {
-    const double* __restrict column = a.column(j);
-    const double known = out[j];
-    for (std::size_t i = j + 1; i < m; ++i) out[i] -= column[i] * known;
-  }
+  if (m > 0) substitute_forward(a.column(0), m, a.stride(), out);
   for (std::size_t i = m; i-- > 0;) {
     double sum = out[i];
     for (std::size_t j = i + 1; j < m; ++j) sum -= a(i, j) * out[j];
     out[i] = sum / a(i, i);
   }
+  x.resize(m);
 }
 
 }  // namespace zorvatools
