@@ -1,5 +1,6 @@
 #include "zorvatools/geostat/local_kriging.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 #include <utility>
@@ -40,7 +41,7 @@ SkEstimate simple_kriging(const Correlation& correlation, std::optional<Collocat
   const std::size_t m = collocated ? n + 1 : n;
   if (m == 0) return {0.0, 1.0};
 
-  LuMatrix& k = scratch.matrix;
+  LinearSystem& k = scratch.system;
   auto& b = scratch.rhs;
   k.reset(m);
   b.resize(m);
@@ -65,8 +66,8 @@ SkEstimate simple_kriging(const Correlation& correlation, std::optional<Collocat
     b[n] = r;
   }
 
-  if (!lu_decompose(k, scratch.pivots)) return {0.0, 1.0};
-  lu_solve(k, scratch.pivots, b, scratch.weights);
+  std::copy(b.begin(), b.end(), k.rhs());
+  if (!solve_in_place(k, scratch.weights)) return {0.0, 1.0};
 
   const auto& weights = scratch.weights;
   double mean = 0.0;

@@ -1,10 +1,9 @@
-#include "zorvatools/geostat/dense_lu.hpp"
+#include "zorvatools/geostat/linear_system.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <numeric>
 #include <utility>
 
 namespace zorvatools {
@@ -52,10 +51,13 @@ static_assert(kLuBlock == 8);
   }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) bool factorise(double* a,
+// Eliminates below the diagonal, column by column, carrying the right-hand side (column m)
+// along: its rows are swapped with the others and take the same updates, which is the forward
+// substitution of the permuted right-hand side with each unknown taking its terms in ascending
+// column order.
+__attribute__((target_clones("avx512f", "avx2", "default"))) bool eliminate(double* a,
                                                                             std::size_t m,
-                                                                            std::size_t stride,
-                                                                            std::size_t* pivots) {
+                                                                            std::size_t stride) {
   for (std::size_t k = 0; k < m; ++k) {
     double* column = a + k * stride;
     std::size_t pivot_row = k;
@@ -68,11 +70,10 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) bool factorise(doub
     }
     if (largest == 0.0) return false;
     if (pivot_row != k) {
-      for (std::size_t j = 0; j < m; ++j) std::swap(a[j * stride + k], a[j * stride + pivot_row]);
-      std::swap(pivots[k], pivots[pivot_row]);
+      for (std::size_t j = 0; j <= m; ++j) std::swap(a[j * stride + k], a[j * stride + pivot_row]);
     }
     divide_below(column, column[k], k, stride);
-    for (std::size_t j = k + 1; j < m; ++j) {
+    for (std::size_t j = k + 1; j <= m; ++j) {
       double* target = a + j * stride;
       eliminate_below(target, column, target[k], k, stride);
     }
@@ -80,46 +81,30 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) bool factorise(doub
   return true;
 }
 
-// Forward substitution of the unit lower factor, x padded to whole blocks: each unknown takes
-// its terms in ascending column order, as a row-by-row sum would, and that order lets a whole
-// column update the unknowns below it at once.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void substitute_forward(
-    const double* a, std::size_t m, std::size_t stride, double* x) {
-  for (std::size_t j = 0; j < m; ++j) eliminate_below(x, a + j * stride, x[j], j, stride);
-}
-
 }  // namespace
 
-void LuMatrix::reset(std::size_t m) {
+void LinearSystem::reset(std::size_t m) {
   m_ = m;
   stride_ = (m + kLuBlock - 1) / kLuBlock * kLuBlock;
-  const std::size_t needed = m * stride_ + kAlignDoubles;
+  const std::size_t needed = (m + 1) * stride_ + kAlignDoubles;
   if (storage_.size() < needed) storage_.resize(needed);
   const auto address = reinterpret_cast<std::uintptr_t>(storage_.data());
   const std::size_t skip = (64 - address % 64) % 64 / sizeof(double);
   base_ = storage_.data() + skip;
-  for (std::size_t c = 0; c < m; ++c) std::fill(column(c) + m, column(c) + stride_, 0.0);
+  for (std::size_t c = 0; c <= m; ++c) std::fill(column(c) + m, column(c) + stride_, 0.0);
 }
 
-bool lu_decompose(LuMatrix& a, std::vector<std::size_t>& pivots) {
-  pivots.resize(a.size());
-  std::iota(pivots.begin(), pivots.end(), std::size_t{0});
-  return factorise(a.column(0), a.size(), a.stride(), pivots.data());
-}
-
-void lu_solve(const LuMatrix& a, const std::vector<std::size_t>& pivots,
-              const std::vector<double>& rhs, std::vector<double>& x) {
-  const std::size_t m = a.size();
-  x.assign(a.stride(), 0.0);
-  double* out = x.data();
-  for (std::size_t i = 0; i < m; ++i) out[i] = rhs[pivots[i]];
-  if (m > 0) substitute_forward(a.column(0), m, a.stride(), out);
+bool solve_in_place(LinearSystem& system, std::vector<double>& x) {
+  const std::size_t m = system.size();
+  if (!eliminate(system.column(0), m, system.stride())) return false;
+  // Back substitution, each unknown taking its terms in ascending column order.
+  x.assign(system.rhs(), system.rhs() + m);
   for (std::size_t i = m; i-- > 0;) {
-    double sum = out[i];
-    for (std::size_t j = i + 1; j < m; ++j) sum -= a(i, j) * out[j];
-    out[i] = sum / a(i, i);
+    double sum = x[i];
+    for (std::size_t j = i + 1; j < m; ++j) sum -= system(i, j) * x[j];
+    x[i] = sum / system(i, i);
   }
-  x.resize(m);
+  return true;
 }
 
 }  // namespace zorvatools
