@@ -115,11 +115,11 @@ void Neighbourhood::NearestWalk::offer(const Candidate& point) {
 
 void Neighbourhood::NearestWalk::open_leaf(std::uint32_t leaf_id) {
   const Leaf& leaf = tree_->leaves_[leaf_id];
-  std::array<double, kSlots> distance2;
+  std::array<double, Leaf::kSlots> distance2;
   point_distances2(leaf.x.data(), leaf.y.data(), leaf.count, query_, distance2.data());
   // Most points lie beyond the bound once the first candidates are held. The bound only
   // tightens while offering, and offer() checks against its current value.
-  std::array<std::uint8_t, kSlots> picked;
+  std::array<std::uint8_t, Leaf::kSlots> picked;
   const std::size_t n = pick_within(distance2, leaf.count, max_distance2_, picked);
   for (std::size_t p = 0; p < n; ++p) {
     const std::uint32_t k = picked[p];
@@ -129,10 +129,10 @@ void Neighbourhood::NearestWalk::open_leaf(std::uint32_t leaf_id) {
 
 void Neighbourhood::NearestWalk::open_inner(std::uint32_t inner_id, std::uint32_t level) {
   const Inner& node = tree_->inners_[inner_id];
-  std::array<double, kSlots> distance2;
+  std::array<double, Inner::kSlots> distance2;
   box_distances2(node.min_x.data(), node.min_y.data(), node.max_x.data(), node.max_y.data(),
                  node.count, query_, distance2.data());
-  std::array<std::uint8_t, kSlots> picked;
+  std::array<std::uint8_t, Inner::kSlots> picked;
   const std::size_t n = pick_within(distance2, node.count, max_distance2_, picked);
   const std::uint32_t child_level = level - 1;
   for (std::size_t p = 0; p < n; ++p) {

@@ -13,10 +13,10 @@
 namespace zorvatools {
 
 Neighbourhood::Neighbourhood(std::size_t expected_points) {
-  // Leaves hold about eleven points on average, inner nodes about eleven children; beyond this
-  // the vectors grow geometrically.
+  // Leaves hold about eleven points on average, inner nodes about six children; beyond this the
+  // vectors grow geometrically.
   leaves_.reserve(expected_points / 8 + 1);
-  inners_.reserve(expected_points / 64 + 1);
+  inners_.reserve(expected_points / 32 + 1);
 }
 
 void Neighbourhood::clear() {
@@ -75,10 +75,10 @@ void Neighbourhood::insert_entry(const Entry& entry, unsigned level) {
   }
   if (level == 0) {
     leaves_[id].push(entry);
-    if (leaves_[id].count > kMaxEntries) handle_overflow(leaves_, id, level);
+    if (leaves_[id].count > Leaf::kMaxEntries) handle_overflow(leaves_, id, level);
   } else {
     inners_[id].push(entry);
-    if (inners_[id].count > kMaxEntries) handle_overflow(inners_, id, level);
+    if (inners_[id].count > Inner::kMaxEntries) handle_overflow(inners_, id, level);
   }
 }
 
@@ -107,7 +107,7 @@ void Neighbourhood::handle_overflow(std::vector<Node>& nodes, std::uint32_t id, 
   Inner& parent = inners_[step.node];
   parent.set_box(step.slot, kept.box);
   parent.push(moved);
-  if (parent.count > kMaxEntries) handle_overflow(inners_, step.node, level + 1);
+  if (parent.count > Inner::kMaxEntries) handle_overflow(inners_, step.node, level + 1);
 }
 
 std::size_t Neighbourhood::choose_subtree(const Inner& node, unsigned level, const Box& box) const {
@@ -126,7 +126,7 @@ std::size_t Neighbourhood::choose_subtree(const Inner& node, unsigned level, con
   if (best != node.count) return best;
 
   // Children ranked by least area growth, then margin growth, then area, then position.
-  std::array<std::tuple<double, double, double>, kSlots> growth;
+  std::array<std::tuple<double, double, double>, Inner::kSlots> growth;
   for (std::size_t k = 0; k < node.count; ++k) {
     const Box current = node.box(k);
     const Box grown = united(current, box);
@@ -140,7 +140,7 @@ std::size_t Neighbourhood::choose_subtree(const Inner& node, unsigned level, con
     for (std::size_t k = 1; k < node.count; ++k) best = by_growth(k, best) ? k : best;
     return best;
   }
-  std::array<std::size_t, kSlots> order;
+  std::array<std::size_t, Inner::kSlots> order;
   std::iota(order.begin(), order.end(), std::size_t{0});
 
   // Above leaves: among the few children that grow least, the least growth of overlap with
@@ -169,53 +169,53 @@ std::size_t Neighbourhood::choose_subtree(const Inner& node, unsigned level, con
 
 template <class Node>
 std::uint32_t Neighbourhood::split(std::vector<Node>& nodes, std::uint32_t id, unsigned level) {
-  require(nodes[id].count == kSlots, "Neighbourhood::split: node is not overflowing");
-  std::array<Entry, kSlots> entries;
-  std::array<Box, kSlots> boxes;
-  for (std::size_t k = 0; k < kSlots; ++k) {
+  require(nodes[id].count == Node::kSlots, "Neighbourhood::split: node is not overflowing");
+  std::array<Entry, Node::kSlots> entries;
+  std::array<Box, Node::kSlots> boxes;
+  for (std::size_t k = 0; k < Node::kSlots; ++k) {
     entries[k] = nodes[id].entry(k);
     boxes[k] = entries[k].box;
   }
-  const RtreeSplit plan = rtree_split(boxes, kMinEntries, level == 0);
+  const RtreeSplit plan = rtree_split(boxes, Node::kMinEntries, level == 0);
   const std::uint32_t sibling = new_node(nodes);
   Node& kept = nodes[id];
   Node& moved = nodes[sibling];
   kept.count = 0;
   for (std::size_t k = 0; k < plan.kept; ++k) kept.push(entries[plan.order[k]]);
-  for (std::size_t k = plan.kept; k < kSlots; ++k) moved.push(entries[plan.order[k]]);
+  for (std::size_t k = plan.kept; k < Node::kSlots; ++k) moved.push(entries[plan.order[k]]);
   return sibling;
 }
 
 template <class Node>
 void Neighbourhood::reinsert(std::vector<Node>& nodes, std::uint32_t id, unsigned level) {
   Node& node = nodes[id];
-  require(node.count == kSlots, "Neighbourhood::reinsert: node is not overflowing");
+  require(node.count == Node::kSlots, "Neighbourhood::reinsert: node is not overflowing");
   const Box box = bounds(id, level);
   const double cx = 0.5 * (box.min_x + box.max_x);
   const double cy = 0.5 * (box.min_y + box.max_y);
 
   // Entries by the distance of their centres from the node's centre, farthest first.
-  std::array<double, kSlots> distance2;
-  for (std::size_t k = 0; k < kSlots; ++k) {
+  std::array<double, Node::kSlots> distance2;
+  for (std::size_t k = 0; k < Node::kSlots; ++k) {
     const Box b = node.box(k);
     const double dx = 0.5 * (b.min_x + b.max_x) - cx;
     const double dy = 0.5 * (b.min_y + b.max_y) - cy;
     distance2[k] = dx * dx + dy * dy;
   }
-  std::array<std::size_t, kSlots> order;
+  std::array<std::size_t, Node::kSlots> order;
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return std::tuple{-distance2[a], a} < std::tuple{-distance2[b], b};
   });
 
-  std::array<Entry, kReinsertCount> removed;
-  std::array<bool, kSlots> is_removed{};
-  for (std::size_t k = 0; k < kReinsertCount; ++k) {
+  std::array<Entry, Node::kReinsertCount> removed;
+  std::array<bool, Node::kSlots> is_removed{};
+  for (std::size_t k = 0; k < Node::kReinsertCount; ++k) {
     removed[k] = node.entry(order[k]);
     is_removed[order[k]] = true;
   }
   std::uint32_t kept = 0;
-  for (std::size_t k = 0; k < kSlots; ++k) {
+  for (std::size_t k = 0; k < Node::kSlots; ++k) {
     if (!is_removed[k]) node.set(kept++, node.entry(k));
   }
   node.count = kept;
@@ -229,7 +229,7 @@ void Neighbourhood::reinsert(std::vector<Node>& nodes, std::uint32_t id, unsigne
     parent.set_box(slot, bounds(parent.child[slot], child_level));
   }
   // Closest first: the entries most likely to land back near where they were.
-  for (std::size_t k = kReinsertCount; k-- > 0;) insert_entry(removed[k], level);
+  for (std::size_t k = Node::kReinsertCount; k-- > 0;) insert_entry(removed[k], level);
 }
 
 }  // namespace zorvatools

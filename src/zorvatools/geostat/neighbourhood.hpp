@@ -79,16 +79,21 @@ class Neighbourhood {
                       std::vector<Hit>& hits) const;
 
  private:
-  static constexpr std::size_t kMaxEntries = 16;
-  static constexpr std::size_t kMinEntries = 6;  // 40 % fill, the split's least share
-  // Reinserted entries of an overflowing node: fewer than the customary 30 % make inserts
-  // cheaper and, on simulation lattices, trees that walk as fast.
-  static constexpr std::size_t kReinsertCount = 3;
   static constexpr std::size_t kOverlapCandidates = 2;  // children whose overlap growth is weighed
   static constexpr std::size_t kMaxHeight = 64;
-  static constexpr std::size_t kSlots = kMaxEntries + 1;  // one spare slot holds an overflow
-  static constexpr unsigned kSlotBits = 5;
-  static_assert(kSlots <= (1u << kSlotBits));
+  static constexpr unsigned kSlotBits = 5;  // a leaf's slot in a walk's reference to a point
+
+  // The capacities of a kind of node: at most kMaxEntries entries, one spare slot holding an
+  // overflow; a split leaves at least kMinEntries (about 40 %) on either side. kReinsertCount
+  // entries of an overflowing node are reinserted: fewer than the customary 30 % make inserts
+  // cheaper and, on simulation lattices, trees that walk as fast.
+  template <std::size_t MaxEntries, std::size_t MinEntries, std::size_t ReinsertCount>
+  struct Capacity {
+    static constexpr std::size_t kMaxEntries = MaxEntries;
+    static constexpr std::size_t kMinEntries = MinEntries;
+    static constexpr std::size_t kReinsertCount = ReinsertCount;
+    static constexpr std::size_t kSlots = MaxEntries + 1;
+  };
 
   struct Entry {
     Box box;
@@ -96,7 +101,7 @@ class Neighbourhood {
   };
   // Leaves hold points only, field by field: a walk reads the count, the coordinates and then
   // the indices of the few points it keeps. Cache-line aligned so a leaf spans few lines.
-  struct alignas(64) Leaf {
+  struct alignas(64) Leaf : Capacity<16, 6, 3> {
     std::uint32_t count = 0;
     std::array<double, kSlots> x, y;
     std::array<std::uint32_t, kSlots> index;
@@ -110,9 +115,11 @@ class Neighbourhood {
     }
     void push(const Entry& e) { set(count++, e); }
   };
+  static_assert(Leaf::kSlots <= (1u << kSlotBits));
   // Inner nodes: children's boxes field by field, then the children's ids (leaves when the node
-  // is at level 1, inner nodes above).
-  struct alignas(64) Inner {
+  // is at level 1, inner nodes above). Fewer children than a leaf has points: a walk then
+  // queues fewer nodes it never opens, and an insert weighs fewer children per level.
+  struct alignas(64) Inner : Capacity<8, 3, 2> {
     std::uint32_t count = 0;
     std::array<double, kSlots> min_x, min_y, max_x, max_y;
     std::array<std::uint32_t, kSlots> child;
