@@ -14,17 +14,6 @@ namespace zorvatools {
 
 namespace {
 
-// Order by (distance, index), compared as unsigned words without branches: squared distances
-// are never negative, so their bit patterns order like their values.
-template <class Candidate>
-bool before(const Candidate& a, const Candidate& b) {
-  const auto da = std::bit_cast<std::uint64_t>(a.distance2);
-  const auto db = std::bit_cast<std::uint64_t>(b.distance2);
-  const std::uint64_t ia = (std::uint64_t{a.index} << 32) | a.where;
-  const std::uint64_t ib = (std::uint64_t{b.index} << 32) | b.where;
-  return (da < db) | ((da == db) & (ia < ib));
-}
-
 // Squared distances of the points (x[k], y[k]) from q; lanes of one vector each.
 __attribute__((target_clones("avx512f", "avx2", "default"))) void point_distances2(
     const double* x, const double* y, std::size_t count, Point2 q, double* out) {
@@ -82,8 +71,7 @@ void Neighbourhood::NearestWalk::start(const Neighbourhood& tree, Point2 query,
   max_distance2_ = max_distance2;
   remaining_ = max_count;
   queue_.clear();
-  candidates_.clear();
-  first_ = 0;
+  candidates_.reset(max_count);
   if (tree.size_ == 0 || max_count == 0 || !std::isfinite(query.x) || !std::isfinite(query.y)) {
     return;
   }
@@ -93,38 +81,22 @@ void Neighbourhood::NearestWalk::start(const Neighbourhood& tree, Point2 query,
   if (d2 <= max_distance2_) queue_.push({d2, tree.root_, tree.height_});
 }
 
-// Keeps a point within the bound when it could still be yielded: once remaining_ candidates are
-// held, only ahead of the last of them.
-void Neighbourhood::NearestWalk::offer(const Candidate& point) {
-  const std::size_t held = candidates_.size() - first_;
-  if (held == remaining_) {
-    if (!before(point, candidates_.back())) return;  // else the last gives up its slot
-  } else {
-    candidates_.emplace_back();
-  }
-  // Insertion sort from the back: every candidate the new point precedes moves down one slot.
-  std::size_t k = candidates_.size() - 1;
-  for (; k > first_ && before(point, candidates_[k - 1]); --k) candidates_[k] = candidates_[k - 1];
-  candidates_[k] = point;
-  // With remaining_ candidates held nothing farther than the last can be yielded (ties stay:
-  // they may still win by index).
-  if (candidates_.size() - first_ == remaining_) {
-    max_distance2_ = std::min(max_distance2_, candidates_.back().distance2);
-  }
-}
-
 void Neighbourhood::NearestWalk::open_leaf(std::uint32_t leaf_id) {
   const Leaf& leaf = tree_->leaves_[leaf_id];
   std::array<double, Leaf::kSlots> distance2;
   point_distances2(leaf.x.data(), leaf.y.data(), leaf.count, query_, distance2.data());
-  // Most points lie beyond the bound once the first candidates are held. The bound only
-  // tightens while offering, and offer() checks against its current value.
+  // Most points lie beyond the bound once the first candidates are held.
   std::array<std::uint8_t, Leaf::kSlots> picked;
   const std::size_t n = pick_within(distance2, leaf.count, max_distance2_, picked);
+  std::array<NearestCandidates::Candidate, Leaf::kSlots> found;
   for (std::size_t p = 0; p < n; ++p) {
     const std::uint32_t k = picked[p];
-    offer({distance2[k], (leaf_id << kSlotBits) | k, leaf.index[k]});
+    found[p] = {distance2[k], (leaf_id << kSlotBits) | k, leaf.index[k]};
   }
+  candidates_.offer(found.data(), n);
+  // Once the list is full nothing farther than its last point can be yielded (ties stay: they
+  // may still win by index).
+  if (candidates_.full()) max_distance2_ = std::min(max_distance2_, candidates_.last_distance2());
 }
 
 void Neighbourhood::NearestWalk::open_inner(std::uint32_t inner_id, std::uint32_t level) {
@@ -151,13 +123,14 @@ void Neighbourhood::NearestWalk::open_inner(std::uint32_t inner_id, std::uint32_
 
 std::optional<Neighbourhood::Hit> Neighbourhood::NearestWalk::next() {
   while (remaining_ > 0) {
-    const bool have_candidate = first_ < candidates_.size();
+    const bool have_candidate = candidates_.has_next();
     // A candidate is final once no queued node can hold anything as near; at equal distance
     // the node is opened first, as it may hold a point with a lower index.
     if (have_candidate &&
-        (queue_.empty() || candidates_[first_].distance2 < queue_.nearest().distance2)) {
+        (queue_.empty() || candidates_.next().distance2 < queue_.nearest().distance2)) {
       --remaining_;
-      const Candidate& found = candidates_[first_++];
+      const NearestCandidates::Candidate found = candidates_.next();
+      candidates_.pop();
       const Leaf& leaf = tree_->leaves_[found.where >> kSlotBits];
       const std::size_t slot = found.where & ((1u << kSlotBits) - 1);
       return Hit{found.index, found.distance2, {leaf.x[slot], leaf.y[slot]}};

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "zorvatools/foundation/lattice.hpp"
+#include "zorvatools/geostat/nearest_candidates.hpp"
 #include "zorvatools/geostat/nearest_first_queue.hpp"
 #include "zorvatools/geostat/rtree_box.hpp"
 
@@ -44,25 +45,17 @@ class Neighbourhood {
       std::uint32_t node;
       std::uint32_t level;  // 0: a leaf
     };
-    // A point found but not yet yielded; its position stays in its leaf until then.
-    struct Candidate {
-      double distance2;
-      std::uint32_t where;  // leaf << kSlotBits | slot
-      std::uint32_t index;
-    };
     void open_leaf(std::uint32_t leaf_id);
     void open_inner(std::uint32_t inner_id, std::uint32_t level);
-    void offer(const Candidate& point);
 
     const Neighbourhood* tree_ = nullptr;
     Point2 query_;
     double max_distance2_ = 0;         // nothing farther is yielded; tightens as points are found
     std::size_t remaining_ = 0;        // points still to yield
     NearestFirstQueue<Queued> queue_;  // nodes to open
-    // Points found but not yet yielded, ascending by (distance, index) from candidates_[first_];
-    // never more than remaining_ of them.
-    std::vector<Candidate> candidates_;
-    std::size_t first_ = 0;
+    // Points found but not yet yielded; a point's position stays in its leaf until then, the
+    // candidate refers to it by leaf << kSlotBits | slot.
+    NearestCandidates candidates_;
   };
 
   // Reserves room for about `expected_points` points.
