@@ -27,17 +27,18 @@ bool before(const Candidate& a, const Candidate& b) {
 #if defined(__x86_64__)
 
 bool has_512_bit_vectors() {
-  static const bool has = __builtin_cpu_supports("avx512f");
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
   return has;
 }
 
 // Lanes of `key`/`index` that rank ahead of the point (new_key, new_index).
-__attribute__((target("avx512f"))) inline __mmask8 ahead_of(__m512i key, __m512i index,
-                                                            __m512i new_key, __m512i new_index) {
+__attribute__((target("avx512f,avx512dq"))) inline __mmask8 ahead_of(__m512i key, __m512i index,
+                                                                     __m512i new_key,
+                                                                     __m512i new_index) {
   const __mmask8 nearer = _mm512_cmplt_epi64_mask(key, new_key);
   const __mmask8 tied =
       _mm512_mask_cmplt_epi64_mask(_mm512_cmpeq_epi64_mask(key, new_key), index, new_index);
-  return static_cast<__mmask8>(_mm512_kor(nearer, tied));
+  return _kor_mask8(nearer, tied);
 }
 
 // Inserts the points in turn into the 16 sorted lanes (two halves per field), kept in registers
@@ -45,10 +46,9 @@ __attribute__((target("avx512f"))) inline __mmask8 ahead_of(__m512i key, __m512i
 // whose left neighbour ranks ahead (and itself does not) takes the point, every later lane takes
 // its left neighbour's entry; lanes from `limit` on are emptied, so the last entry of a full list
 // drops out, or the point itself when it would rank beyond.
-__attribute__((target("avx512f"))) void insert_into_lanes(std::int64_t* key, std::int64_t* index,
-                                                          std::int64_t* where,
-                                                          const Candidate* points,
-                                                          std::size_t count, std::size_t limit) {
+__attribute__((target("avx512f,avx512dq"))) void insert_into_lanes(
+    std::int64_t* key, std::int64_t* index, std::int64_t* where, const Candidate* points,
+    std::size_t count, std::size_t limit) {
   __m512i k[2] = {_mm512_load_si512(key), _mm512_load_si512(key + 8)};
   __m512i i[2] = {_mm512_load_si512(index), _mm512_load_si512(index + 8)};
   __m512i w[2] = {_mm512_load_si512(where), _mm512_load_si512(where + 8)};

@@ -13,10 +13,10 @@ namespace zorvatools {
 // Every point offered must rank after every point already yielded (a walk opens a node before
 // yielding anything as far as the node).
 //
-// Where the processor has 512-bit vectors, up to 16 points are kept as lanes of two vectors per
-// field, and a batch of points is inserted with the lanes held in registers: a handful of vector
-// operations per point instead of a loop of unpredictable length. Otherwise, and for larger
-// limits, they are kept in a sorted array.
+// Where the processor has 512-bit vectors (with their mask logic), up to 16 points are kept as
+// lanes of two vectors per field, and a batch of points is inserted with the lanes held in
+// registers: a handful of vector operations per point instead of a loop of unpredictable length.
+// Otherwise, and for larger limits, they are kept in a sorted array.
 class NearestCandidates {
  public:
   struct Candidate {
