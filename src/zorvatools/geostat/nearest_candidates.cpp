@@ -52,7 +52,7 @@ __attribute__((target("avx512f,avx512dq"))) void insert_into_lanes(
   __m512i k[2] = {_mm512_load_si512(key), _mm512_load_si512(key + 8)};
   __m512i i[2] = {_mm512_load_si512(index), _mm512_load_si512(index + 8)};
   __m512i w[2] = {_mm512_load_si512(where), _mm512_load_si512(where + 8)};
-  const unsigned live = limit >= 16 ? 0xffffu : (1u << limit) - 1u;
+  const unsigned live = limit >= NearestCandidates::kLanes ? 0xffffu : (1u << limit) - 1u;
   const __mmask8 live_half[2] = {static_cast<__mmask8>(live), static_cast<__mmask8>(live >> 8)};
   const __m512i empty = _mm512_set1_epi64(kEmpty);
   // Left of lane 0 sits an entry ahead of every point.
@@ -61,7 +61,8 @@ __attribute__((target("avx512f,avx512dq"))) void insert_into_lanes(
     const __m512i new_key = _mm512_set1_epi64(std::bit_cast<std::int64_t>(points[p].distance2));
     const __m512i new_index = _mm512_set1_epi64(points[p].index);
     const __m512i new_where = _mm512_set1_epi64(points[p].where);
-    // Lane j of a shifted half holds lane j - 1 of the whole list.
+    // Lane j of a shifted half holds lane j - 1 of the whole list. (The zero-masked form with
+    // every lane kept: the plain one trips a false uninitialised warning in GCC 12's header.)
     const __m512i k_left[2] = {_mm512_maskz_alignr_epi64(0xff, k[0], ahead_all, 7),
                                _mm512_maskz_alignr_epi64(0xff, k[1], k[0], 7)};
     const __m512i i_left[2] = {_mm512_maskz_alignr_epi64(0xff, i[0], i[0], 7),

@@ -3,7 +3,6 @@
 // queued node could hold anything nearer.
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
