@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "zorvatools/geostat/linear_system.hpp"
 #include "zorvatools/geostat/variogram.hpp"
 
 namespace zorvatools {
@@ -21,9 +22,8 @@ struct SkNeighbour {
 // Buffers of one solve, kept between nodes: resized per node, never shrunk.
 struct SkScratch {
   std::vector<SkNeighbour> neighbours;  // filled by the caller
-  std::vector<double> matrix;           // m x m, row-major
+  LinearSystem system;                  // m x m, then factorised in place
   std::vector<double> rhs;
-  std::vector<std::size_t> pivots;  // row permutation
   std::vector<double> weights;
   // Lags of every neighbour pair (i < j, row by row) and then of every neighbour from the node,
   // and their correlations: evaluated in one pass before the matrix is filled.

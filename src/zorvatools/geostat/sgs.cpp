@@ -95,15 +95,17 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
   shuffle_from_end(std::span(scratch.path), rng);
 
   SkScratch& kriging = scratch.kriging;
+  const double radius2 = params.radius_m * params.radius_m;
   for (const auto& [i, j] : scratch.path) {
     const Point2 at = lattice.node_xy(static_cast<double>(i), static_cast<double>(j));
-    scratch.neighbourhood.nearest_within(at, params.max_neighbours, params.radius_m, scratch.walk,
-                                         scratch.neighbours);
+    // Each neighbour's score is read as the walk yields it: the reads, scattered over the
+    // scores, then overlap with the rest of the walk.
     kriging.neighbours.clear();
-    for (const Neighbourhood::Hit& hit : scratch.neighbours) {
-      const Point2 p = hit.point;
+    scratch.walk.start(scratch.neighbourhood, at, radius2, params.max_neighbours);
+    while (const std::optional<Neighbourhood::Hit> hit = scratch.walk.next()) {
+      const Point2 p = hit->point;
       kriging.neighbours.push_back(
-          {p.x, p.y, p.x - at.x, p.y - at.y, scratch.informed_scores[hit.index]});
+          {p.x, p.y, p.x - at.x, p.y - at.y, scratch.informed_scores[hit->index]});
     }
     std::optional<Collocated> collocated;
     if (secondary && std::isfinite((*secondary)(i, j))) {

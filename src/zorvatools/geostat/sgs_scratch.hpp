@@ -23,7 +23,6 @@ struct SgsScratch {
   std::vector<double> informed_scores;
   Neighbourhood neighbourhood;
   std::vector<std::pair<std::size_t, std::size_t>> path;  // nodes (i, j) still to simulate
-  std::vector<Neighbourhood::Hit> neighbours;             // of the current node
   Neighbourhood::NearestWalk walk;
   SkScratch kriging;
 };

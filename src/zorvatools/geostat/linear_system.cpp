@@ -1,0 +1,110 @@
+#include "zorvatools/geostat/linear_system.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+namespace zorvatools {
+
+namespace {
+
+constexpr std::size_t kAlignDoubles = 64 / sizeof(double);
+
+// One block of a column as a vector; the compiler splits it into what the processor offers.
+using Block = double __attribute__((vector_size(kLuBlock * sizeof(double))));
+using BlockMask = std::int64_t __attribute__((vector_size(kLuBlock * sizeof(std::int64_t))));
+constexpr BlockMask kLaneOffsets = {0, 1, 2, 3, 4, 5, 6, 7};
+static_assert(kLuBlock == 8);
+
+// rows[i] -= multipliers[i] * top for the rows i > k, block by block from the block holding
+// row k + 1; the other rows of a block keep their values. Every lane is computed and the kept
+// ones blended back, so each block is one vector operation. (Blocks never cross a call: the
+// helpers are always inlined.)
+[[gnu::always_inline]] inline void eliminate_below(double* rows, const double* multipliers,
+                                                   double top, std::size_t k, std::size_t stride) {
+  const auto last_kept = static_cast<std::int64_t>(k);
+  for (std::size_t b = (k + 1) / kLuBlock * kLuBlock; b < stride; b += kLuBlock) {
+    Block current;
+    Block multiplier;
+    std::memcpy(&current, rows + b, sizeof current);
+    std::memcpy(&multiplier, multipliers + b, sizeof multiplier);
+    const Block updated = current - multiplier * top;
+    const Block blended =
+        kLaneOffsets + static_cast<std::int64_t>(b) > last_kept ? updated : current;
+    std::memcpy(rows + b, &blended, sizeof blended);
+  }
+}
+
+// column[i] /= diagonal for the rows i > k, block by block as above.
+[[gnu::always_inline]] inline void divide_below(double* column, double diagonal, std::size_t k,
+                                                std::size_t stride) {
+  const auto last_kept = static_cast<std::int64_t>(k);
+  for (std::size_t b = (k + 1) / kLuBlock * kLuBlock; b < stride; b += kLuBlock) {
+    Block current;
+    std::memcpy(&current, column + b, sizeof current);
+    const Block quotient = current / diagonal;
+    const Block blended =
+        kLaneOffsets + static_cast<std::int64_t>(b) > last_kept ? quotient : current;
+    std::memcpy(column + b, &blended, sizeof blended);
+  }
+}
+
+// Eliminates below the diagonal, column by column, carrying the right-hand side (column m)
+// along: its rows are swapped with the others and take the same updates, which is the forward
+// substitution of the permuted right-hand side with each unknown taking its terms in ascending
+// column order.
+__attribute__((target_clones("avx512f", "avx2", "default"))) bool eliminate(double* a,
+                                                                            std::size_t m,
+                                                                            std::size_t stride) {
+  for (std::size_t k = 0; k < m; ++k) {
+    double* column = a + k * stride;
+    std::size_t pivot_row = k;
+    double largest = std::fabs(column[k]);
+    for (std::size_t i = k + 1; i < m; ++i) {
+      const double magnitude = std::fabs(column[i]);
+      const bool larger = magnitude > largest;
+      largest = larger ? magnitude : largest;
+      pivot_row = larger ? i : pivot_row;
+    }
+    if (largest == 0.0) return false;
+    if (pivot_row != k) {
+      for (std::size_t j = 0; j <= m; ++j) std::swap(a[j * stride + k], a[j * stride + pivot_row]);
+    }
+    divide_below(column, column[k], k, stride);
+    for (std::size_t j = k + 1; j <= m; ++j) {
+      double* target = a + j * stride;
+      eliminate_below(target, column, target[k], k, stride);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void LinearSystem::reset(std::size_t m) {
+  m_ = m;
+  stride_ = (m + kLuBlock - 1) / kLuBlock * kLuBlock;
+  const std::size_t needed = (m + 1) * stride_ + kAlignDoubles;
+  if (storage_.size() < needed) storage_.resize(needed);
+  const auto address = reinterpret_cast<std::uintptr_t>(storage_.data());
+  const std::size_t skip = (64 - address % 64) % 64 / sizeof(double);
+  base_ = storage_.data() + skip;
+  for (std::size_t c = 0; c <= m; ++c) std::fill(column(c) + m, column(c) + stride_, 0.0);
+}
+
+bool solve_in_place(LinearSystem& system, std::vector<double>& x) {
+  const std::size_t m = system.size();
+  if (!eliminate(system.column(0), m, system.stride())) return false;
+  // Back substitution, each unknown taking its terms in ascending column order.
+  x.assign(system.rhs(), system.rhs() + m);
+  for (std::size_t i = m; i-- > 0;) {
+    double sum = x[i];
+    for (std::size_t j = i + 1; j < m; ++j) sum -= system(i, j) * x[j];
+    x[i] = sum / system(i, i);
+  }
+  return true;
+}
+
+}  // namespace zorvatools
