@@ -1,6 +1,7 @@
 #include "zorvatools/geostat/sgs.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "zorvatools/geostat/sgs_scratch.hpp"
 #include "zorvatools/geostat/shuffle.hpp"
 #include "zorvatools/geostat/ziggurat_normal.hpp"
+#include "zorvatools/text/str_cat.hpp"
 
 namespace zorvatools {
 
@@ -23,6 +25,13 @@ AlgoResult<void> check_params(const Lattice& lattice, const SgsParams& params) {
   if (params.max_neighbours < 1 || !std::isfinite(params.radius_m) || !(params.radius_m > 0)) {
     return std::unexpected(
         AlgoError::invalid_argument("sgs: need max_neighbours >= 1 and radius > 0"));
+  }
+  // The neighbourhood indexes nodes with 32-bit numbers.
+  constexpr std::uint64_t kMaxNodes = std::numeric_limits<std::uint32_t>::max();
+  if (lattice.ny != 0 && lattice.nx > kMaxNodes / lattice.ny) {
+    return std::unexpected(AlgoError::invalid_argument(
+        str_cat("sgs: a lattice of ", lattice.nx, " x ", lattice.ny,
+                " nodes is more than the simulation can hold (", kMaxNodes, " nodes)")));
   }
   if (params.secondary) {
     if (!params.secondary->same_shape(lattice.nx, lattice.ny)) {

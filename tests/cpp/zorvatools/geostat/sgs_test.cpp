@@ -54,6 +54,13 @@ TEST(Sgs, RejectsBadParametersBeforeAnythingElse) {
     EXPECT_ERROR_TEXT(sgs_seeded(kData, kLattice, params, 1),
                       "invalid argument: sgs: collocated_rho must be finite and within [-1, 1]");
   }
+  // Nodes are numbered in 32 bits: a larger lattice is refused before anything is allocated.
+  Lattice huge = kLattice;
+  huge.nx = 70'000;
+  huge.ny = 70'000;
+  EXPECT_ERROR_TEXT(sgs_seeded(kData, huge, spherical_params(100), 1),
+                    "invalid argument: sgs: a lattice of 70000 x 70000 nodes is more than the "
+                    "simulation can hold (4294967295 nodes)");
   params = spherical_params(100);
   params.variogram = AnisotropicVariogram{0, 0, 100, 100, 10, 0, VariogramModel::Spherical};
   EXPECT_ERROR_TEXT(sgs_seeded(kData, kLattice, params, 1),
