@@ -1,4 +1,5 @@
 #include "zorvastatic/grid/row_volumes.hpp"
+#include "zorvatools/foundation/vector_clones.hpp"
 
 #include <cmath>
 #include <limits>
@@ -92,9 +93,6 @@ inline bool shortcut_kernel(std::size_t ni, const double* __restrict x0,
   return finite != 0;
 }
 
-// The build carries versions for wider vector units, picked when the processor has them.
-#define ZV_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-
 ZV_VECTOR_CLONES void depth_kernel_f64(std::size_t ni, const double* zcorn, double* depths) {
   depth_kernel(ni, zcorn, depths);
 }
@@ -121,8 +119,6 @@ ZV_VECTOR_CLONES bool shortcut_kernel_f32(std::size_t ni, const double* x0, cons
                                           double* depths, double* volumes) {
   return shortcut_kernel(ni, x0, y0, x1, y1, zcorn, depths, volumes);
 }
-
-#undef ZV_VECTOR_CLONES
 
 // Row j through the shortcut when it is sure to hold, else through the general rule.
 template <class Depth, class Shortcut, class General>

@@ -1,5 +1,7 @@
 #include "zorvastatic/volumetrics/clip_rows.hpp"
 
+#include "zorvatools/foundation/vector_clones.hpp"
+
 namespace zorvastatic {
 namespace {
 
@@ -41,9 +43,6 @@ inline bool below_kernel(std::size_t n, double bound, const Depth* __restrict zc
   return below != 0;
 }
 
-// The build carries versions for wider vector units, picked when the processor has them.
-#define ZV_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-
 ZV_VECTOR_CLONES bool hcpv_kernel_f64(std::size_t n, double lower, double goc, bool fixed_gas_sw,
                                       double sw_gas, const double* depths, const double* volumes,
                                       const double* poro, const double* ntg, const double* sw,
@@ -65,8 +64,6 @@ ZV_VECTOR_CLONES bool below_kernel_f64(std::size_t n, double bound, const double
 ZV_VECTOR_CLONES bool below_kernel_f32(std::size_t n, double bound, const float* zcorn) {
   return below_kernel(n, bound, zcorn);
 }
-
-#undef ZV_VECTOR_CLONES
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "zorvatools/geostat/linear_system.hpp"
+#include "zorvatools/foundation/vector_clones.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -55,9 +56,7 @@ static_assert(kLuBlock == 8);
 // along: its rows are swapped with the others and take the same updates, which is the forward
 // substitution of the permuted right-hand side with each unknown taking its terms in ascending
 // column order.
-__attribute__((target_clones("avx512f", "avx2", "default"))) bool eliminate(double* a,
-                                                                            std::size_t m,
-                                                                            std::size_t stride) {
+ZV_VECTOR_CLONES bool eliminate(double* a, std::size_t m, std::size_t stride) {
   for (std::size_t k = 0; k < m; ++k) {
     double* column = a + k * stride;
     std::size_t pivot_row = k;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "zorvatools/foundation/vector_clones.hpp"
 #include "zorvatools/geostat/neighbourhood.hpp"
 
 namespace zorvatools {
@@ -14,8 +15,8 @@ namespace zorvatools {
 namespace {
 
 // Squared distances of the points (x[k], y[k]) from q; lanes of one vector each.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void point_distances2(
-    const double* x, const double* y, std::size_t count, Point2 q, double* out) {
+ZV_VECTOR_CLONES void point_distances2(const double* x, const double* y, std::size_t count,
+                                       Point2 q, double* out) {
   for (std::size_t k = 0; k < count; ++k) {
     const double dx = x[k] - q.x;
     const double dy = y[k] - q.y;
@@ -25,9 +26,9 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void point_distance
 
 // Least squared distances of boxes from q: never more than that of any point inside, also
 // after rounding, which the walk relies on to yield points in order.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void box_distances2(
-    const double* min_x, const double* min_y, const double* max_x, const double* max_y,
-    std::size_t count, Point2 q, double* out) {
+ZV_VECTOR_CLONES void box_distances2(const double* min_x, const double* min_y, const double* max_x,
+                                     const double* max_y, std::size_t count, Point2 q,
+                                     double* out) {
   for (std::size_t k = 0; k < count; ++k) {
     const double dx = std::max(std::max(min_x[k] - q.x, 0.0), q.x - max_x[k]);
     const double dy = std::max(std::max(min_y[k] - q.y, 0.0), q.y - max_y[k]);

@@ -9,6 +9,7 @@
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/lattice.hpp"
 #include "zorvatools/foundation/try.hpp"
+#include "zorvatools/foundation/vector_clones.hpp"
 
 namespace zorvatools {
 
@@ -46,14 +47,14 @@ double normalised_azimuth(double azimuth) {
 // The three passes of Correlation::evaluate. Each lane does the arithmetic of the scalar
 // Correlation, in the same order, so bulk and single evaluations agree to the bit.
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) void squared_isotropic_lags(
-    const double* dx, const double* dy, std::size_t count, double* out) {
+ZV_VECTOR_CLONES void squared_isotropic_lags(const double* dx, const double* dy, std::size_t count,
+                                             double* out) {
   for (std::size_t k = 0; k < count; ++k) out[k] = dx[k] * dx[k] + dy[k] * dy[k];
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) void squared_reduced_lags(
-    double sin, double cos, double minor_ratio, const double* dx, const double* dy,
-    std::size_t count, double* out) {
+ZV_VECTOR_CLONES void squared_reduced_lags(double sin, double cos, double minor_ratio,
+                                           const double* dx, const double* dy, std::size_t count,
+                                           double* out) {
   for (std::size_t k = 0; k < count; ++k) {
     const double along = sin * dx[k] + cos * dy[k];
     const double across = minor_ratio * (cos * dx[k] - sin * dy[k]);
@@ -64,8 +65,8 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void squared_reduce
 // Only the spherical structure is free of library calls, so only its loop vectorises. Both arms
 // of each choice are computed and blended; floating-point exception flags are never read, so
 // the compiler may ignore them (values do not change).
-__attribute__((optimize("no-trapping-math"), target_clones("avx512f", "avx2", "default"))) void
-spherical_from_lags(double nugget, double sill, double range, std::size_t count, double* h) {
+__attribute__((optimize("no-trapping-math"))) ZV_VECTOR_CLONES void spherical_from_lags(
+    double nugget, double sill, double range, std::size_t count, double* h) {
   const double total = nugget + sill;
   for (std::size_t k = 0; k < count; ++k) {
     const double r = h[k] / range;
