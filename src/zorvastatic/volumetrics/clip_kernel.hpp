@@ -76,12 +76,11 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
       continue;
     }
     double* hcpv = hcpv_layer != nullptr ? hcpv_layer + row_start : scratch.hcpv.data();
-    if (!row_hcpv(rule, ni, depths, volumes, poro + row_start, ntg + row_start, sw + row_start,
-                  hcpv)) {
+    if (!add_row(rule, ni, depths, volumes, poro + row_start, ntg + row_start, sw + row_start, hcpv,
+                 sums)) {
       return std::unexpected(clip_detail::first_invalid(rule, ni, depths, volumes, poro + row_start,
                                                         ntg + row_start, sw + row_start));
     }
-    add_row(rule, ni, depths, volumes, hcpv, sums);
   }
   return {};
 }

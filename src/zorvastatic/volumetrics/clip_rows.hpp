@@ -54,18 +54,15 @@ struct ClipRule {
 bool wholly_below(const ClipRule& rule, std::size_t n, const double* zcorn);
 bool wholly_below(const ClipRule& rule, std::size_t n, const float* zcorn);
 
-// The HCPV of each of a row's n cells into `hcpv`, by the arithmetic of cell_hcpv, and 0 for
-// cells that do not contribute. False when a contributing cell has an invalid PORO, NTG or SW;
-// `hcpv` is then unspecified.
-bool row_hcpv(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
-              const double* poro, const double* ntg, const double* sw, double* hcpv);
-bool row_hcpv(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
-              const float* poro, const float* ntg, const float* sw, double* hcpv);
-
-// Adds the contributing cells of a row to the sums in storage order. The others add +0, which
-// leaves a running sum unchanged bit for bit: one that starts at +0 is never -0.
-void add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
-             const double* hcpv, ClipSums& sums);
+// Adds the contributing cells of a row of n cells to the sums in storage order, and writes
+// each cell's HCPV (by the arithmetic of cell_hcpv) to `hcpv`, 0 for cells that do not
+// contribute. Those add +0, which leaves a running sum unchanged bit for bit: one that starts at
+// +0 is never -0. False, with the sums untouched and `hcpv` unspecified, when a contributing
+// cell has an invalid PORO, NTG or SW.
+bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
+             const double* poro, const double* ntg, const double* sw, double* hcpv, ClipSums& sums);
+bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
+             const float* poro, const float* ntg, const float* sw, double* hcpv, ClipSums& sums);
 // The same without contacts: every cell of positive volume adds its volume.
 void add_gross_row(std::size_t n, const double* volumes, ClipSums& sums);
 
