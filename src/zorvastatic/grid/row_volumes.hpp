@@ -18,6 +18,20 @@ struct PillarTops {
   bool moderate = false;  // every coordinate within ±1e100 (NaN is not)
 
   explicit PillarTops(std::span<const Pillar> pillars);
+
+  // The pillar lines of row j of a grid ni cells wide: x0, y0 the lower one (ni + 1 pillars),
+  // x1, y1 the upper one; cell i stands on pillars i and i + 1 of both.
+  struct Row {
+    const double* x0;
+    const double* y0;
+    const double* x1;
+    const double* y1;
+  };
+  [[nodiscard]] Row row(std::size_t j, std::size_t ni) const {
+    const std::size_t lower = j * (ni + 1);
+    const std::size_t upper = lower + ni + 1;
+    return {x.data() + lower, y.data() + lower, x.data() + upper, y.data() + upper};
+  }
 };
 
 // Mean corner depths and bulk volumes of the ni cells of one row, sized once per computation.

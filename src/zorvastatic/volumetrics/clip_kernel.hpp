@@ -64,6 +64,18 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
     // A row that lies wholly below the lower contact has nothing to give. The test reads the
     // corner depths as they lie, the fastest pass over them, and brings them into the cache.
     if (!rule.gross_only && wholly_below(rule, 8 * ni, zcorn)) continue;
+    double* hcpv = hcpv_layer != nullptr ? hcpv_layer + row_start : scratch.hcpv.data();
+    if (!rule.gross_only && tops != nullptr && tops->moderate) {
+      const RowOutcome outcome =
+          add_vertical_row(rule, tops->row(j, ni), ni, zcorn, poro + row_start, ntg + row_start,
+                           sw + row_start, hcpv, sums);
+      if (outcome == RowOutcome::Added) continue;
+      if (outcome == RowOutcome::Invalid) {
+        rows.compute(*tops, j, zcorn);
+        return std::unexpected(clip_detail::first_invalid(
+            rule, ni, depths, volumes, poro + row_start, ntg + row_start, sw + row_start));
+      }
+    }
     if (tops != nullptr) {
       rows.compute(*tops, j, zcorn);
     } else {
@@ -75,7 +87,6 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
       add_gross_row(ni, volumes, sums);
       continue;
     }
-    double* hcpv = hcpv_layer != nullptr ? hcpv_layer + row_start : scratch.hcpv.data();
     if (!add_row(rule, ni, depths, volumes, poro + row_start, ntg + row_start, sw + row_start, hcpv,
                  sums)) {
       return std::unexpected(clip_detail::first_invalid(rule, ni, depths, volumes, poro + row_start,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "zorvastatic/grid/row_cell_rules.hpp"
 #include "zorvatools/foundation/prefetch.hpp"
 #include "zorvatools/foundation/vector_clones.hpp"
 
@@ -25,50 +26,114 @@ inline double kept(bool keep, double value) {
                                (std::uint64_t{0} - static_cast<std::uint64_t>(keep)));
 }
 
-// One loop with no branches, vectorised by the compiler; the rule's fields come in as values so
-// that nothing in the loop may alias them.
-template <class Value>
-inline bool row_kernel(std::size_t n, double lower, double goc, bool fixed_gas_sw, double sw_gas,
-                       const double* __restrict depths, const double* __restrict volumes,
-                       const Value* __restrict poro, const Value* __restrict ntg,
-                       const Value* __restrict sw, double* __restrict hcpv,
-                       ClipSums* __restrict sums) {
-  using zorvatools::kPrefetchCellsAhead;
-  double gas_grv = sums->gas.grv_m3, gas_hcpv = sums->gas.hcpv_m3;
-  double oil_grv = sums->oil.grv_m3, oil_hcpv = sums->oil.hcpv_m3;
-  // Every count is 64 bits wide like the sums: the compiler vectorises the loop only then.
+// The contact rule's numbers, passed by value so that nothing in a loop may alias them. `goc`
+// is NaN without phases: every cell is then oil.
+struct CellRule {
+  double lower;
+  double goc;
+  bool fixed_gas_sw;
+  double sw_gas;
+};
+
+CellRule cell_rule(const ClipRule& rule) {
+  return {rule.lower, rule.phases ? rule.goc : kNan, rule.fixed_gas_sw, rule.sw_gas};
+}
+
+// The running sums of one row, started from the computation's own; every count is 64 bits wide
+// like the sums, which the compiler needs to vectorise the loops.
+struct RowTally {
+  explicit RowTally(const ClipSums& sums)
+      : gas_grv(sums.gas.grv_m3),
+        gas_hcpv(sums.gas.hcpv_m3),
+        oil_grv(sums.oil.grv_m3),
+        oil_hcpv(sums.oil.hcpv_m3) {}
+
+  double gas_grv, gas_hcpv, oil_grv, oil_hcpv;
   std::size_t gas_cells = 0, oil_cells = 0, invalid = 0;
+
+  // Adds one cell, whether it contributes or not, and returns its HCPV (0 unless it does).
+  double add(const CellRule& rule, double depth, double volume, double poro, double ntg,
+             double sw) {
+    const bool fixed = rule.fixed_gas_sw & (depth < rule.goc);
+    const bool valid = is_fraction(poro) & is_fraction(ntg) & (fixed | is_fraction(sw));
+    const bool counts = !(depth >= rule.lower) & (volume > 0);
+    const bool gas = depth < rule.goc;
+    invalid |= static_cast<std::size_t>(counts & !valid);
+    const double v = kept(counts, volume);
+    const double h = kept(counts, poro * (volume * ntg) * (1 - (fixed ? rule.sw_gas : sw)));
+    gas_grv += kept(gas, v);
+    gas_hcpv += kept(gas, h);
+    oil_grv += kept(!gas, v);
+    oil_hcpv += kept(!gas, h);
+    gas_cells += static_cast<std::size_t>(counts & gas);
+    oil_cells += static_cast<std::size_t>(counts & !gas);
+    return h;
+  }
+
+  void commit(ClipSums& sums) const {
+    sums.gas = {gas_grv, gas_hcpv, sums.gas.cells + gas_cells};
+    sums.oil = {oil_grv, oil_hcpv, sums.oil.cells + oil_cells};
+  }
+};
+
+template <class Value>
+inline void prefetch_values(const Value* poro, const Value* ntg, const Value* sw, std::size_t begin,
+                            std::size_t end) {
+  using zorvatools::kPrefetchCellsAhead;
+  zorvatools::prefetch_ahead(poro + begin, end - begin, kPrefetchCellsAhead);
+  zorvatools::prefetch_ahead(ntg + begin, end - begin, kPrefetchCellsAhead);
+  zorvatools::prefetch_ahead(sw + begin, end - begin, kPrefetchCellsAhead);
+}
+
+// A row whose depths and volumes are known. One loop with no branches, vectorised by the
+// compiler.
+template <class Value>
+[[gnu::always_inline]] inline bool row_kernel(
+    std::size_t n, CellRule rule, const double* __restrict depths, const double* __restrict volumes,
+    const Value* __restrict poro, const Value* __restrict ntg, const Value* __restrict sw,
+    double* __restrict hcpv, ClipSums* __restrict sums) {
+  RowTally tally(*sums);
   for (std::size_t begin = 0; begin < n; begin += zorvatools::kPrefetchChunk) {
     const std::size_t end = std::min(n, begin + zorvatools::kPrefetchChunk);
-    zorvatools::prefetch_ahead(poro + begin, end - begin, kPrefetchCellsAhead);
-    zorvatools::prefetch_ahead(ntg + begin, end - begin, kPrefetchCellsAhead);
-    zorvatools::prefetch_ahead(sw + begin, end - begin, kPrefetchCellsAhead);
+    prefetch_values(poro, ntg, sw, begin, end);
     for (std::size_t i = begin; i < end; ++i) {
-      const double depth = depths[i];
-      const double volume = volumes[i];
-      const double p = static_cast<double>(poro[i]);
-      const double g = static_cast<double>(ntg[i]);
-      const double s = static_cast<double>(sw[i]);
-      const bool fixed = fixed_gas_sw & (depth < goc);
-      const bool valid = is_fraction(p) & is_fraction(g) & (fixed | is_fraction(s));
-      const bool counts = !(depth >= lower) & (volume > 0);
-      const bool gas = depth < goc;  // goc is NaN without phases: every cell is oil
-      invalid |= static_cast<std::size_t>(counts & !valid);
-      const double v = kept(counts, volume);
-      const double h = kept(counts, p * (volume * g) * (1 - (fixed ? sw_gas : s)));
-      hcpv[i] = h;
-      gas_grv += kept(gas, v);
-      gas_hcpv += kept(gas, h);
-      oil_grv += kept(!gas, v);
-      oil_hcpv += kept(!gas, h);
-      gas_cells += static_cast<std::size_t>(counts & gas);
-      oil_cells += static_cast<std::size_t>(counts & !gas);
+      hcpv[i] = tally.add(rule, depths[i], volumes[i], static_cast<double>(poro[i]),
+                          static_cast<double>(ntg[i]), static_cast<double>(sw[i]));
     }
   }
-  if (invalid != 0) return false;
-  sums->gas = {gas_grv, gas_hcpv, sums->gas.cells + gas_cells};
-  sums->oil = {oil_grv, oil_hcpv, sums->oil.cells + oil_cells};
+  if (tally.invalid != 0) return false;
+  tally.commit(*sums);
   return true;
+}
+
+// A row on vertical pillars, its depths and volumes computed on the way, so that the latency of
+// the ordered sums hides behind the arithmetic of the volumes. Inlined into each vector unit's
+// version, like every kernel here (the compiler would not inline one this long by itself).
+template <class Depth, class Value>
+[[gnu::always_inline]] inline RowOutcome vertical_row_kernel(
+    std::size_t n, CellRule rule, const double* __restrict x0, const double* __restrict y0,
+    const double* __restrict x1, const double* __restrict y1, const Depth* __restrict zcorn,
+    const Value* __restrict poro, const Value* __restrict ntg, const Value* __restrict sw,
+    double* __restrict hcpv, ClipSums* __restrict sums) {
+  RowTally tally(*sums);
+  std::size_t finite = 1;
+  for (std::size_t begin = 0; begin < n; begin += zorvatools::kPrefetchChunk) {
+    const std::size_t end = std::min(n, begin + zorvatools::kPrefetchChunk);
+    prefetch_corner_depths(zcorn, begin, end);
+    prefetch_values(poro, ntg, sw, begin, end);
+    for (std::size_t i = begin; i < end; ++i) {
+      double z[8];
+      load_corner_depths(zcorn, i, z);
+      const double volume = vertical_cell_volume(x0, y0, x1, y1, i, z);
+      finite &= static_cast<std::size_t>(finite_volume(volume));
+      hcpv[i] = tally.add(rule, mean_corner_depth(z), volume, static_cast<double>(poro[i]),
+                          static_cast<double>(ntg[i]), static_cast<double>(sw[i]));
+    }
+  }
+  if (finite == 0) return RowOutcome::NotFinite;
+  if (tally.invalid != 0) return RowOutcome::Invalid;
+  tally.commit(*sums);
+  return RowOutcome::Added;
 }
 
 // Whether every value is at or below `bound` (reads the corner depths as they lie: no need to
@@ -80,20 +145,33 @@ inline bool below_kernel(std::size_t n, double bound, const Depth* __restrict zc
   return below != 0;
 }
 
-ZV_VECTOR_CLONES bool row_kernel_f64(std::size_t n, double lower, double goc, bool fixed_gas_sw,
-                                     double sw_gas, const double* depths, const double* volumes,
-                                     const double* poro, const double* ntg, const double* sw,
-                                     double* hcpv, ClipSums* sums) {
-  return row_kernel(n, lower, goc, fixed_gas_sw, sw_gas, depths, volumes, poro, ntg, sw, hcpv,
-                    sums);
+ZV_VECTOR_CLONES bool row_kernel_f64(std::size_t n, CellRule rule, const double* depths,
+                                     const double* volumes, const double* poro, const double* ntg,
+                                     const double* sw, double* hcpv, ClipSums* sums) {
+  return row_kernel(n, rule, depths, volumes, poro, ntg, sw, hcpv, sums);
 }
 
-ZV_VECTOR_CLONES bool row_kernel_f32(std::size_t n, double lower, double goc, bool fixed_gas_sw,
-                                     double sw_gas, const double* depths, const double* volumes,
-                                     const float* poro, const float* ntg, const float* sw,
-                                     double* hcpv, ClipSums* sums) {
-  return row_kernel(n, lower, goc, fixed_gas_sw, sw_gas, depths, volumes, poro, ntg, sw, hcpv,
-                    sums);
+ZV_VECTOR_CLONES bool row_kernel_f32(std::size_t n, CellRule rule, const double* depths,
+                                     const double* volumes, const float* poro, const float* ntg,
+                                     const float* sw, double* hcpv, ClipSums* sums) {
+  return row_kernel(n, rule, depths, volumes, poro, ntg, sw, hcpv, sums);
+}
+
+ZV_VECTOR_CLONES RowOutcome vertical_row_kernel_f64(std::size_t n, CellRule rule,
+                                                    PillarTops::Row row, const double* zcorn,
+                                                    const double* poro, const double* ntg,
+                                                    const double* sw, double* hcpv,
+                                                    ClipSums* sums) {
+  return vertical_row_kernel(n, rule, row.x0, row.y0, row.x1, row.y1, zcorn, poro, ntg, sw, hcpv,
+                             sums);
+}
+
+ZV_VECTOR_CLONES RowOutcome vertical_row_kernel_f32(std::size_t n, CellRule rule,
+                                                    PillarTops::Row row, const float* zcorn,
+                                                    const float* poro, const float* ntg,
+                                                    const float* sw, double* hcpv, ClipSums* sums) {
+  return vertical_row_kernel(n, rule, row.x0, row.y0, row.x1, row.y1, zcorn, poro, ntg, sw, hcpv,
+                             sums);
 }
 
 ZV_VECTOR_CLONES bool below_kernel_f64(std::size_t n, double bound, const double* zcorn) {
@@ -128,14 +206,24 @@ bool wholly_below(const ClipRule& rule, std::size_t n, const float* zcorn) {
 bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
              const double* poro, const double* ntg, const double* sw, double* hcpv,
              ClipSums& sums) {
-  return row_kernel_f64(n, rule.lower, rule.phases ? rule.goc : kNan, rule.fixed_gas_sw,
-                        rule.sw_gas, depths, volumes, poro, ntg, sw, hcpv, &sums);
+  return row_kernel_f64(n, cell_rule(rule), depths, volumes, poro, ntg, sw, hcpv, &sums);
 }
 
 bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
              const float* poro, const float* ntg, const float* sw, double* hcpv, ClipSums& sums) {
-  return row_kernel_f32(n, rule.lower, rule.phases ? rule.goc : kNan, rule.fixed_gas_sw,
-                        rule.sw_gas, depths, volumes, poro, ntg, sw, hcpv, &sums);
+  return row_kernel_f32(n, cell_rule(rule), depths, volumes, poro, ntg, sw, hcpv, &sums);
+}
+
+RowOutcome add_vertical_row(const ClipRule& rule, const PillarTops::Row& row, std::size_t n,
+                            const double* zcorn, const double* poro, const double* ntg,
+                            const double* sw, double* hcpv, ClipSums& sums) {
+  return vertical_row_kernel_f64(n, cell_rule(rule), row, zcorn, poro, ntg, sw, hcpv, &sums);
+}
+
+RowOutcome add_vertical_row(const ClipRule& rule, const PillarTops::Row& row, std::size_t n,
+                            const float* zcorn, const float* poro, const float* ntg,
+                            const float* sw, double* hcpv, ClipSums& sums) {
+  return vertical_row_kernel_f32(n, cell_rule(rule), row, zcorn, poro, ntg, sw, hcpv, &sums);
 }
 
 void add_gross_row(std::size_t n, const double* volumes, ClipSums& sums) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "zorvastatic/grid/row_volumes.hpp"
 #include "zorvastatic/volumetrics/contact_spec.hpp"
 #include "zorvastatic/volumetrics/in_place.hpp"
 
@@ -63,6 +64,21 @@ bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const do
              const double* poro, const double* ntg, const double* sw, double* hcpv, ClipSums& sums);
 bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
              const float* poro, const float* ntg, const float* sw, double* hcpv, ClipSums& sums);
+// How a row on vertical pillars went: added to the sums; not added because a volume is not
+// finite, where the shortcut of the volume rule may not hold (the row then goes through the
+// general rule); or not added because a contributing cell has an invalid PORO, NTG or SW.
+enum class RowOutcome { Added, NotFinite, Invalid };
+
+// add_row for row `row` of a layer on vertical pillars whose pillar coordinates are moderate
+// (PillarTops::moderate), with the depths and volumes computed on the way from the n cells'
+// corner depths `zcorn`. The sums are untouched unless the row is added.
+RowOutcome add_vertical_row(const ClipRule& rule, const PillarTops::Row& row, std::size_t n,
+                            const double* zcorn, const double* poro, const double* ntg,
+                            const double* sw, double* hcpv, ClipSums& sums);
+RowOutcome add_vertical_row(const ClipRule& rule, const PillarTops::Row& row, std::size_t n,
+                            const float* zcorn, const float* poro, const float* ntg,
+                            const float* sw, double* hcpv, ClipSums& sums);
+
 // The same without contacts: every cell of positive volume adds its volume.
 void add_gross_row(std::size_t n, const double* volumes, ClipSums& sums);
 
