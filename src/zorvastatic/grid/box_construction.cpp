@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
@@ -39,7 +40,7 @@ Result<Grid> build_box(const BoxSpec& spec) {
 
   const double dz = spec.gross_height_m / static_cast<double>(spec.nk);
   std::vector<double> zcorn;
-  zcorn.reserve(8 * dims.cell_count());
+  zorvatools::reserve_large(zcorn, 8 * dims.cell_count());
   for (const CellIndex& cell : dims.iter()) {
     const double cell_top = top + dz * static_cast<double>(cell.k);
     const double cell_bottom = cell_top + dz;

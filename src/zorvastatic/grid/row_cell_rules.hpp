@@ -30,16 +30,29 @@ inline double mean_corner_depth(const double* z) {
   return (z[0] + z[1] + z[2] + z[3] + z[4] + z[5] + z[6] + z[7]) * 0.125;
 }
 
+// value / 6 as the division rounds it, for a finite value that is zero or at least 2^-960 in
+// magnitude, without the division unit, which takes many cycles per vector. q = value * RN(1/6)
+// lies within one unit in the last place of the quotient, so the remainder value - 6q is exact
+// (one fused multiply-add) and q + remainder * RN(1/6) rounds to the quotient (Markstein's
+// theorem). Near the subnormal range the remainder may not be exact, and an infinity gives NaN.
+inline double sixth(double value) {
+  constexpr double kSixth = 1.0 / 6.0;
+  const double q = value * kSixth;
+  const double remainder = std::fma(-q, 6.0, value);
+  return std::fma(remainder, kSixth, q);
+}
+
 // The general volume rule with what vertical pillars make zero left out. Corners n and n + 4
 // share a pillar, so relative to corner 7 corner 3 has no x or y offset, and corners 4, 5, 6 have
 // those of 0, 1, 2. Every term the general rule multiplies by such a zero, or which is the
 // difference of two equal products, is an exact zero as long as the depth differences are
 // finite, and adding or subtracting it changes at most the sign of a zero, which the absolute
-// value removes; every other operation is the general rule's own, in its order. So a finite
-// result is the general rule's bit for bit. Every depth difference enters the result, and nothing
-// brings an infinity or NaN back to a finite number, so a difference that is not finite shows as
-// a result that is not: callers go back to the general rule for such a result.
-inline double vertical_cell_volume(const double* x0, const double* y0, const double* x1,
+// value removes; every other operation is the general rule's own, in its order, and the final
+// division is `sixth`. So a result for which shortcut_holds is the general rule's bit for bit.
+// Every depth difference enters the result, and nothing brings an infinity or NaN back to a
+// finite number, so a difference that is not finite shows as a result that is not: callers go
+// back to the general rule for any result that does not hold.
+inline double shortcut_cell_volume(const double* x0, const double* y0, const double* x1,
                                    const double* y1, std::size_t i, const double* z) {
   // x and y offsets from corner 7 of the pillars of corners 0 and 4, 1 and 5, 2 and 6.
   const double p0x = x0[i] - x1[i + 1], p0y = y0[i] - y1[i + 1];
@@ -57,12 +70,14 @@ inline double vertical_cell_volume(const double* x0, const double* y0, const dou
                      dz[0] * (p0x * p1y - p0y * p1x);
   const double t51 = p0x * (p1y * dz[1] - dz[5] * p1y) + p0y * (dz[5] * p1x - p1x * dz[1]);
   const double sum = ((((t13 + t32) + t26) + t64) + t45) + t51;
-  return std::fabs(sum / 6.0);
+  return std::fabs(sixth(sum));
 }
 
-// Whether a volume is finite (it is never negative).
-inline bool finite_volume(double volume) {
-  return volume <= std::numeric_limits<double>::max();
+// Whether a volume from shortcut_cell_volume is the general rule's: it is finite, and zero or
+// clear of the range where sixth may differ from the division.
+inline bool shortcut_holds(double volume) {
+  constexpr double kSmallest = 0x1p-960;
+  return (volume <= std::numeric_limits<double>::max()) & ((volume >= kSmallest) | (volume == 0));
 }
 
 }  // namespace zorvastatic

@@ -60,13 +60,14 @@ inline void general_kernel(std::size_t ni, const double* __restrict x0, const do
   }
 }
 
-// The general rule's shortcut on vertical pillars; false when a result is not finite.
+// The general rule's shortcut on vertical pillars; false when a result may not be the general
+// rule's.
 template <class Depth>
 inline bool shortcut_kernel(std::size_t ni, const double* __restrict x0,
                             const double* __restrict y0, const double* __restrict x1,
                             const double* __restrict y1, const Depth* __restrict zcorn,
                             double* __restrict mean_depths, double* __restrict volumes) {
-  unsigned finite = 1;
+  unsigned holds = 1;
   for (std::size_t begin = 0; begin < ni; begin += kPrefetchChunk) {
     const std::size_t end = std::min(ni, begin + kPrefetchChunk);
     prefetch_corner_depths(zcorn, begin, end);
@@ -74,12 +75,12 @@ inline bool shortcut_kernel(std::size_t ni, const double* __restrict x0,
       double z[8];
       load_corner_depths(zcorn, i, z);
       mean_depths[i] = mean_corner_depth(z);
-      const double volume = vertical_cell_volume(x0, y0, x1, y1, i, z);
+      const double volume = shortcut_cell_volume(x0, y0, x1, y1, i, z);
       volumes[i] = volume;
-      finite &= static_cast<unsigned>(finite_volume(volume));
+      holds &= static_cast<unsigned>(shortcut_holds(volume));
     }
   }
-  return finite != 0;
+  return holds != 0;
 }
 
 ZV_VECTOR_CLONES void depth_kernel_f64(std::size_t ni, const double* zcorn, double* depths) {

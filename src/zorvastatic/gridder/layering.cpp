@@ -5,6 +5,7 @@
 
 #include "zorvastatic/gridder/layering_rules.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
@@ -166,7 +167,7 @@ std::vector<double> StackLayering::zcorn(std::vector<StackedZone>& zones) const 
   const bool collapsed = !collapsed_.empty();
   const double* final_b = collapsed ? collapsed_.data() : raw_.data();
   std::vector<double> out;
-  out.reserve(8 * dims_.cell_count());
+  zorvatools::reserve_large(out, 8 * dims_.cell_count());
   for (std::size_t k = 0; k < dims_.nk; ++k) {
     const double* upper = final_b + k * nodes_;
     const double* lower = upper + nodes_;

@@ -7,6 +7,7 @@
 #include "zorvastatic/model/layering_warnings.hpp"
 #include "zorvastatic/spill/budget.hpp"
 #include "zorvastatic/spill/spill.hpp"
+#include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
@@ -88,7 +89,7 @@ Result<PropertyReport> apply_zone_pipeline(const PropertyPipeline& pipeline, Gri
   std::vector<double> output =
       existing != nullptr
           ? existing->values
-          : std::vector<double>(dims.cell_count(), std::numeric_limits<double>::quiet_NaN());
+          : zorvatools::large_array(dims.cell_count(), std::numeric_limits<double>::quiet_NaN());
   if (pipeline.gaussian) {
     ZV_TRY(propagate_sgs_into(grid, pipeline.name, masked, zone.k_start, zone.k_end, pipeline,
                               output, georef));

@@ -6,6 +6,7 @@
 
 #include "zorvastatic/model/areal_lattice.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/foundation/worker_pool.hpp"
 #include "zorvatools/geostat/sgs.hpp"
 #include "zorvatools/text/str_cat.hpp"
@@ -143,7 +144,8 @@ Result<PropertyReport> apply_with_georef(const PropertyPipeline& pipeline, Grid&
     ZV_TRY(grid.properties.set({pipeline.name, std::move(upscaled.values)}));
     return upscaled.report;
   }
-  std::vector<double> output(grid.dims().cell_count(), std::numeric_limits<double>::quiet_NaN());
+  std::vector<double> output =
+      zorvatools::large_array(grid.dims().cell_count(), std::numeric_limits<double>::quiet_NaN());
   ZV_TRY(propagate_sgs_into(grid, pipeline.name, upscaled.values, 0, grid.dims().nk, pipeline,
                             output, georef));
   ZV_TRY(grid.properties.set({pipeline.name, std::move(output)}));

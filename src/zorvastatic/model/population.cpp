@@ -7,6 +7,7 @@
 #include "zorvastatic/model/areal_lattice.hpp"
 #include "zorvastatic/petro/upscale.hpp"
 #include "zorvastatic/volumetrics/cell_hcpv.hpp"
+#include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
@@ -18,6 +19,7 @@ namespace {
 // Fills a cube with one value, reusing the storage of any cube of that name.
 Status set_constant(Grid& grid, const std::string& name, double value) {
   std::vector<double> values = grid.properties.take_values(name);
+  zorvatools::reserve_large(values, grid.dims().cell_count());
   values.assign(grid.dims().cell_count(), value);
   return grid.properties.set({name, std::move(values)});
 }
@@ -28,9 +30,10 @@ Status populate_from_profile(Grid& grid, const ConstantPriors& priors,
   std::vector<double> poro = grid.properties.take_values("PORO");
   std::vector<double> ntg = grid.properties.take_values("NTG");
   std::vector<double> sw = grid.properties.take_values("SW");
-  poro.resize(cells);
-  ntg.resize(cells);
-  sw.resize(cells);
+  for (std::vector<double>* cube : {&poro, &ntg, &sw}) {
+    zorvatools::reserve_large(*cube, cells);
+    cube->resize(cells);
+  }
   std::vector<SwSample> selected;
   for (std::size_t c = 0; c < cells; ++c) {
     const double* z = grid.geom.cell_depths(c);

@@ -4,6 +4,7 @@
 
 #include "zorvastatic/model/areal_lattice.hpp"
 #include "zorvastatic/model/pipeline.hpp"
+#include "zorvatools/foundation/large_array.hpp"
 
 namespace zorvastatic {
 
@@ -71,7 +72,8 @@ Result<UpscaledCube> upscale_cells_with_georef(const PropertyPipeline& pipeline,
   }
   ZV_ASSIGN_OR_RETURN(const Lattice local, areal_lattice(grid));
   const Dims& dims = grid.dims();
-  std::vector<double> cube(dims.cell_count(), std::numeric_limits<double>::quiet_NaN());
+  std::vector<double> cube =
+      zorvatools::large_array(dims.cell_count(), std::numeric_limits<double>::quiet_NaN());
   std::vector<double> collected;
   std::vector<LengthValue> selected;
 

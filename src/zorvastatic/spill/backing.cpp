@@ -5,6 +5,7 @@
 #include "zorvastatic/grid/box_construction.hpp"
 #include "zorvastatic/spill/spill_path.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvatools/foundation/large_array.hpp"
 
 namespace zorvastatic {
 
@@ -36,7 +37,7 @@ bool SpillBacking::has_cube(const std::string& name) const {
 Result<Grid> SpillBacking::to_in_core_grid() const {
   const Dims dims = this->dims();
   std::vector<double> zcorn;
-  zcorn.reserve(8 * dims.cell_count());
+  zorvatools::reserve_large(zcorn, 8 * dims.cell_count());
   for (std::size_t k = 0; k < nk_; ++k) {
     ZV_ASSIGN_OR_RETURN(const std::span<const float> slab, store_.slab_f32("ZCORN", k));
     zcorn.insert(zcorn.end(), slab.begin(), slab.end());

@@ -6,8 +6,8 @@
 // layer's values, cell 0 first; read only when the computation has contacts).
 //
 // A layer goes row by row. A row whose corners all lie below the lower contact ends there;
-// otherwise its mean depths, volumes and HCPVs are computed for every cell, and the sums then
-// take the contributing cells in storage order.
+// otherwise the mean depth, volume and HCPV of every cell are computed and the contributing
+// cells added to the sums in storage order: in one pass on vertical pillars, else in two.
 
 #include <cstddef>
 #include <vector>
@@ -61,8 +61,7 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
   const auto* sw = layer.sw_values();
   for (std::size_t row_start = 0, j = 0; row_start < count; row_start += ni, ++j) {
     const auto* zcorn = layer.row_depths(row_start);
-    // A row that lies wholly below the lower contact has nothing to give. The test reads the
-    // corner depths as they lie, the fastest pass over them, and brings them into the cache.
+    // A row that lies wholly below the lower contact has nothing to give.
     if (!rule.gross_only && wholly_below(rule, 8 * ni, zcorn)) continue;
     double* hcpv = hcpv_layer != nullptr ? hcpv_layer + row_start : scratch.hcpv.data();
     if (!rule.gross_only && tops != nullptr && tops->moderate) {
@@ -70,7 +69,7 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
           add_vertical_row(rule, tops->row(j, ni), ni, zcorn, poro + row_start, ntg + row_start,
                            sw + row_start, hcpv, sums);
       if (outcome == RowOutcome::Added) continue;
-      if (outcome == RowOutcome::Invalid) {
+      if (outcome == RowOutcome::Invalid) {  // found again, cell by cell, for its message
         rows.compute(*tops, j, zcorn);
         return std::unexpected(clip_detail::first_invalid(
             rule, ni, depths, volumes, poro + row_start, ntg + row_start, sw + row_start));

@@ -116,7 +116,7 @@ template <class Depth, class Value>
     const Value* __restrict poro, const Value* __restrict ntg, const Value* __restrict sw,
     double* __restrict hcpv, ClipSums* __restrict sums) {
   RowTally tally(*sums);
-  std::size_t finite = 1;
+  std::size_t holds = 1;
   for (std::size_t begin = 0; begin < n; begin += zorvatools::kPrefetchChunk) {
     const std::size_t end = std::min(n, begin + zorvatools::kPrefetchChunk);
     prefetch_corner_depths(zcorn, begin, end);
@@ -124,13 +124,13 @@ template <class Depth, class Value>
     for (std::size_t i = begin; i < end; ++i) {
       double z[8];
       load_corner_depths(zcorn, i, z);
-      const double volume = vertical_cell_volume(x0, y0, x1, y1, i, z);
-      finite &= static_cast<std::size_t>(finite_volume(volume));
+      const double volume = shortcut_cell_volume(x0, y0, x1, y1, i, z);
+      holds &= static_cast<std::size_t>(shortcut_holds(volume));
       hcpv[i] = tally.add(rule, mean_corner_depth(z), volume, static_cast<double>(poro[i]),
                           static_cast<double>(ntg[i]), static_cast<double>(sw[i]));
     }
   }
-  if (finite == 0) return RowOutcome::NotFinite;
+  if (holds == 0) return RowOutcome::Unsure;
   if (tally.invalid != 0) return RowOutcome::Invalid;
   tally.commit(*sums);
   return RowOutcome::Added;

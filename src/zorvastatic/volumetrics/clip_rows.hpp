@@ -64,10 +64,10 @@ bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const do
              const double* poro, const double* ntg, const double* sw, double* hcpv, ClipSums& sums);
 bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
              const float* poro, const float* ntg, const float* sw, double* hcpv, ClipSums& sums);
-// How a row on vertical pillars went: added to the sums; not added because a volume is not
-// finite, where the shortcut of the volume rule may not hold (the row then goes through the
-// general rule); or not added because a contributing cell has an invalid PORO, NTG or SW.
-enum class RowOutcome { Added, NotFinite, Invalid };
+// How a row on vertical pillars went: added to the sums; not added because the shortcut of the
+// volume rule may not hold for a cell (the row then goes through the general rule); or not added
+// because a contributing cell has an invalid PORO, NTG or SW.
+enum class RowOutcome { Added, Unsure, Invalid };
 
 // add_row for row `row` of a layer on vertical pillars whose pillar coordinates are moderate
 // (PillarTops::moderate), with the depths and volumes computed on the way from the n cells'

@@ -5,6 +5,7 @@
 
 #include "zorvastatic/model/population.hpp"
 #include "zorvastatic/volumetrics/clip_kernel.hpp"
+#include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
@@ -118,7 +119,7 @@ Result<InPlace> grid_volumetrics(const Grid& grid, const ContactSpec& spec, std:
   const Dims& dims = grid.dims();
   std::vector<double> hcpv;
   const bool cube_out = with_cells && needs_cubes;
-  if (cube_out) hcpv.assign(dims.cell_count(), 0.0);
+  if (cube_out) hcpv = zorvatools::large_array(dims.cell_count(), 0.0);
   const double* poro = cube_or_null(grid, "PORO");
   const double* ntg = cube_or_null(grid, "NTG");
   const double* sw = cube_or_null(grid, "SW");
@@ -146,7 +147,7 @@ Result<InPlace> compute_clipped(const SlabSource& source, const ContactSpec& spe
   const std::size_t layer_cells = source.layer_cells();
   std::vector<double> hcpv;
   const bool cube_out = with_cells && needs_cubes;
-  if (cube_out) hcpv.assign(layer_cells * source.nk(), 0.0);
+  if (cube_out) hcpv = zorvatools::large_array(layer_cells * source.nk(), 0.0);
 
   ClipSums sums;
   ClipScratch scratch(source.row_length());

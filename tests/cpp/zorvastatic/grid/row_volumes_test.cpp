@@ -1,8 +1,11 @@
 #include "zorvastatic/grid/row_volumes.hpp"
 
+#include "zorvastatic/grid/row_cell_rules.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -59,6 +62,15 @@ const RowShape kShapes[] = {
        const double odd[] = {std::numeric_limits<double>::quiet_NaN(),
                              std::numeric_limits<double>::infinity(), 1e308, -1e308, 1e200};
        z[i % 8] = odd[i % 5];
+     }},
+    // Cells so thin that the shortcut's division may not round as the rule's: the row goes
+    // through the rule as it stands.
+    {"vanishing", 1.0,
+     [](std::size_t i, std::mt19937_64& random, double* z) {
+       std::uniform_real_distribution<double> unit(0.0, 1.0);
+       const double thickness = std::ldexp(unit(random), -900 - 13 * static_cast<int>(i % 13));
+       for (int n = 0; n < 4; ++n) z[n] = 0.0;
+       for (int n = 4; n < 8; ++n) z[n] = thickness;
      }},
 };
 
@@ -123,6 +135,41 @@ INSTANTIATE_TEST_SUITE_P(Shapes, RowVolumesShapes, ::testing::ValuesIn(kShapes),
                            }
                            return name;
                          });
+
+// The shortcut's division by six: the quotient as the division rounds it, over random bit
+// patterns of every exponent and runs of neighbouring values, wherever it claims to hold.
+TEST(Sixth, RoundsAsTheDivisionWhereTheShortcutHolds) {
+  std::mt19937_64 random(3);
+  auto check = [](double value) {
+    const double quotient = value / 6.0;
+    if (!shortcut_holds(std::fabs(quotient))) return 0;
+    EXPECT_TRUE(same_bits(std::fabs(sixth(value)), std::fabs(quotient))) << std::hexfloat << value;
+    return 1;
+  };
+  int checked = 0;
+  for (int n = 0; n < 2'000'000; ++n) {
+    const std::uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    checked += check(value);
+  }
+  for (const double start : {1.0, 3.0, 6.0, 0x1.5555555555555p-3, 1e-250, 0x1p-957, 1e300}) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &start, sizeof bits);
+    for (std::uint64_t n = 0; n < 100'000; ++n) {
+      const std::uint64_t next = bits + n;
+      double value;
+      std::memcpy(&value, &next, sizeof value);
+      checked += check(value) + check(-value);
+    }
+  }
+  EXPECT_GT(checked, 2'000'000);
+  EXPECT_EQ(sixth(0.0), 0.0);
+  EXPECT_FALSE(shortcut_holds(std::numeric_limits<double>::infinity()));
+  EXPECT_FALSE(shortcut_holds(std::numeric_limits<double>::quiet_NaN()));
+  EXPECT_FALSE(shortcut_holds(0x1p-1000));
+  EXPECT_TRUE(shortcut_holds(0.0));
+}
 
 TEST(PillarTops, FarOrUndefinedCoordinatesAreNotModerate) {
   auto tops_with = [](double x) {

@@ -263,6 +263,57 @@ TEST(Volumetrics, RowWiseSumsAreTheCellByCellSumsBitForBit) {
   }
 }
 
+// Rows on vertical pillars that the one-pass kernel must hand back to the general volume rule:
+// cells too thin for its division (row 0), and a contributing cell whose volume overflows, where
+// the general rule's terms give NaN (row 1). Their neighbours, ordinary cells, go with them.
+TEST(Volumetrics, RowsTheShortcutCannotTakeGiveTheCellByCellSums) {
+  const std::size_t ni = 11, nj = 2, nk = 2;
+  std::vector<Pillar> pillars;
+  for (std::size_t pj = 0; pj <= nj; ++pj) {
+    for (std::size_t pi = 0; pi <= ni; ++pi) {
+      const double x = 30.0 * static_cast<double>(pi), y = 30.0 * static_cast<double>(pj);
+      pillars.push_back({{x, y, 0}, {x, y, 100}});
+    }
+  }
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<double> zcorn, poro, ntg, sw;
+  for (std::size_t k = 0; k < nk; ++k) {
+    for (std::size_t j = 0; j < nj; ++j) {
+      for (std::size_t i = 0; i < ni; ++i) {
+        const double top = 5.0 * static_cast<double>(k);
+        double thickness = 5.0;
+        if (k == 0 && j == 0 && i % 3 == 0) {
+          thickness = std::ldexp(1.0 + unit(random), -1030 - static_cast<int>(i));
+        }
+        double z[8];
+        for (int n = 0; n < 4; ++n) z[n] = top;
+        for (int n = 4; n < 8; ++n) z[n] = top + thickness;
+        if (k == 0 && j == 1 && i == 6) z[2] = -1e306;
+        zcorn.insert(zcorn.end(), z, z + 8);
+        poro.push_back(unit(random));
+        ntg.push_back(unit(random));
+        sw.push_back(unit(random));
+      }
+    }
+  }
+  Grid grid{CornerPointGeom(Dims{ni, nj, nk}, std::move(pillars), std::move(zcorn)),
+            {},
+            Properties(ni * nj * nk)};
+  ASSERT_OK(grid.properties.set({"PORO", poro}));
+  ASSERT_OK(grid.properties.set({"NTG", ntg}));
+  ASSERT_OK(grid.properties.set({"SW", sw}));
+  ASSERT_TRUE(grid.geom.vertical());
+  for (const ContactSpec& spec : {ContactSpec::single(100), ContactSpec::two_contacts(2.5, 100)}) {
+    ASSERT_OK_AND_ASSIGN(InPlace rows, grid_volumetrics(grid, spec, 0, nk, true));
+    const InPlace literal = literal_volumetrics(grid, spec);
+    EXPECT_EQ(rows.grv_m3, literal.grv_m3);
+    EXPECT_EQ(rows.hcpv_m3, literal.hcpv_m3);
+    EXPECT_EQ(rows.cells, literal.cells);
+    EXPECT_EQ(rows.hcpv_cells, literal.hcpv_cells);
+  }
+}
+
 TEST(Volumetrics, FirstInvalidValueInTraversalOrderWithinARow) {
   Grid grid = box_grid(12, 1, 1);
   std::vector<double> poro(12, 0.2), ntg(12, 0.8), sw(12, 0.3);
