@@ -130,7 +130,7 @@ template <class Depth, class Value>
                           static_cast<double>(ntg[i]), static_cast<double>(sw[i]));
     }
   }
-  if (holds == 0) return RowOutcome::Unsure;
+  if (holds == 0) return RowOutcome::NeedsGeneralRule;
   if (tally.invalid != 0) return RowOutcome::Invalid;
   tally.commit(*sums);
   return RowOutcome::Added;
@@ -182,8 +182,6 @@ ZV_VECTOR_CLONES bool below_kernel_f32(std::size_t n, double bound, const float*
   return below_kernel(n, bound, zcorn);
 }
 
-}  // namespace
-
 // The test stops at the first cells that are not below: a row that goes on to be computed reads
 // no more of its depths here than it must.
 template <class Depth, class Kernel>
@@ -194,6 +192,8 @@ bool wholly_below_in_runs(double bound, std::size_t n, const Depth* zcorn, Kerne
   }
   return true;
 }
+
+}  // namespace
 
 bool wholly_below(const ClipRule& rule, std::size_t n, const double* zcorn) {
   return wholly_below_in_runs(rule.safely_below, n, zcorn, below_kernel_f64);

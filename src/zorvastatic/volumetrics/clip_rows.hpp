@@ -67,7 +67,7 @@ bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const do
 // How a row on vertical pillars went: added to the sums; not added because the shortcut of the
 // volume rule may not hold for a cell (the row then goes through the general rule); or not added
 // because a contributing cell has an invalid PORO, NTG or SW.
-enum class RowOutcome { Added, Unsure, Invalid };
+enum class RowOutcome { Added, NeedsGeneralRule, Invalid };
 
 // add_row for row `row` of a layer on vertical pillars whose pillar coordinates are moderate
 // (PillarTops::moderate), with the depths and volumes computed on the way from the n cells'
