@@ -16,7 +16,8 @@ namespace {
 constexpr double kModerate = 1e100;
 
 // The loops below have no branches and are vectorised by the compiler; bitwise rather than
-// short-circuit logic keeps them that way.
+// short-circuit logic keeps them that way. Each writes out its loop over a row's chunks: handed
+// to a helper as a lambda, some of them are no longer vectorised.
 
 using zorvatools::kPrefetchChunk;
 

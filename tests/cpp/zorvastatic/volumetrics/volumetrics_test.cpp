@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -198,6 +199,18 @@ InPlace literal_volumetrics(const Grid& grid, const ContactSpec& spec) {
   return result;
 }
 
+// A grid from its pillars and corner depths, with PORO, NTG and SW in that order.
+Grid populated_grid(Dims dims, std::vector<Pillar> pillars, std::vector<double> zcorn,
+                    const std::array<std::vector<double>, 3>& cubes) {
+  Grid grid{CornerPointGeom(dims, std::move(pillars), std::move(zcorn)),
+            {},
+            Properties(dims.cell_count())};
+  for (std::size_t n = 0; n < 3; ++n) {
+    EXPECT_TRUE(grid.properties.set({std::array{"PORO", "NTG", "SW"}[n], cubes[n]}));
+  }
+  return grid;
+}
+
 // A warped grid whose rows cross the contacts, with zero-thickness cells, random values
 // (out-of-range ones below 2040 m, where no cell contributes) and vertical or leaning pillars.
 Grid warped_grid(bool vertical) {
@@ -233,13 +246,7 @@ Grid warped_grid(bool vertical) {
       }
     }
   }
-  Grid grid{CornerPointGeom(Dims{ni, nj, nk}, std::move(pillars), std::move(zcorn)),
-            {},
-            Properties(ni * nj * nk)};
-  EXPECT_TRUE(grid.properties.set({"PORO", poro}));
-  EXPECT_TRUE(grid.properties.set({"NTG", ntg}));
-  EXPECT_TRUE(grid.properties.set({"SW", sw}));
-  return grid;
+  return populated_grid(Dims{ni, nj, nk}, std::move(pillars), std::move(zcorn), {poro, ntg, sw});
 }
 
 TEST(Volumetrics, RowWiseSumsAreTheCellByCellSumsBitForBit) {
@@ -297,12 +304,8 @@ TEST(Volumetrics, RowsTheShortcutCannotTakeGiveTheCellByCellSums) {
       }
     }
   }
-  Grid grid{CornerPointGeom(Dims{ni, nj, nk}, std::move(pillars), std::move(zcorn)),
-            {},
-            Properties(ni * nj * nk)};
-  ASSERT_OK(grid.properties.set({"PORO", poro}));
-  ASSERT_OK(grid.properties.set({"NTG", ntg}));
-  ASSERT_OK(grid.properties.set({"SW", sw}));
+  const Grid grid =
+      populated_grid(Dims{ni, nj, nk}, std::move(pillars), std::move(zcorn), {poro, ntg, sw});
   ASSERT_TRUE(grid.geom.vertical());
   for (const ContactSpec& spec : {ContactSpec::single(100), ContactSpec::two_contacts(2.5, 100)}) {
     ASSERT_OK_AND_ASSIGN(InPlace rows, grid_volumetrics(grid, spec, 0, nk, true));
