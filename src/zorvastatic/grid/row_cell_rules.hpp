@@ -35,6 +35,8 @@ inline double mean_corner_depth(const double* z) {
 // lies within one unit in the last place of the quotient, so the remainder value - 6q is exact
 // (one fused multiply-add) and q + remainder * RN(1/6) rounds to the quotient (Markstein's
 // theorem). Near the subnormal range the remainder may not be exact, and an infinity gives NaN.
+// On processors without fused multiply-adds (the kernels' baseline version) the library's fma
+// gives the same result, only slower.
 inline double sixth(double value) {
   constexpr double kSixth = 1.0 / 6.0;
   const double q = value * kSixth;

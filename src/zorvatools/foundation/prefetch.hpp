@@ -8,7 +8,8 @@
 
 namespace zorvatools {
 
-// Cells a row loop takes between two requests, and how far ahead it asks: about one row.
+// Cells a row loop takes between two requests, and how far ahead it asks (a row of a grid some
+// five hundred cells wide).
 inline constexpr std::size_t kPrefetchChunk = 16;
 inline constexpr std::size_t kPrefetchCellsAhead = 512;
 
