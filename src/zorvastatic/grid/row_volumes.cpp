@@ -111,12 +111,15 @@ ZV_VECTOR_CLONES bool shortcut_kernel_f32(std::size_t ni, const double* x0, cons
   return shortcut_kernel(ni, x0, y0, x1, y1, zcorn, depths, volumes);
 }
 
-// Row j through the shortcut when it is sure to hold, else through the general rule.
+// Row j through the shortcut when it is sure to hold (and worth trying), else through the
+// general rule.
 template <class Depth, class Shortcut, class General>
 void compute_row(const PillarTops& tops, std::size_t j, std::size_t ni, const Depth* zcorn,
-                 double* depths, double* volumes, Shortcut shortcut, General general) {
+                 double* depths, double* volumes, bool try_shortcut, Shortcut shortcut,
+                 General general) {
   const PillarTops::Row row = tops.row(j, ni);
-  if (tops.moderate && shortcut(ni, row.x0, row.y0, row.x1, row.y1, zcorn, depths, volumes)) {
+  if (try_shortcut && tops.moderate &&
+      shortcut(ni, row.x0, row.y0, row.x1, row.y1, zcorn, depths, volumes)) {
     return;
   }
   general(ni, row.x0, row.y0, row.x1, row.y1, zcorn, depths, volumes);
@@ -142,13 +145,25 @@ void RowVolumes::compute_depths(const float* zcorn) {
 }
 
 void RowVolumes::compute(const PillarTops& tops, std::size_t j, const double* zcorn) {
-  compute_row(tops, j, size(), zcorn, mean_depths_.data(), volumes_.data(), shortcut_kernel_f64,
-              general_kernel_f64);
+  compute_row(tops, j, size(), zcorn, mean_depths_.data(), volumes_.data(), true,
+              shortcut_kernel_f64, general_kernel_f64);
 }
 
 void RowVolumes::compute(const PillarTops& tops, std::size_t j, const float* zcorn) {
-  compute_row(tops, j, size(), zcorn, mean_depths_.data(), volumes_.data(), shortcut_kernel_f32,
-              general_kernel_f32);
+  compute_row(tops, j, size(), zcorn, mean_depths_.data(), volumes_.data(), true,
+              shortcut_kernel_f32, general_kernel_f32);
+}
+
+void RowVolumes::compute_by_general_rule(const PillarTops& tops, std::size_t j,
+                                         const double* zcorn) {
+  compute_row(tops, j, size(), zcorn, mean_depths_.data(), volumes_.data(), false,
+              shortcut_kernel_f64, general_kernel_f64);
+}
+
+void RowVolumes::compute_by_general_rule(const PillarTops& tops, std::size_t j,
+                                         const float* zcorn) {
+  compute_row(tops, j, size(), zcorn, mean_depths_.data(), volumes_.data(), false,
+              shortcut_kernel_f32, general_kernel_f32);
 }
 
 }  // namespace zorvastatic

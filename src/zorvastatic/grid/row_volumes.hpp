@@ -48,6 +48,9 @@ class RowVolumes {
   // Mean depths and volumes of row j of a layer standing on vertical pillars.
   void compute(const PillarTops& tops, std::size_t j, const double* zcorn);
   void compute(const PillarTops& tops, std::size_t j, const float* zcorn);
+  // The same without trying the shortcut, for a row already known not to take it.
+  void compute_by_general_rule(const PillarTops& tops, std::size_t j, const double* zcorn);
+  void compute_by_general_rule(const PillarTops& tops, std::size_t j, const float* zcorn);
 
   [[nodiscard]] double mean_depth(std::size_t i) const { return mean_depths_[i]; }
   [[nodiscard]] double volume(std::size_t i) const { return volumes_[i]; }

@@ -64,6 +64,7 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
     // A row that lies wholly below the lower contact has nothing to give.
     if (!rule.gross_only && wholly_below(rule, 8 * ni, zcorn)) continue;
     double* hcpv = hcpv_layer != nullptr ? hcpv_layer + row_start : scratch.hcpv.data();
+    bool shortcut_failed = false;
     if (!rule.gross_only && tops != nullptr && tops->moderate) {
       const RowOutcome outcome =
           add_vertical_row(rule, tops->row(j, ni), ni, zcorn, poro + row_start, ntg + row_start,
@@ -74,8 +75,11 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
         return std::unexpected(clip_detail::first_invalid(
             rule, ni, depths, volumes, poro + row_start, ntg + row_start, sw + row_start));
       }
+      shortcut_failed = true;
     }
-    if (tops != nullptr) {
+    if (shortcut_failed) {
+      rows.compute_by_general_rule(*tops, j, zcorn);
+    } else if (tops != nullptr) {
       rows.compute(*tops, j, zcorn);
     } else {
       rows.compute_depths(zcorn);
