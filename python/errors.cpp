@@ -21,7 +21,13 @@ bool init_internal_fault_type() {
 }
 
 PyObject* raise_static_error(const zorvastatic::StaticError& error) {
-  PyErr_SetString(PyExc_ValueError, error.display().c_str());
+  using Kind = zorvatools::AlgoError::Kind;
+  PyObject* type = PyExc_ValueError;
+  if (error.kind() == zorvastatic::StaticError::Kind::Algo) {
+    if (error.algo().kind() == Kind::Interrupted) type = PyExc_KeyboardInterrupt;
+    if (error.algo().kind() == Kind::OutOfMemory) type = PyExc_MemoryError;
+  }
+  PyErr_SetString(type, error.display().c_str());
   return nullptr;
 }
 

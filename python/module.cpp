@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include "build_flat_model.hpp"
+#include "call_monitor.hpp"
 #include "errors.hpp"
 #include "property_pipeline.hpp"
 #include "py_ref.hpp"
@@ -40,6 +41,7 @@ PyMODINIT_FUNC PyInit__zorvastatic() {
   if (!zvpy::register_well_log(module.get())) return nullptr;
   if (!zvpy::register_property_pipeline(module.get())) return nullptr;
   if (!add_function(module.get(), &zvpy::build_flat_model_def)) return nullptr;
+  if (!add_function(module.get(), &zvpy::set_progress_callback_def)) return nullptr;
   if (!zvpy::init_internal_fault_type()) return nullptr;
   if (PyModule_AddObjectRef(module.get(), "InternalFault", zvpy::internal_fault_type()) < 0) {
     return nullptr;

@@ -7,6 +7,7 @@
 #include "zorvastatic/model/layering_warnings.hpp"
 #include "zorvastatic/spill/budget.hpp"
 #include "zorvastatic/spill/spill.hpp"
+#include "zorvatools/foundation/allocation_failure.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -192,6 +193,7 @@ Status StaticModelBuilder::apply_zone_population(Grid& grid, const std::vector<Z
     if (zone == nullptr) return std::unexpected(zone_not_found(name));
     auto report = apply_zone_pipeline(pipeline, grid, *zone, georef);
     if (!report) {
+      if (!report.error().wrappable()) return std::unexpected(std::move(report).error());
       return std::unexpected(
           StaticError::invalid_input("zone '" + name + "': " + report.error().display()));
     }
@@ -211,8 +213,10 @@ Status StaticModelBuilder::populate_grid(Grid& grid, const std::vector<ZoneRange
 }
 
 Result<StaticModel> StaticModelBuilder::build() && {
-  if (horizon_stack) return std::move(*this).build_stack();
-  return std::move(*this).build_single_zone();
+  return zorvatools::catch_allocation_failure("building the model", [&] {
+    if (horizon_stack) return std::move(*this).build_stack();
+    return std::move(*this).build_single_zone();
+  });
 }
 
 Result<StaticModel> StaticModelBuilder::build_single_zone() && {

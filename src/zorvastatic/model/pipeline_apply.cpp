@@ -42,6 +42,9 @@ Result<std::optional<Array2D<double>>> secondary_for(const Gaussian& step, const
       georef && !step.trend->is_local() ? georef->lattice(columns.nx, columns.ny) : columns;
   auto resampled = step.trend->resample_to(target);
   if (!resampled) {
+    if (!StaticError(resampled.error()).wrappable()) {
+      return std::unexpected(std::move(resampled).error());
+    }
     return std::unexpected(
         StaticError::grid("trend resample failed: " + resampled.error().display()));
   }
@@ -118,6 +121,9 @@ Status propagate_sgs_into(const Grid& grid, const std::string& name,
     }
     auto simulated = zorvatools::sgs_seeded(data, columns, params, layer_seed(step.seed, k));
     if (!simulated) {
+      if (!StaticError(simulated.error()).wrappable()) {
+        return std::unexpected(std::move(simulated).error());
+      }
       return std::unexpected(StaticError::grid(
           str_cat("SGS propagate failed on layer ", k, ": ", simulated.error().display())));
     }

@@ -1,6 +1,7 @@
 #include "zorvastatic/volumetrics/fvf.hpp"
 
 #include <cmath>
+#include <limits>
 
 #include "zorvatools/text/str_cat.hpp"
 
@@ -10,6 +11,14 @@ Result<GasFvf> GasFvf::create(double value) {
   if (std::isfinite(value) && value > 0 && value < 1) return GasFvf(value);
   return std::unexpected(StaticError::invalid_input(
       zorvatools::str_cat("gas FVF (Bgi) must be finite and in (0,1) Rm³/Sm³, got ", value)));
+}
+
+Result<double> GasFvf::stock_tank_volume(double hcpv_m3) const {
+  const double gas = hcpv_m3 / value_;
+  if (std::isfinite(gas)) return gas;
+  return std::unexpected(StaticError::out_of_range(zorvatools::str_cat(
+      "gas in place (", hcpv_m3, " m³ / Bgi ", value_,
+      ") exceeds the largest representable volume, ", std::numeric_limits<double>::max(), " Sm³")));
 }
 
 Status require_oil_fvf(double boi) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "zorvatools/foundation/allocation_failure.hpp"
 #include "zorvatools/text/json_writer.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -192,8 +193,11 @@ Result<std::string> map_bundle(const ViewInputs& inputs, const MapSpec& spec) {
 }
 
 Result<std::string> map_bundle(const StaticModel& model, const MapSpec& spec) {
-  ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
-  return map_bundle(ViewInputs::of(model, grid.get()), spec);
+  return zorvatools::catch_allocation_failure(
+      "building the map bundle", [&]() -> Result<std::string> {
+        ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
+        return map_bundle(ViewInputs::of(model, grid.get()), spec);
+      });
 }
 
 }  // namespace zorvastatic

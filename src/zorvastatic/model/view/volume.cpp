@@ -6,6 +6,7 @@
 #include <limits>
 #include <unordered_map>
 
+#include "zorvatools/foundation/allocation_failure.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/text/json_writer.hpp"
 #include "zorvatools/text/str_cat.hpp"
@@ -183,8 +184,11 @@ Result<std::string> volume_bundle(const ViewInputs& inputs, const std::string& p
 }
 
 Result<std::string> volume_bundle(const StaticModel& model, const std::string& property) {
-  ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
-  return volume_bundle(ViewInputs::of(model, grid.get()), property);
+  return zorvatools::catch_allocation_failure(
+      "building the volume bundle", [&]() -> Result<std::string> {
+        ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
+        return volume_bundle(ViewInputs::of(model, grid.get()), property);
+      });
 }
 
 }  // namespace zorvastatic
