@@ -9,6 +9,7 @@
 
 #include "call_monitor.hpp"
 #include "zorvastatic/error.hpp"
+#include "zorvatools/foundation/allocation_failure.hpp"
 #include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 
@@ -39,7 +40,7 @@ PyObject* guarded(Body&& body) {
       PyErr_SetString(internal_fault_type(), fault.what());
     } catch (const std::bad_alloc&) {
       PyErr_SetString(PyExc_MemoryError,
-                      "out of memory while converting the result to Python objects");
+                      zorvatools::out_of_memory("handling the call").display().c_str());
     } catch (const std::exception& error) {
       PyErr_SetString(internal_fault_type(), error.what());
     }

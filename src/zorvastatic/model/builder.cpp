@@ -8,6 +8,7 @@
 #include "zorvastatic/spill/budget.hpp"
 #include "zorvastatic/spill/spill.hpp"
 #include "zorvatools/foundation/allocation_failure.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -22,6 +23,8 @@ Status require_positive_finite(const char* name, double value) {
   return std::unexpected(
       StaticError::invalid_input(str_cat(name, " must be finite and > 0, got ", value)));
 }
+
+constexpr std::string_view kSolving = "solving the structural surfaces";
 
 StaticError no_controls() {
   return StaticError::invalid_input("structural solve needs at least one control point");
@@ -205,7 +208,9 @@ Status StaticModelBuilder::apply_zone_population(Grid& grid, const std::vector<Z
 Status StaticModelBuilder::populate_grid(Grid& grid, const std::vector<ZoneRange>& zones,
                                          std::vector<PropertyReport>& reports) const {
   ZV_TRY(populate(grid, spec.priors, depth_profile, areal_trend, georef));
-  for (const PropertyPipeline& pipeline : pipelines) {
+  for (std::size_t p = 0; p < pipelines.size(); ++p) {
+    const PropertyPipeline& pipeline = pipelines[p];
+    ZV_TRY(zorvatools::poll_call("applying property pipelines", p, pipelines.size()));
     ZV_ASSIGN_OR_RETURN(PropertyReport report, apply_with_georef(pipeline, grid, georef));
     reports.push_back(std::move(report));
   }
@@ -222,7 +227,9 @@ Result<StaticModel> StaticModelBuilder::build() && {
 Result<StaticModel> StaticModelBuilder::build_single_zone() && {
   const std::size_t ni = top_max_i + 1;
   const std::size_t nj = top_max_j + 1;
+  ZV_TRY(zorvatools::poll_call(kSolving, 0, 2));
   ZV_ASSIGN_OR_RETURN(const Surface top, solve_controls(ni, nj, top_controls));
+  ZV_TRY(zorvatools::poll_call(kSolving, 1, 2));
   Surface base;
   if (!base_controls) {
     std::vector<double> depths = top.values();

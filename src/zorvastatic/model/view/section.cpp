@@ -96,6 +96,7 @@ Result<std::vector<TraceSample>> sample_trace(const GridFrame& frame, const Sect
   const double step = 0.5 * std::min(frame.spacing_x, frame.spacing_y);
   const bool along_bore = spec.kind == SectionSpec::Kind::AlongBore;
   double travelled = 0;
+  std::uint64_t mapped = 0;  // samples mapped so far, for the polls
   for (std::size_t v = 0; v + 1 < spec.vertices.size(); ++v) {
     const Point3 a = spec.vertices[v];
     const Point3 b = spec.vertices[v + 1];
@@ -114,7 +115,7 @@ Result<std::vector<TraceSample>> sample_trace(const GridFrame& frame, const Sect
     // Integer sample numbers: a double counter would stop advancing at 2^53.
     for (auto s_number = static_cast<std::uint64_t>(first);
          s_number <= static_cast<std::uint64_t>(last); ++s_number) {
-      if (s_number % kSamplesPerPoll == 0) {
+      if (mapped++ % kSamplesPerPoll == 0) {
         ZV_TRY(zorvatools::poll_call(kStage, v, spec.vertices.size() - 1));
       }
       const auto s = static_cast<double>(s_number);
@@ -308,7 +309,7 @@ Result<IntersectionBundle> build_intersection_bundle(const ViewInputs& inputs,
   return bundle;
 }
 
-std::string to_json(const IntersectionBundle& bundle) {
+Result<std::string> to_json(const IntersectionBundle& bundle) {
   std::size_t layer_entries = 0;
   for (const SectionColumn& column : bundle.columns) layer_entries += column.layer_tops.size();
   zorvatools::JsonWriter json(1024 + 160 * bundle.columns.size() + 150 * layer_entries);
@@ -322,7 +323,9 @@ std::string to_json(const IntersectionBundle& bundle) {
       .member("base_name", bundle.base_name);
 
   json.key("columns").begin_array();
-  for (const SectionColumn& column : bundle.columns) {
+  for (std::size_t c = 0; c < bundle.columns.size(); ++c) {
+    ZV_TRY(zorvatools::poll_call("writing the section", c, bundle.columns.size()));
+    const SectionColumn& column = bundle.columns[c];
     json.begin_object()
         .member("distance_m", column.distance_m)
         .member("i", column.i)
