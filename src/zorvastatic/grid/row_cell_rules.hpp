@@ -72,9 +72,7 @@ inline double shortcut_cell_volume(const double* x0, const double* y0, const dou
                      dz[0] * (p0x * p1y - p0y * p1x);
   const double t51 = p0x * (p1y * dz[1] - dz[5] * p1y) + p0y * (dz[5] * p1x - p1x * dz[1]);
   const double sum = ((((t13 + t32) + t26) + t64) + t45) + t51;
-  // A collapsed cell (collapsed_cell: corners n and n + 4 share their pillar's x and y here).
-  const bool collapsed = (z[0] == z[4]) & (z[1] == z[5]) & (z[2] == z[6]) & (z[3] == z[7]);
-  return collapsed ? 0.0 : std::fabs(sixth(sum));
+  return collapsed_cell(z) ? 0.0 : std::fabs(sixth(sum));
 }
 
 // Whether a volume from shortcut_cell_volume is the general rule's: it is finite, and zero or

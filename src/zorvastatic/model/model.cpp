@@ -1,18 +1,15 @@
 #include "zorvastatic/model/model.hpp"
 
 #include <cmath>
-#include <limits>
 
 #include "zorvastatic/spill/backing.hpp"
 #include "zorvastatic/volumetrics/clip_kernel.hpp"
 #include "zorvastatic/volumetrics/volumetrics.hpp"
 #include "zorvatools/foundation/allocation_failure.hpp"
 #include "zorvatools/foundation/call_scope.hpp"
-#include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
 
-using zorvatools::str_cat;
 
 StaticModel StaticModel::with_zone_contacts(std::vector<std::vector<Contact>> contacts) && {
   zone_contacts = std::move(contacts);

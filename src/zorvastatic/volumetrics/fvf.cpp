@@ -1,7 +1,6 @@
 #include "zorvastatic/volumetrics/fvf.hpp"
 
 #include <cmath>
-#include <limits>
 
 #include "zorvatools/text/str_cat.hpp"
 
@@ -16,9 +15,9 @@ Result<GasFvf> GasFvf::create(double value) {
 Result<double> GasFvf::stock_tank_volume(double hcpv_m3) const {
   const double gas = hcpv_m3 / value_;
   if (std::isfinite(gas)) return gas;
-  return std::unexpected(StaticError::out_of_range(zorvatools::str_cat(
-      "gas in place (", hcpv_m3, " m³ / Bgi ", value_,
-      ") exceeds the largest representable volume, ", std::numeric_limits<double>::max(), " Sm³")));
+  return std::unexpected(StaticError::out_of_range(
+      zorvatools::str_cat("gas in place (HCPV / Bgi, Bgi ", value_,
+                          ") exceeds the largest representable volume (about 1.8e308 Sm³)")));
 }
 
 Status require_oil_fvf(double boi) {
