@@ -56,7 +56,10 @@ struct RowTally {
   double gas_grv, gas_hcpv, oil_grv, oil_hcpv;
   std::size_t gas_cells = 0, oil_cells = 0, invalid = 0;
 
-  // Adds one cell, whether it contributes or not, and returns its HCPV (0 unless it does).
+  // Adds one cell, whether it contributes or not, and returns its HCPV (0 unless it does). A
+  // cell above the contact whose volume overflowed would drop out unseen, so it is invalid too,
+  // unless the caller sees to such volumes itself (kVolumesChecked).
+  template <bool kVolumesChecked = false>
   double add(const CellRule& rule, double depth, double volume, double poro, double ntg,
              double sw) {
     const bool fixed = rule.fixed_gas_sw & (depth < rule.goc);
@@ -64,8 +67,11 @@ struct RowTally {
     const bool above = !(depth >= rule.lower);
     const bool counts = above & (volume > 0);
     const bool gas = depth < rule.goc;
-    // A cell above the contact whose volume overflowed would otherwise drop out unseen.
-    invalid |= static_cast<std::size_t>((counts & !valid) | (above & !representable(volume)));
+    if constexpr (kVolumesChecked) {
+      invalid |= static_cast<std::size_t>(counts & !valid);
+    } else {
+      invalid |= static_cast<std::size_t>((counts & !valid) | (above & !representable(volume)));
+    }
     const double v = kept(counts, volume);
     const double h = kept(counts, poro * (volume * ntg) * (1 - (fixed ? rule.sw_gas : sw)));
     gas_grv += kept(gas, v);
@@ -132,9 +138,9 @@ template <class Depth, class Value>
       double z[8];
       load_corner_depths(zcorn, i, z);
       const double volume = shortcut_cell_volume(x0, y0, x1, y1, i, z);
-      holds &= static_cast<std::size_t>(shortcut_holds(volume));
-      hcpv[i] = tally.add(rule, mean_corner_depth(z), volume, static_cast<double>(poro[i]),
-                          static_cast<double>(ntg[i]), static_cast<double>(sw[i]));
+      holds &= static_cast<std::size_t>(shortcut_holds(volume));  // finite, among others
+      hcpv[i] = tally.add<true>(rule, mean_corner_depth(z), volume, static_cast<double>(poro[i]),
+                                static_cast<double>(ntg[i]), static_cast<double>(sw[i]));
     }
   }
   if (holds == 0) return RowOutcome::NeedsGeneralRule;
