@@ -54,6 +54,12 @@ std::optional<double> flat_corner_depth(const std::vector<ControlPoint>& control
 Result<Surface> solve_controls(std::size_t ni, std::size_t nj,
                                const std::vector<ControlPoint>& controls) {
   if (controls.empty()) return std::unexpected(no_controls());
+  // An infinite depth would come out of the solve as NaN, far from where it went in.
+  for (const ControlPoint& c : controls) {
+    if (std::isfinite(c.z)) continue;
+    return std::unexpected(StaticError::invalid_input(str_cat(
+        "structural solve needs finite depths, got ", c.z, " at node (", c.i, ", ", c.j, ")")));
+  }
   if (auto depth = flat_corner_depth(controls, ni, nj)) return Surface::constant(ni, nj, *depth);
   return solve_surface_converged(ni, nj, controls);
 }
