@@ -226,3 +226,17 @@ def test_a_custom_sigint_handler_that_does_not_raise_lets_the_call_finish(model)
     assert volume == pytest.approx(
         json.loads(model.in_place_by_zone())["total"]["grv_m3"], rel=1e-12
     )
+
+
+def test_a_progress_callback_may_call_the_engine(model):
+    inner = []
+
+    def report(stage, done, total):
+        inner.append(model.in_place()["cells_in_column"])
+
+    zs._set_progress_callback(report)
+    built = zs.build_flat_model(n=201, nk=50)
+    zs._set_progress_callback(None)
+    assert inner
+    assert set(inner) == {200 * 200 * 50}
+    assert built.in_place() == model.in_place()

@@ -14,12 +14,15 @@ CallState::CallState(CallMonitor* monitor, std::chrono::nanoseconds interval)
       next_check_(std::chrono::steady_clock::now() + interval) {}
 
 bool CallState::check_due() {
-  if (monitor_ == nullptr) return false;
+  if (monitor_ == nullptr || checking_) return false;
   const auto now = std::chrono::steady_clock::now();
   if (now < next_check_) return false;
-  next_check_ = now + interval_;
+  checking_ = true;
   monitor_->progress(stage_, done_, total_);
   if (monitor_->should_stop()) stop();
+  checking_ = false;
+  // A slow monitor still leaves the call a whole interval of work.
+  next_check_ = std::chrono::steady_clock::now() + interval_;
   return stopped();
 }
 

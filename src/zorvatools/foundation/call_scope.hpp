@@ -44,6 +44,7 @@ class CallState {
   CallMonitor* monitor_;
   std::chrono::nanoseconds interval_;
   std::chrono::steady_clock::time_point next_check_;
+  bool checking_ = false;  // a monitor that calls back into the engine is not asked again
   std::string_view stage_;
   std::uint64_t done_ = 0;
   std::uint64_t total_ = 0;

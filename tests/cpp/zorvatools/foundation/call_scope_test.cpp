@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <tbb/global_control.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
@@ -111,6 +112,31 @@ TEST(CallScope, ANestedScopeJoinsTheOuterCall) {
   EXPECT_EQ(outer.checks, 1);
   EXPECT_EQ(inner.checks, 0);
   EXPECT_TRUE(interrupted(poll_call()));  // still the outer call, still stopped
+}
+
+// A monitor whose progress report runs engine work of its own (a Python callback calling the
+// module) polls the same call: it must not be asked again from inside.
+TEST(CallScope, AMonitorThatCallsBackIntoTheEngineIsNotAskedFromInside) {
+  class Reentrant final : public CallMonitor {
+   public:
+    bool should_stop() override {
+      ++checks;
+      return false;
+    }
+    void progress(std::string_view, std::uint64_t, std::uint64_t) override {
+      ++depth;
+      deepest = std::max(deepest, depth);
+      for (int n = 0; n < 10; ++n) EXPECT_TRUE(poll_call());
+      --depth;
+    }
+    int checks = 0;
+    int depth = 0;
+    int deepest = 0;
+  } monitor;
+  const CallScope scope(monitor, 0ns);
+  for (int n = 0; n < 5; ++n) ASSERT_TRUE(poll_call());
+  EXPECT_EQ(monitor.checks, 5);
+  EXPECT_EQ(monitor.deepest, 1);
 }
 
 // Tasks that would run for ever unless stopped: the calling thread's polls while it waits for
