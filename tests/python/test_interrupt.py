@@ -104,18 +104,6 @@ def test_sigint_stops_a_gaussian_pipeline_and_leaves_it_usable():
     )
 
 
-def test_sigint_stops_a_long_section(model):
-    before = model.in_place()
-    # A trace crossing the grid back and forth: tens of thousands of columns of 50 layers.
-    trace = [(0.0, 0.0), (1000.0, 1000.0)] * 200
-    latency, in_call = interrupted_after(
-        0.2, lambda: model.intersection_bundle(trace, "PORO")
-    )
-    assert in_call
-    assert latency < LATENCY_BOUND_S
-    assert model.in_place() == before
-
-
 class StopOnStage:
     """A progress callback that sends SIGINT to this process once it sees `stage`."""
 
