@@ -69,28 +69,34 @@ bool streams_when_over_budget(const StaticModelBuilder& builder) {
          builder.zone_priors.empty();
 }
 
-Status check_build_size(const StaticModelBuilder& builder,
-                        std::optional<std::uint64_t> memory_bytes) {
-  const std::uint64_t nx = std::uint64_t{builder.top_max_i} + 1;
-  const std::uint64_t ny = std::uint64_t{builder.top_max_j} + 1;
-  ZV_TRY(check_lattice_size(nx, ny, memory_bytes));
-  const Dims dims{nx - 1, ny - 1, layer_floor(builder)};
+BuildShape build_shape(const StaticModelBuilder& builder) {
+  return {std::uint64_t{builder.top_max_i} + 1,
+          std::uint64_t{builder.top_max_j} + 1,
+          layer_floor(builder),
+          streams_when_over_budget(builder),
+          builder.spill_budget_bytes,
+          builder.spill_dir};
+}
+
+Status check_build_size(const BuildShape& shape, std::optional<std::uint64_t> memory_bytes) {
+  ZV_TRY(check_lattice_size(shape.nx, shape.ny, memory_bytes));
+  const Dims dims{shape.nx == 0 ? 0 : shape.nx - 1, shape.ny == 0 ? 0 : shape.ny - 1,
+                  shape.min_layers};
   const std::uint64_t cells = saturating_mul(saturating_mul(dims.ni, dims.nj), dims.nk);
   const std::vector<std::string> cubes = {"NTG", "PORO", "SW"};
 
-  const bool streams = streams_when_over_budget(builder);
   const std::uint64_t estimate =
-      streams ? streaming_estimate(cells) : in_memory_estimate(dims, cubes.size());
-  if (!streams || estimate <= builder.spill_budget_bytes) {
+      shape.streams ? streaming_estimate(cells) : in_memory_estimate(dims, cubes.size());
+  if (!shape.streams || estimate <= shape.budget_bytes) {
     // Corner depths and the three cubes as doubles: half the estimate's allowance.
     const std::uint64_t held = saturating_mul(cells, 64 + 8 * cubes.size());
     ZV_TRY(require_memory(
         held, memory_bytes,
         str_cat("a grid of ", dims.ni, " x ", dims.nj, " x ", dims.nk, " cells held in memory")));
   }
-  if (estimate <= builder.spill_budget_bytes) return {};
-  ZV_ASSIGN_OR_RETURN(const std::filesystem::path directory, spill_directory(builder.spill_dir));
-  return check_spill_fits(dims, cubes, estimate, builder.spill_budget_bytes, directory);
+  if (estimate <= shape.budget_bytes) return {};
+  ZV_ASSIGN_OR_RETURN(const std::filesystem::path directory, spill_directory(shape.spill_dir));
+  return check_spill_fits(dims, cubes, estimate, shape.budget_bytes, directory);
 }
 
 }  // namespace zorvastatic

@@ -4,6 +4,7 @@
 // spill directory. Every product is checked; a size past 64 bits is refused, never wrapped.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 
 #include "zorvastatic/error.hpp"
@@ -26,10 +27,20 @@ Status check_lattice_size(std::uint64_t nx, std::uint64_t ny,
 // instead of building it in memory first: only a model populated by constant priors can.
 bool streams_when_over_budget(const StaticModelBuilder& builder);
 
-// The lattice, then the grid: at least the layers the build will make (the exact count where
-// it is known before the surfaces are solved), in memory when it is built there, and in the
-// spill directory when its live-set estimate exceeds the budget.
-Status check_build_size(const StaticModelBuilder& builder,
-                        std::optional<std::uint64_t> memory_bytes);
+// What the size checks need to know of a build.
+struct BuildShape {
+  std::uint64_t nx = 0;  // lattice nodes
+  std::uint64_t ny = 0;
+  std::uint64_t min_layers = 0;  // the exact count where it is known before the surfaces are
+                                 // solved, else the fewest the build can make
+  bool streams = false;          // over its budget, the grid goes plane by plane to the store
+  std::uint64_t budget_bytes = 0;
+  std::optional<std::filesystem::path> spill_dir;
+};
+BuildShape build_shape(const StaticModelBuilder& builder);
+
+// The lattice, then the grid: in memory when it is built there, and in the spill directory when
+// its live-set estimate exceeds the budget.
+Status check_build_size(const BuildShape& shape, std::optional<std::uint64_t> memory_bytes);
 
 }  // namespace zorvastatic

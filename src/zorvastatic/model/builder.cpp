@@ -212,7 +212,7 @@ Status StaticModelBuilder::populate_grid(Grid& grid, const std::vector<ZoneRange
 }
 
 Result<StaticModel> StaticModelBuilder::build() && {
-  ZV_TRY(check_build_size(*this, query_physical_ram()));
+  ZV_TRY(check_build_size(build_shape(*this), query_physical_ram()));
   if (horizon_stack) return std::move(*this).build_stack();
   return std::move(*this).build_single_zone();
 }

@@ -1,5 +1,8 @@
 #include "zorvastatic/model/flat_model.hpp"
 
+#include <algorithm>
+
+#include "zorvastatic/gridder/layering.hpp"
 #include "zorvastatic/model/build_size.hpp"
 #include "zorvastatic/spill/budget.hpp"
 
@@ -22,6 +25,12 @@ BuildSpec flat_spec(const FlatModelParams& params) {
 }
 
 Result<StaticModelBuilder> flat_model_builder(const FlatModelParams& params) {
+  // The whole model as its builder will check it, before any of it is allocated: one
+  // proportional zone, constant priors, the default budget and spill directory.
+  const auto memory = query_physical_ram();
+  ZV_TRY(check_build_size({params.n, params.n, std::min<std::uint64_t>(params.nk, kLayerCap), true,
+                           default_spill_budget(memory), std::nullopt},
+                          memory));
   ZV_ASSIGN_OR_RETURN(const Wireframe wireframe, flat_wireframe(params));
   return StaticModelBuilder::from_wireframe(wireframe, flat_spec(params));
 }

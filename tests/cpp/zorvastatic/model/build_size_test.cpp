@@ -5,9 +5,11 @@
 #include <limits>
 #include <string>
 
+#include "child_process.hpp"
 #include "test_support.hpp"
 #include "zorvastatic/model/flat_model.hpp"
 #include "zorvastatic/spill/budget.hpp"
+#include "zorvastatic/spill/capacity.hpp"
 #include "zorvastatic/spill/spill.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -56,6 +58,32 @@ TEST(BuildSize, AnUnaddressableFlatLatticeIsRefusedBeforeItsHorizonExists) {
                         available);
 }
 
+TEST(BuildSize, AFlatModelTooLargeForItsSpillDirectoryIsRefusedBeforeItIsBuilt) {
+  // 4999 x 4999 x 200 cells stream to a store of some 220 GB, here into a 1 MiB TMPDIR.
+  std::string pattern = (std::filesystem::temp_directory_path() / "zv-size-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const std::filesystem::path dir = pattern;
+  std::string why;
+  const auto report = testing_support::run_on_small_tmpfs(
+      dir, 1 << 20,
+      [](const std::filesystem::path& tmpdir) {
+        setenv("TMPDIR", tmpdir.c_str(), 1);
+        const auto built = flat_model_builder({.n = 5000, .nk = kMax});
+        return built ? std::string("built") : built.error().display();
+      },
+      why);
+  std::filesystem::remove_all(dir);
+  if (!report) GTEST_SKIP() << why;
+  const std::uint64_t cells = 4999ull * 4999 * 200;
+  const auto store = spill_store_bytes({4999, 4999, 200}, {"NTG", "PORO", "SW"});
+  ASSERT_TRUE(store);
+  EXPECT_EQ(*report, str_cat("I/O error: a model of 4999 x 4999 x 200 cells needs ",
+                             streaming_estimate(cells), " bytes of memory (budget ",
+                             default_spill_budget(query_physical_ram()), " bytes) or ", *store,
+                             " bytes in spill directory ", dir.string(), " (", 1 << 20,
+                             " bytes free): No space left on device (os error 28)"));
+}
+
 // The flat builder of 10 × 10 columns with `nk` layers of `conformity`, with one pipeline when
 // `pipeline` (which keeps the grid in memory).
 StaticModelBuilder flat_builder(Conformity conformity, std::uint64_t nk, bool pipeline) {
@@ -95,7 +123,7 @@ TEST(BuildSize, AGridBuiltInMemoryMustFitInMemory) {
   for (const Case& c : cases) {
     StaticModelBuilder builder = flat_builder(c.conformity, c.nk, c.pipeline);
     builder.spill_budget_bytes = 0;
-    const Status status = check_build_size(builder, kMemory);
+    const Status status = check_build_size(build_shape(builder), kMemory);
     if (c.error == nullptr) {
       EXPECT_TRUE(status) << c.nk << ": " << status.error().display();
     } else {
