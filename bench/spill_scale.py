@@ -54,7 +54,7 @@ def main():
             start = time.perf_counter()
             model = zs.build_flat_model(n=n, nk=nk)
             build_s = time.perf_counter() - start
-        stores = [os.path.join(spill_dir, f) for f in os.listdir(spill_dir)]
+        stores = [os.path.join(spill_dir, f) for f in os.listdir(spill_dir) if f.endswith(".zts")]
         store_bytes = sum(os.path.getsize(f) for f in stores)
         with PeakAnon() as volume_peak:
             start = time.perf_counter()
@@ -74,6 +74,7 @@ def main():
         print(f"cells_in_column       {result['cells_in_column']:,}")
         del model
         print(f"store removed         {not any(os.path.exists(f) for f in stores)}")
+        print(f"directory left empty  {not os.listdir(spill_dir)}")
 
 
 if __name__ == "__main__":
