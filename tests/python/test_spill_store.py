@@ -12,6 +12,7 @@ import shutil
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import pytest
 
@@ -24,7 +25,8 @@ SPILLED = "n=41, nk=5"
 def _can_unshare() -> bool:
     if shutil.which("unshare") is None:
         return False
-    return subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode == 0
+    probe = subprocess.run(["unshare", "-m", "true"], check=False, capture_output=True)
+    return probe.returncode == 0
 
 
 needs_namespace = pytest.mark.skipif(
@@ -32,7 +34,14 @@ needs_namespace = pytest.mark.skipif(
 )
 
 
-def run_small_machine(tmp_path, script, *, tmpdir, cwd=None, tmpfs_bytes=None):
+def run_small_machine(
+    tmp_path: Path,
+    script: str,
+    *,
+    tmpdir: Path | str,
+    cwd: Path | None = None,
+    tmpfs_bytes: int | None = None,
+) -> subprocess.CompletedProcess:
     """Runs `script` in a fresh interpreter on the small machine, with TMPDIR set to `tmpdir`
     (a tmpfs of `tmpfs_bytes` mounted there when given). Returns the finished process."""
     meminfo = tmp_path / "meminfo"
@@ -42,7 +51,14 @@ def run_small_machine(tmp_path, script, *, tmpdir, cwd=None, tmpfs_bytes=None):
         mounts += f" && mount -t tmpfs -o size={tmpfs_bytes} tmpfs '{tmpdir}'"
     env = dict(os.environ, TMPDIR=str(tmpdir), ZV_SCRIPT=textwrap.dedent(script))
     return subprocess.run(
-        ["unshare", "-m", "sh", "-c", f'{mounts} && exec "{sys.executable}" -c "$ZV_SCRIPT"'],
+        [
+            "unshare",
+            "-m",
+            "sh",
+            "-c",
+            f'{mounts} && exec "{sys.executable}" -c "$ZV_SCRIPT"',
+        ],
+        check=False,
         env=env,
         cwd=cwd,
         capture_output=True,
@@ -51,7 +67,7 @@ def run_small_machine(tmp_path, script, *, tmpdir, cwd=None, tmpfs_bytes=None):
     )
 
 
-def notice_path(stderr):
+def notice_path(stderr: str) -> str:
     """The store path the out-of-core notice names."""
     found = re.search(r"spilling geometry \+ cubes \(f32\) to (\S+)\n", stderr)
     assert found, stderr
@@ -59,7 +75,9 @@ def notice_path(stderr):
 
 
 @needs_namespace
-def test_a_full_spill_directory_is_a_clear_error_that_leaves_no_file(tmp_path):
+def test_a_full_spill_directory_is_a_clear_error_that_leaves_no_file(
+    tmp_path: Path,
+) -> None:
     roomy, small = tmp_path / "roomy", tmp_path / "small"
     roomy.mkdir()
     small.mkdir()
@@ -102,7 +120,9 @@ DEATHS = {
 
 @needs_namespace
 @pytest.mark.parametrize("death", DEATHS)
-def test_the_store_of_a_dead_process_goes_at_the_next_spill(tmp_path, death):
+def test_the_store_of_a_dead_process_goes_at_the_next_spill(
+    tmp_path: Path, death: str
+) -> None:
     spill = tmp_path / "spill"
     spill.mkdir()
     dead = run_small_machine(
@@ -134,7 +154,7 @@ def test_the_store_of_a_dead_process_goes_at_the_next_spill(tmp_path, death):
 
 
 @needs_namespace
-def test_a_forked_child_leaves_its_parents_store_alone(tmp_path):
+def test_a_forked_child_leaves_its_parents_store_alone(tmp_path: Path) -> None:
     spill = tmp_path / "spill"
     spill.mkdir()
     done = run_small_machine(
@@ -157,7 +177,7 @@ def test_a_forked_child_leaves_its_parents_store_alone(tmp_path):
 
 
 @needs_namespace
-def test_a_relative_tmpdir_is_fixed_when_the_store_is_created(tmp_path):
+def test_a_relative_tmpdir_is_fixed_when_the_store_is_created(tmp_path: Path) -> None:
     done = run_small_machine(
         tmp_path,
         f"""
@@ -198,20 +218,28 @@ except Exception as error:
     [
         (
             "n=20000, nk=2**64 - 1",
-            r"ValueError (grid error: a 20000 x 20000-node lattice needs \d+ bytes of memory, "
-            r"this machine has \d+ bytes|I/O error: a model of 19999 x 19999 x 200 cells "
-            r"needs \d+ bytes of memory .* bytes free\): No space left on device \(os error 28\))",
+            (
+                r"ValueError (grid error: a 20000 x 20000-node lattice needs \d+ bytes of "
+                r"memory, this machine has \d+ bytes|I/O error: a model of 19999 x 19999 x 200 "
+                r"cells needs \d+ bytes of memory .* bytes free\): No space left on device "
+                r"\(os error 28\))"
+            ),
         ),
         (
             "n=2**64 - 1",
-            r"ValueError grid error: a 18446744073709551615 x 18446744073709551615-node lattice "
-            r"needs at least 18446744073709551615 bytes of memory, .*",
+            (
+                r"ValueError grid error: a 18446744073709551615 x 18446744073709551615-node "
+                r"lattice needs at least 18446744073709551615 bytes of memory, .*"
+            ),
         ),
     ],
 )
-def test_a_model_too_large_for_memory_and_disk_is_refused_before_allocation(args, expected):
+def test_a_model_too_large_for_memory_and_disk_is_refused_before_allocation(
+    args: str, expected: str
+) -> None:
     done = subprocess.run(
         [sys.executable, "-c", TOO_LARGE.format(args=args)],
+        check=False,
         capture_output=True,
         text=True,
         timeout=120,
