@@ -140,6 +140,27 @@ PyObject* add_contact(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
+PyObject* set_outline(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    std::vector<PyObject*> v;
+    if (!parse_arguments("set_outline", args, kwargs, {"points"}, 1, v)) return nullptr;
+    std::vector<zorvatools::Point2> outline;
+    const bool ok = for_each_item(v[0], "points", [&](PyObject* item) {
+      std::vector<PyObject*> parts;
+      zorvatools::Point2 point;
+      if (!unpack(item, "points", 2, parts) || !convert(parts[0], "points", point.x) ||
+          !convert(parts[1], "points", point.y)) {
+        return false;
+      }
+      outline.push_back(point);
+      return true;
+    });
+    if (!ok) return nullptr;
+    inputs_of(self).wireframe.outline = std::move(outline);
+    Py_RETURN_NONE;
+  });
+}
+
 PyObject* set_spec(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     std::vector<PyObject*> v;
@@ -554,6 +575,8 @@ PyMethodDef methods[] = {
      "'base' or 'intermediate'; depths i fastest."},
     {"add_contact", ZV_KW(add_contact), kKw,
      "add_contact($self, kind, depth_m)\n--\n\nA wireframe contact: 'owc', 'goc' or 'gwc'."},
+    {"set_outline", ZV_KW(set_outline), kKw,
+     "set_outline($self, points)\n--\n\nThe wireframe's closed world outline, (x, y) points."},
     {"set_spec", ZV_KW(set_spec), kKw,
      "set_spec($self, conformity, dz_m, nk, area_m2, gross_height_m, porosity, net_to_gross, "
      "water_saturation)\n--\n\nThe single zone's layering and the constant priors."},

@@ -397,7 +397,9 @@ class Surface(ArrayRecord):
             self.depths_i_fastest(), self.lattice.ncol, self.lattice.nrow, start, width
         )
         flat = np.frombuffer(data, dtype=np.float64)
-        return Surface(self.lattice, flat.reshape(self.lattice.nrow, self.lattice.ncol).T, self.name)
+        return Surface(
+            self.lattice, flat.reshape(self.lattice.nrow, self.lattice.ncol).T, self.name
+        )
 
     @classmethod
     def from_xtgeo(cls, surface: Any) -> Surface:
@@ -421,7 +423,8 @@ class Surface(ArrayRecord):
 
         Examples
         --------
-        >>> s = Surface(Lattice(ncol=2, nrow=2, rotation=30.0, yflip=True), [[1.0, 2.0], [3.0, 4.0]])
+        >>> lat = Lattice(ncol=2, nrow=2, rotation=30.0, yflip=True)
+        >>> s = Surface(lat, [[1.0, 2.0], [3.0, 4.0]])
         >>> x = s.to_xtgeo()
         >>> x.yflip, x.rotation
         (-1, 30.0)

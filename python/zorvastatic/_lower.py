@@ -10,7 +10,7 @@ import numpy as np
 
 import _zorvastatic
 
-from ._geom import Lattice, Surface, round_half_away
+from ._geom import Lattice, Surface
 from ._props import Pipeline, Variogram
 from ._spec import BaseConform, Horizon, ModelSpec, Proportional, TopConform, Zone
 from ._warnings import InputWarning, WellOutsideGridWarning
@@ -70,7 +70,9 @@ def check(spec: ModelSpec) -> None:
             if horizon.surface.defined == 0:
                 raise ValueError(f"Horizon '{horizon.name}': its surface has no defined node")
         else:
-            _picks_on_nodes(horizon.own_picks(), lattice, f"picks of horizon '{horizon.name}'", outside)
+            _picks_on_nodes(
+                horizon.own_picks(), lattice, f"picks of horizon '{horizon.name}'", outside
+            )
     if spec.well_ties is not None:
         _picks_on_nodes(spec.well_ties, lattice, "well-tie picks", outside)
     if not any(zone.contacts.pairs() for zone in zones):
@@ -134,7 +136,7 @@ def _add_ties(builder: Any, ties: Picks, lattice: Lattice, outside: str) -> None
     """One engine tie per well and node, in order of first appearance."""
     picks, i, j = _picks_on_nodes(ties, lattice, "well-tie picks", outside)
     groups: dict[tuple[str, int, int], list[int]] = {}
-    for row, key in enumerate(zip(picks.well, i.tolist(), j.tolist())):
+    for row, key in enumerate(zip(picks.well, i.tolist(), j.tolist(), strict=True)):
         groups.setdefault(key, []).append(row)
     for (well, ti, tj), rows in groups.items():
         builder.add_well_tie(
@@ -219,13 +221,17 @@ def lower(spec: ModelSpec) -> Any:
     builder = _zorvastatic._Builder()
     # The engine's georeference places column centres; the pillars stand on the nodes.
     origin_x, origin_y = lattice.node_xy(0.5, 0.5)
-    builder.set_georef(origin_x, origin_y, lattice.xinc, lattice.yinc, lattice.rotation, lattice.yflip)
+    builder.set_georef(
+        origin_x, origin_y, lattice.xinc, lattice.yinc, lattice.rotation, lattice.yflip
+    )
     builder.set_spacing(lattice.xinc, lattice.yinc)
     area = lattice.xinc * (ni - 1) * lattice.yinc * (nj - 1)
     area = area if area > 0 else 1.0  # a 1-node axis is refused by the engine first
     outside = options.picks_outside
     priors = spec.priors
-    populated = bool(spec.pipelines) or spec.depth_profile is not None or spec.areal_trend is not None
+    populated = (
+        bool(spec.pipelines) or spec.depth_profile is not None or spec.areal_trend is not None
+    )
 
     zone_options: dict[str, Any] = {}
     if spec.road == "single-zone":
@@ -236,6 +242,9 @@ def lower(spec: ModelSpec) -> Any:
         builder.add_horizon(base.name, "base", base.surface.depths_i_fastest(), ni, nj)
         for kind, depth in zone.contacts.pairs():
             builder.add_contact(kind, depth)
+        corners_i, corners_j = [0, ni - 1, ni - 1, 0, 0], [0, 0, nj - 1, nj - 1, 0]
+        ring_x, ring_y = lattice.node_xy(corners_i, corners_j)
+        builder.set_outline(list(zip(ring_x.tolist(), ring_y.tolist(), strict=True)))
         conformity, dz, nk = _layering(zone)
         if zone.priors is not None and not populated:
             priors = zone.priors  # the same cells, and the build may still stream
@@ -243,7 +252,14 @@ def lower(spec: ModelSpec) -> Any:
             p = zone.priors
             builder.add_zone_priors(zone.name, p.porosity, p.net_to_gross, p.water_saturation)
         builder.set_spec(
-            conformity, dz, nk, area, 1.0, priors.porosity, priors.net_to_gross, priors.water_saturation
+            conformity,
+            dz,
+            nk,
+            area,
+            1.0,
+            priors.porosity,
+            priors.net_to_gross,
+            priors.water_saturation,
         )
         zone_options = {"zone_name": zone.name, "zone_label": zone.color}
     else:
@@ -253,7 +269,14 @@ def lower(spec: ModelSpec) -> Any:
             for kind, depth in zone.contacts.pairs():
                 builder.add_contact(kind, depth)
         builder.set_spec(
-            "proportional", 0.0, 1, area, 1.0, priors.porosity, priors.net_to_gross, priors.water_saturation
+            "proportional",
+            0.0,
+            1,
+            area,
+            1.0,
+            priors.porosity,
+            priors.net_to_gross,
+            priors.water_saturation,
         )
         for horizon in spec.horizons:
             if horizon.surface is not None:

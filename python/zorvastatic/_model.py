@@ -93,9 +93,9 @@ class Model:
         names = [h.name for h in spec.horizons]
         self._zones = tuple(
             ZoneInfo(row["name"], names[z], names[z + 1], row["k_start"], row["k_end"], zone.color)
-            for z, (row, zone) in enumerate(zip(table, spec.zones))
+            for z, (row, zone) in enumerate(zip(table, spec.zones, strict=True))
         )
-        self._provenance = Provenance.from_record(raw._provenance(), spec.road, names)
+        self._provenance = Provenance._from_record(raw._provenance(), spec.road, names)
         self._spilled = bool(raw._spilled())
         self._store_path: str | None = raw._store_path()
 
@@ -261,7 +261,9 @@ class Model:
         ni, nj, nk = self._dims
         zones = ", ".join(f"{z.name}[{z.k_start}:{z.k_end}]" for z in self._zones)
         where = f", spilled to {self._store_path}" if self._spilled else ""
-        return f"<Model {ni} x {nj} x {nk} cells, zones {zones}, {self._provenance.road} road{where}>"
+        return (
+            f"<Model {ni} x {nj} x {nk} cells, zones {zones}, {self._provenance.road} road{where}>"
+        )
 
 
 def build(spec: ModelSpec) -> Model:

@@ -17,6 +17,4 @@ def require(module: str, extra: str, feature: str) -> ModuleType:
     try:
         return importlib.import_module(module)
     except ImportError as error:
-        raise ImportError(
-            f"{feature} needs {module}: pip install zorvastatic[{extra}]"
-        ) from error
+        raise ImportError(f"{feature} needs {module}: pip install zorvastatic[{extra}]") from error

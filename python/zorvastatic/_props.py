@@ -137,8 +137,9 @@ class Variogram:
         --------
         >>> import gstools as gs
         >>> m = gs.Exponential(dim=2, var=1.0, len_scale=[300.0, 150.0], angles=0.0, rescale=3.0)
-        >>> Variogram.from_gstools(m)
-        Variogram(model='exponential', major=300.0, minor=150.0, vertical=None, azimuth=90.0, sill=1.0, nugget=0.0)
+        >>> v = Variogram.from_gstools(m)
+        >>> v.model, v.major, v.minor, v.azimuth
+        ('exponential', 300.0, 150.0, 90.0)
         """
         name = type(model).__name__
         module = type(model).__module__ or ""
@@ -407,7 +408,9 @@ class Pipeline:
             if value is not None and not isinstance(value, kind):
                 raise TypeError(f"{label}: {name} must be a {kind.__name__} or None")
         if self.variogram is None and (self.search is not None or self.trend is not None):
-            raise ValueError(f"{label}: search and trend belong to the simulation; give a variogram")
+            raise ValueError(
+                f"{label}: search and trend belong to the simulation; give a variogram"
+            )
         set_(self, "allow_mean_fill", bool(self.allow_mean_fill))
         set_(self, "unbounded_search", bool(self.unbounded_search))
         if self.zone is not None:

@@ -93,7 +93,7 @@ class BuildNote:
 
     Examples
     --------
-    >>> BuildNote("pinched_cells", "12 cell(s) have no thickness (pinched out)", None, 12, 0.0).count
+    >>> BuildNote("pinched_cells", "12 cell(s) have no thickness", None, 12, 0.0).count
     12
     """
 
@@ -104,7 +104,7 @@ class BuildNote:
     worst_m: float
 
     @classmethod
-    def from_record(cls, record: dict[str, Any]) -> BuildNote:
+    def _from_record(cls, record: dict[str, Any]) -> BuildNote:
         kind, count, worst = record["kind"], record["count"], record["worst_m"]
         messages = {
             "horizon": f"horizon '{record['horizon']}' ({record['role']}): {record['message']}",
@@ -183,19 +183,30 @@ class Provenance:
     zones: tuple[ZoneLayering, ...]
 
     @classmethod
-    def from_record(cls, record: dict[str, Any], road: str, horizon_names: list[str]) -> Provenance:
+    def _from_record(
+        cls, record: dict[str, Any], road: str, horizon_names: list[str]
+    ) -> Provenance:
         stack = record["stack"] or {"ties": [], "repairs": [], "horizons": [], "zones": []}
         ties = tuple(
             TieResidual(
-                tie["name"], r["horizon"], r["pick_m"], r["surface_m"], r["residual_m"],
-                tie["x"], tie["y"], tie["i"], tie["j"],
+                tie["name"],
+                r["horizon"],
+                r["pick_m"],
+                r["surface_m"],
+                r["residual_m"],
+                tie["x"],
+                tie["y"],
+                tie["i"],
+                tie["j"],
             )
             for tie in stack["ties"]
             for r in tie["residuals"]
         )
         repairs = tuple(
             InterfaceRepair(
-                horizon_names[r["interface"]], horizon_names[r["interface"] + 1], r["nodes"],
+                horizon_names[r["interface"]],
+                horizon_names[r["interface"] + 1],
+                r["nodes"],
                 r["value_m"],
             )
             for r in stack["repairs"]
@@ -203,7 +214,7 @@ class Provenance:
         return cls(
             inputs_ref=record["inputs_ref"],
             road=road,
-            warnings=tuple(BuildNote.from_record(w) for w in record["warnings"]),
+            warnings=tuple(BuildNote._from_record(w) for w in record["warnings"]),
             reports=tuple(PropertyReport(**r) for r in record["reports"]),
             ties=ties,
             repairs=repairs,
@@ -216,7 +227,8 @@ class Provenance:
 
         Examples
         --------
-        >>> Provenance("wireframe", "stack", (), (), (), (), (), ()).ties_frame().columns.tolist()[:3]
+        >>> empty = Provenance("wireframe", "stack", (), (), (), (), (), ())
+        >>> empty.ties_frame().columns.tolist()[:3]
         ['well', 'horizon', 'pick_m']
         """
         pandas = require("pandas", "tables", "Provenance.ties_frame()")
