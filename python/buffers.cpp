@@ -35,9 +35,9 @@ std::optional<std::vector<double>> doubles_from_buffer(PyObject* value, const ch
   BufferView buffer;
   if (PyObject_GetBuffer(value, &buffer.view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) {
     PyErr_Clear();
-    raise_argument_error(PyExc_TypeError, name,
-                         std::string("expected a C-contiguous float64 buffer, got ") +
-                             type_name(value));
+    raise_argument_error(
+        PyExc_TypeError, name,
+        std::string("expected a C-contiguous float64 buffer, got ") + type_name(value));
     return std::nullopt;
   }
   buffer.held = true;
@@ -49,9 +49,9 @@ std::optional<std::vector<double>> doubles_from_buffer(PyObject* value, const ch
   }
   const auto count = static_cast<std::size_t>(buffer.view.len) / sizeof(double);
   if (expected && count != *expected) {
-    raise_argument_error(PyExc_ValueError, name,
-                         "expected " + std::to_string(*expected) + " values, got " +
-                             std::to_string(count));
+    raise_argument_error(
+        PyExc_ValueError, name,
+        "expected " + std::to_string(*expected) + " values, got " + std::to_string(count));
     return std::nullopt;
   }
   std::vector<double> values(count);

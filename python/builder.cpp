@@ -37,9 +37,9 @@ PyObject* choice_error(const char* name, const std::string& got, const char* exp
 bool unpack(PyObject* item, const char* name, std::size_t count, std::vector<PyObject*>& out) {
   if (!(PyTuple_Check(item) || PyList_Check(item)) ||
       static_cast<std::size_t>(PySequence_Fast_GET_SIZE(item)) != count) {
-    raise_argument_error(PyExc_TypeError, name,
-                         "expected tuples of " + std::to_string(count) + " items, got " +
-                             type_name(item));
+    raise_argument_error(
+        PyExc_TypeError, name,
+        "expected tuples of " + std::to_string(count) + " items, got " + type_name(item));
     return false;
   }
   out.assign(PySequence_Fast_ITEMS(item), PySequence_Fast_ITEMS(item) + count);
@@ -108,8 +108,8 @@ PyObject* add_horizon(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
     std::string name, role;
     std::uint64_t ni = 0, nj = 0;
-    if (!convert(v[0], "name", name) || !convert(v[1], "role", role) ||
-        !convert(v[3], "ni", ni) || !convert(v[4], "nj", nj)) {
+    if (!convert(v[0], "name", name) || !convert(v[1], "role", role) || !convert(v[3], "ni", ni) ||
+        !convert(v[4], "nj", nj)) {
       return nullptr;
     }
     HorizonRole horizon_role = HorizonRole::Top;
@@ -265,8 +265,7 @@ PyObject* add_stack_tops(PyObject* self, PyObject* args, PyObject* kwargs) {
     for (std::size_t n = 0; n < tops.size(); ++n) {
       if (!node_index((*flat)[3 * n], tops[n].i) || !node_index((*flat)[3 * n + 1], tops[n].j)) {
         raise_argument_error(PyExc_ValueError, "tops",
-                             "top " + std::to_string(n) + " has a node index that is not a "
-                                                          "non-negative whole number");
+                             "top " + std::to_string(n) + " is not on a lattice node");
         return nullptr;
       }
       tops[n].z = (*flat)[3 * n + 2];
@@ -291,8 +290,9 @@ PyObject* add_stack_zone(PyObject* self, PyObject* args, PyObject* kwargs) {
     zone.label = to_optional_string(v[1], "label", ok);
     if (!ok || !convert(v[0], "name", zone.name) || !convert(v[2], "conformity", conformity) ||
         !convert(v[3], "nk", nk) || !convert(v[4], "dz_m", dz_m) ||
-        !for_each_item(v[5], "contacts",
-                       [&](PyObject* item) { return contact_from(item, "contacts", zone.contacts); })) {
+        !for_each_item(v[5], "contacts", [&](PyObject* item) {
+          return contact_from(item, "contacts", zone.contacts);
+        })) {
       return nullptr;
     }
     const auto rule = conformity_from(conformity, dz_m);
@@ -312,20 +312,19 @@ PyObject* add_well_tie(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
     WellTie tie;
     std::uint64_t i = 0, j = 0;
-    const bool ok =
-        convert(v[0], "name", tie.name) && convert(v[1], "x", tie.x) &&
-        convert(v[2], "y", tie.y) && convert(v[3], "i", i) && convert(v[4], "j", j) &&
-        for_each_item(v[5], "picks", [&](PyObject* item) {
-          std::vector<PyObject*> parts;
-          if (!unpack(item, "picks", 2, parts)) return false;
-          TiePick pick;
-          if (!convert(parts[0], "picks", pick.horizon) ||
-              !convert(parts[1], "picks", pick.depth)) {
-            return false;
-          }
-          tie.picks.push_back(std::move(pick));
-          return true;
-        });
+    const bool ok = convert(v[0], "name", tie.name) && convert(v[1], "x", tie.x) &&
+                    convert(v[2], "y", tie.y) && convert(v[3], "i", i) && convert(v[4], "j", j) &&
+                    for_each_item(v[5], "picks", [&](PyObject* item) {
+                      std::vector<PyObject*> parts;
+                      if (!unpack(item, "picks", 2, parts)) return false;
+                      TiePick pick;
+                      if (!convert(parts[0], "picks", pick.horizon) ||
+                          !convert(parts[1], "picks", pick.depth)) {
+                        return false;
+                      }
+                      tie.picks.push_back(std::move(pick));
+                      return true;
+                    });
     if (!ok) return nullptr;
     tie.i = i;
     tie.j = j;
@@ -337,12 +336,12 @@ PyObject* add_well_tie(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* set_options(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     std::vector<PyObject*> v;
-    if (!parse_arguments("set_options", args, kwargs,
-                         {"taper", "taper_start", "taper_width", "min_thickness_m",
-                          "collapse_below_m", "clamp_crossings", "tie_radius_m", "sw_gas",
-                          "spill_budget_bytes", "spill_dir", "keep_spill_file", "sugar_cube",
-                          "inputs_ref", "zone_name", "zone_label"},
-                         0, v)) {
+    if (!parse_arguments(
+            "set_options", args, kwargs,
+            {"taper", "taper_start", "taper_width", "min_thickness_m", "collapse_below_m",
+             "clamp_crossings", "tie_radius_m", "sw_gas", "spill_budget_bytes", "spill_dir",
+             "keep_spill_file", "sugar_cube", "inputs_ref", "zone_name", "zone_label"},
+            0, v)) {
       return nullptr;
     }
     BuilderInputs& in = inputs_of(self);
@@ -395,8 +394,7 @@ PyObject* add_zone_priors(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* set_depth_profile(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     std::vector<PyObject*> v;
-    if (!parse_arguments("set_depth_profile", args, kwargs, {"depth_m", "porosity", "sw"}, 3,
-                         v)) {
+    if (!parse_arguments("set_depth_profile", args, kwargs, {"depth_m", "porosity", "sw"}, 3, v)) {
       return nullptr;
     }
     auto depth = doubles_from_buffer(v[0], "depth_m");
@@ -471,9 +469,11 @@ bool well_from(PyObject* item, std::vector<WellLog>& wells) {
 }
 
 constexpr std::initializer_list<const char*> kPipelineParameters = {
-    "zone",   "name",    "wells",  "method",        "model",          "major_m",
-    "minor_m", "vertical_m", "azimuth", "sill",       "nugget",         "seed",
-    "max_neighbours", "radius_m", "allow_mean_fill", "unbounded_search", "trend", "rho"};
+    "zone",           "name",     "wells",           "method",
+    "model",          "major_m",  "minor_m",         "vertical_m",
+    "azimuth",        "sill",     "nugget",          "seed",
+    "max_neighbours", "radius_m", "allow_mean_fill", "unbounded_search",
+    "trend",          "rho"};
 
 PyObject* add_pipeline(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {

@@ -71,7 +71,8 @@ PyObject* solve_surface(PyObject*, PyObject* args, PyObject* kwargs) {
     auto values = doubles_from_buffer(v[0], "values", ni * nj);
     if (!values) return nullptr;
     std::optional<zorvastatic::TaperSpec> taper;
-    if (start || width) taper = zorvastatic::TaperSpec{true, start.value_or(2.0), width.value_or(4.0)};
+    if (start || width)
+      taper = zorvastatic::TaperSpec{true, start.value_or(2.0), width.value_or(4.0)};
     Result<Surface> surface = without_gil([&] { return solve(ni, nj, *values, taper); });
     if (!surface) return raise_engine_error(surface.error());
     const std::vector<double>& depths = surface->values();

@@ -13,8 +13,8 @@ using zorvastatic::StaticError;
 PyObject* fault_type = nullptr;
 
 // One class per StaticError kind, in kind order; strong references held for the process.
-constexpr std::array<const char*, 6> kKindNames = {
-    "algo", "invalid_input", "grid", "out_of_range", "crossed_surfaces", "mc_draw"};
+constexpr std::array<const char*, 6> kKindNames = {"algo",         "invalid_input",    "grid",
+                                                   "out_of_range", "crossed_surfaces", "mc_draw"};
 std::array<PyObject*, 6> engine_types{};
 
 bool set_attribute(PyObject* object, const char* name, PyObject* value) {

@@ -172,8 +172,8 @@ PyObject* stack_record(const StackRecord& stack) {
 
 PyObject* model_dims(const StaticModel& model) {
   const Dims dims = model.spill ? model.spill->dims() : model.grid.dims();
-  return Py_BuildValue("(nnn)", static_cast<Py_ssize_t>(dims.ni),
-                       static_cast<Py_ssize_t>(dims.nj), static_cast<Py_ssize_t>(dims.nk));
+  return Py_BuildValue("(nnn)", static_cast<Py_ssize_t>(dims.ni), static_cast<Py_ssize_t>(dims.nj),
+                       static_cast<Py_ssize_t>(dims.nk));
 }
 
 PyObject* model_zone_table(const StaticModel& model) {

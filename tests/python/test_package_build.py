@@ -192,21 +192,21 @@ def test_same_spec_gives_the_same_bytes_twice_and_with_one_or_two_threads():
 
 
 def test_build_releases_the_interpreter_while_the_engine_works():
-    # A build long enough to watch: 150 x 120 columns, 20 simulated layers.
-    lat = zv.Lattice(ncol=151, nrow=121, xinc=20.0, yinc=20.0)
+    # A build long enough to watch: 100 x 80 columns, 10 simulated layers.
+    lat = zv.Lattice(ncol=101, nrow=81, xinc=20.0, yinc=20.0)
     flat = [
         zv.Horizon(n, zv.Surface(lat, np.full(lat.shape, d)))
         for n, d in (("T", 2000.0), ("B", 2040.0))
     ]
     depth = np.arange(2000.5, 2040.0, 1.0)
     logs = [
-        zv.WellLog(w, *lat.node_xy(fi, 60.0), depth, 0.2 + 0.001 * depth)
-        for w, fi in (("A", 30.0), ("B", 120.0))
+        zv.WellLog(w, *lat.node_xy(fi, 40.0), depth, 0.2 + 0.001 * depth)
+        for w, fi in (("A", 20.0), ("B", 80.0))
     ]
     spec = zv.ModelSpec(
         lat,
         flat,
-        [zv.Zone("Z", zv.Proportional(20), zv.Contacts(owc=2100.0))],
+        [zv.Zone("Z", zv.Proportional(10), zv.Contacts(owc=2100.0))],
         pipelines=[
             zv.Pipeline("PORO", logs, variogram=zv.Variogram("spherical", major=800.0), seed=1)
         ],

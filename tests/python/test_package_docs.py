@@ -60,3 +60,32 @@ def test_the_readme_example_builds_two_zones():
     lines = [line for line in out.splitlines() if line.startswith("zone ")]
     assert [line.split(":")[0] for line in lines] == ["zone A", "zone B"]
     assert all("OOIP" in line for line in lines)
+
+
+def test_stubs_are_installed_and_name_every_module_member():
+    import ast
+    import pathlib
+
+    import _zorvastatic
+
+    stub = pathlib.Path(_zorvastatic.__file__).with_name("_zorvastatic.pyi")
+    if not stub.exists():
+        pytest.skip("the extension is not the installed one (no stubs beside it)")
+    assert (pathlib.Path(zv.__file__).parent / "py.typed").exists()
+    tree = ast.parse(stub.read_text())
+    declared = {
+        node.name for node in tree.body if isinstance(node, (ast.FunctionDef, ast.ClassDef))
+    } | {
+        target.id
+        for node in tree.body
+        if isinstance(node, ast.AnnAssign)
+        for target in [node.target]
+        if isinstance(target, ast.Name)
+    }
+    members = {name for name in vars(_zorvastatic) if not name.startswith("__")} | {"__version__"}
+    assert members <= declared
+    classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+    for name in ("StaticModel", "_Builder"):
+        methods = {n.name for n in classes[name].body if isinstance(n, ast.FunctionDef)}
+        public = {m for m in vars(getattr(_zorvastatic, name)) if not m.startswith("__")}
+        assert public <= methods, name

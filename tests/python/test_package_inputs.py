@@ -349,3 +349,41 @@ def test_parts_refuse_bad_values_naming_them(make, error, message):
     with pytest.raises(error) as caught:
         make()
     assert str(caught.value) == message
+
+
+def test_min_thickness_repairs_instead_of_failing():
+    make, _, _ = BAD[5]
+    repaired = dataclasses.replace(make(), options=zv.BuildOptions(min_thickness_m=0.5))
+    with pytest.warns(
+        zv.BuildWarning, match=r"3 base node\(s\) moved down .* worst separation -3 m"
+    ):
+        model = zv.build(repaired)
+    (note,) = model.provenance.warnings
+    assert (note.kind, note.count, note.worst_m) == ("thickness_repaired", 3, -3.0)
+
+
+@pytest.mark.parametrize("road", ["single-zone", "stack"])
+@pytest.mark.parametrize("keep", [False, True])
+def test_a_model_above_its_memory_budget_lives_in_a_store(tmp_path, road, keep):
+    import gc
+
+    options = zv.BuildOptions(memory_budget=1, spill_dir=str(tmp_path), keep_store=keep)
+    if road == "single-zone":
+        bad = spec(horizons=spec().horizons[:2], zones=spec().zones[:1], options=options)
+    else:
+        bad = spec(options=options)
+    assert bad.road == road
+    in_memory = zv.build(dataclasses.replace(bad, options=zv.BuildOptions()))
+    model = zv.build(bad)
+    assert model.spilled and not in_memory.spilled
+    path = model.store_path
+    assert path is not None and path.startswith(str(tmp_path)) and os.path.exists(path)
+    assert f"spilled to {path}" in repr(model)
+    volumes = model.in_place_by_zone()
+    expected = in_memory.in_place_by_zone()
+    assert [v.zone for v in volumes] == [v.zone for v in expected]
+    for ours, reference in zip(volumes, expected, strict=True):
+        assert ours.grv_m3 == pytest.approx(reference.grv_m3, rel=1e-6)  # float32 depths
+    model.close()
+    gc.collect()
+    assert os.path.exists(path) == keep

@@ -173,3 +173,26 @@ def test_harmonic_upscaling_of_two_samples():
         ValueError, match=r"geometric upscaling needs values > 0; WellLog 'B' values\[1\] is 0.0"
     ):
         zv.Pipeline("K", [zv.WellLog("B", 0.0, 0.0, [1.0, 2.0], [1.0, 0.0])], method="geo")
+
+
+def test_areal_trend_scales_net_to_gross_column_by_column():
+    # A trend linear in i: at a column centre it is the mean of the column's four nodes.
+    i, _ = np.meshgrid(np.arange(LAT.ncol), np.arange(LAT.nrow), indexing="ij")
+    trend = zv.Surface(LAT, 1.0 + 0.1 * i)
+    spec = spec_with([], nk=2)
+    spec = zv.ModelSpec(
+        spec.lattice,
+        spec.horizons,
+        spec.zones,
+        priors=zv.Priors(0.2, 0.6, 0.3),
+        areal_trend=zv.ArealTrend(trend, scale_porosity=True),
+    )
+    model = zv.build(spec)
+    centre = 1.0 + 0.1 * (np.arange(LAT.ncol - 1) + 0.5)
+    factor = centre / centre.mean()
+    for name, prior in (("NTG", 0.6), ("PORO", 0.2)):
+        values = np.array(layer_values(model, name)[1], dtype=float).reshape(LAT.nrow - 1, -1)
+        expected = np.broadcast_to(np.clip(prior * factor, 0.0, 1.0), values.shape)
+        np.testing.assert_allclose(values, expected, rtol=1e-12)
+    sw = np.array(layer_values(model, "SW")[0], dtype=float)
+    assert set(sw) == {0.3}

@@ -92,8 +92,8 @@ TEST(NodeSpacing, WellTieConesUseIt) {
 }
 
 TEST(NodeSpacing, RefusedWhenNotPositiveOrAgainstTheGeoreference) {
-  for (const NodeSpacing bad : {NodeSpacing{0, 1}, NodeSpacing{1, -1}, NodeSpacing{NAN, 1},
-                                NodeSpacing{1, INFINITY}}) {
+  for (const NodeSpacing bad :
+       {NodeSpacing{0, 1}, NodeSpacing{1, -1}, NodeSpacing{NAN, 1}, NodeSpacing{1, INFINITY}}) {
     StaticModelBuilder builder = builder_of();
     builder.node_spacing = bad;
     auto model = std::move(builder).build();
