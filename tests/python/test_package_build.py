@@ -88,10 +88,12 @@ def test_single_zone_road_honours_the_lattice_and_names_the_zone():
         LAT,
         [horizon("TopA", TOP), horizon("BaseB", BASE)],
         [zv.Zone("Reservoir A", zv.Proportional(4), zv.Contacts(owc=3000.0), color="#123456")],
+        name="field study 7",
     )
     assert spec.road == "single-zone"
     model = zv.build(spec)
     assert model.provenance.road == "single-zone"
+    assert model.provenance.inputs_ref == "field study 7"
     assert [(z.name, z.top, z.base, z.nk) for z in model.zones] == [
         ("Reservoir A", "TopA", "BaseB", 4)
     ]

@@ -387,3 +387,12 @@ def test_a_model_above_its_memory_budget_lives_in_a_store(tmp_path, road, keep):
     model.close()
     gc.collect()
     assert os.path.exists(path) == keep
+
+
+def test_the_specified_entry_points_keep_plain_value_errors():
+    import _zorvastatic
+
+    with pytest.raises(ValueError) as caught:
+        _zorvastatic.build_flat_model(n=1)
+    assert type(caught.value) is ValueError
+    assert str(caught.value) == "grid error: top surface needs at least 2x2 nodes"
