@@ -25,3 +25,16 @@ missing = [m for m in needed if importlib.util.find_spec(m) is None]
 missing += [t for t in ("cmake", "ninja") if shutil.which(t) is None]
 sys.exit(1 if missing else 0)
 PY
+
+# The Python packages the tests use as oracles (the package's "test" extra), only those missing.
+missing_py=$(python3 - <<'PY'
+import importlib.util
+wanted = {"numpy": "numpy", "pandas": "pandas", "lasio": "lasio", "xtgeo": "xtgeo", "gstools": "gstools"}
+print(" ".join(pkg for module, pkg in wanted.items() if importlib.util.find_spec(module) is None))
+PY
+)
+if [ -n "$missing_py" ]; then
+  echo "installing Python packages: $missing_py"
+  # shellcheck disable=SC2086
+  python3 -m pip install -q $missing_py
+fi
