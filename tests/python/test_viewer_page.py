@@ -20,19 +20,34 @@ CHROMIUM = shutil.which("chromium") or "/usr/bin/chromium"
 
 def wells_every_metre(top_m, count):
     """Three positioned porosity logs sampled every metre, so every layer is conditioned."""
-    return [zs.WellLog(x, y, [(top_m + 0.5 + d, 0.2 + 0.06 * math.sin(d / 3 + x / 200)) for d in range(count)])
-            for x, y in [(150.0, 250.0), (850.0, 700.0), (500.0, 500.0)]]
+    return [
+        zs.WellLog(
+            x, y, [(top_m + 0.5 + d, 0.2 + 0.06 * math.sin(d / 3 + x / 200)) for d in range(count)]
+        )
+        for x, y in [(150.0, 250.0), (850.0, 700.0), (500.0, 500.0)]
+    ]
 
 
 def simulated_model():
-    pipeline = zs.PropertyPipeline("PORO", wells_every_metre(1000.0, 20), "arith", "sph", range_m=600.0, seed=11)
-    return pipeline.apply_to_flat_model(n=13, area_m2=1.0e6, nk=4, owc_m=1012.0)  # 12 x 12 x 4 cells
+    pipeline = zs.PropertyPipeline(
+        "PORO", wells_every_metre(1000.0, 20), "arith", "sph", range_m=600.0, seed=11
+    )
+    return pipeline.apply_to_flat_model(
+        n=13, area_m2=1.0e6, nk=4, owc_m=1012.0
+    )  # 12 x 12 x 4 cells
 
 
 def upscaled_only_model():
     """Only the well columns carry PORO; every other cell is NaN."""
-    pipeline = zs.PropertyPipeline("PORO", wells_every_metre(1000.0, 20), "arith", "sph", range_m=600.0, seed=1,
-                                   propagate=False)
+    pipeline = zs.PropertyPipeline(
+        "PORO",
+        wells_every_metre(1000.0, 20),
+        "arith",
+        "sph",
+        range_m=600.0,
+        seed=1,
+        propagate=False,
+    )
     return pipeline.apply_to_flat_model(n=9, area_m2=1.0e6, nk=3)
 
 
@@ -51,7 +66,8 @@ def browser():
     with sync_playwright() as playwright:
         launched = playwright.chromium.launch(
             executable_path=CHROMIUM,
-            args=["--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader"])
+            args=["--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader"],
+        )
         yield launched
         launched.close()
 
@@ -67,7 +83,9 @@ class OpenedPage:
         self.page.on("dialog", lambda d: (self.dialogs.append(d.message), d.dismiss()))
         self.page.route("**/*", self._route)
         self.page.goto(path.as_uri())
-        self.page.wait_for_selector("html[data-zv-ready], html[data-zv-error]", state="attached", timeout=90_000)
+        self.page.wait_for_selector(
+            "html[data-zv-ready], html[data-zv-error]", state="attached", timeout=90_000
+        )
 
     def _route(self, route):
         if route.request.url.startswith(("file:", "data:")):
@@ -86,17 +104,23 @@ class OpenedPage:
 
     def to_screen(self, plot_id, x, y):
         """Viewport pixel of data point (x, y) on a 2-D plot."""
-        return self.js("""([id, x, y]) => {
+        return self.js(
+            """([id, x, y]) => {
             const gd = document.getElementById(id), xa = gd._fullLayout.xaxis, ya = gd._fullLayout.yaxis;
             const box = gd.getBoundingClientRect();
             return [box.left + xa._offset + xa.l2p(x), box.top + ya._offset + ya.l2p(y)];
-        }""", [plot_id, x, y])
+        }""",
+            [plot_id, x, y],
+        )
 
     def traces(self, plot_id):
-        return self.js("""id => document.getElementById(id).data.map(t => ({
+        return self.js(
+            """id => document.getElementById(id).data.map(t => ({
             type: t.type, meta: t.meta === undefined ? null : t.meta, name: t.name === undefined ? null : t.name,
             visible: t.visible === undefined ? true : t.visible,
-            length: t.x && t.type !== "heatmap" ? t.x.length : null }))""", plot_id)
+            length: t.x && t.type !== "heatmap" ? t.x.length : null }))""",
+            plot_id,
+        )
 
     def panel_pixel_spread(self, plot_id):
         """Standard deviation of the grey levels of a plot's screenshot."""
@@ -117,16 +141,21 @@ def model():
 
 @pytest.fixture(scope="module")
 def bundles(model):
-    return {"map": load_bundle(model.map_bundle("PORO", 0), "map"),
-            "intersection": load_bundle(model.intersection_bundle([(0.0, 80.0), (1000.0, 930.0)], "PORO"),
-                                        "intersection"),
-            "volume": load_bundle(model.volume_bundle("PORO"), "volume")}
+    return {
+        "map": load_bundle(model.map_bundle("PORO", 0), "map"),
+        "intersection": load_bundle(
+            model.intersection_bundle([(0.0, 80.0), (1000.0, 930.0)], "PORO"), "intersection"
+        ),
+        "volume": load_bundle(model.volume_bundle("PORO"), "volume"),
+    }
 
 
 @pytest.fixture(scope="module")
 def opened(browser, model, tmp_path_factory):
     path = tmp_path_factory.mktemp("page") / "model.html"
-    viewer.write_model_html(path, model, section=[(0.0, 80.0), (1000.0, 930.0)], title="Simulated PORO")
+    viewer.write_model_html(
+        path, model, section=[(0.0, 80.0), (1000.0, 930.0)], title="Simulated PORO"
+    )
     page = OpenedPage(browser, path)
     yield page
     page.page.close()
@@ -139,20 +168,31 @@ def test_page_draws_every_bundle_offline(opened, bundles):
 
     traces = opened.traces("zv-map")
     assert [t["type"] for t in traces if t["meta"] == "layer"] == ["heatmap"]
-    assert opened.js("() => { const z = document.getElementById('zv-map').data[0].z; return [z.length, z[0].length]; }") \
-        == [nj, ni]
+    assert opened.js(
+        "() => { const z = document.getElementById('zv-map').data[0].z; return [z.length, z[0].length]; }"
+    ) == [nj, ni]
     shown = opened.js("() => document.getElementById('zv-map').data[0].z.flat()")
     assert shown == pytest.approx(map_bundle["zone_averages"][0]["values"])
-    assert [t["name"] for t in traces if t["meta"] == "contact"] == \
-        [f"{c['kind']} {c['depth_m']:g} m on top" for c in map_bundle["contacts"]]
+    assert [t["name"] for t in traces if t["meta"] == "contact"] == [
+        f"{c['kind']} {c['depth_m']:g} m on top" for c in map_bundle["contacts"]
+    ]
 
     assert opened.js("() => zorvastaticViewer.section.cells()") == section_cell_count(section) > 0
-    assert [t["name"] for t in opened.traces("zv-section") if t["meta"] == "contact"] == ["OWC 1012 m"]
+    assert [t["name"] for t in opened.traces("zv-section") if t["meta"] == "contact"] == [
+        "OWC 1012 m"
+    ]
 
     mesh = opened.js("""() => { const t = document.getElementById('zv-volume').data[0];
                                return [t.type, t.x.length, t.i.length, t.j.length, t.k.length, t.intensity.length]; }""")
     triangles = len(volume["indices"]) // 3
-    assert mesh == ["mesh3d", len(volume["positions"]) // 3, triangles, triangles, triangles, triangles]
+    assert mesh == [
+        "mesh3d",
+        len(volume["positions"]) // 3,
+        triangles,
+        triangles,
+        triangles,
+        triangles,
+    ]
 
     for plot_id in ("zv-map", "zv-section", "zv-volume"):
         assert opened.panel_pixel_spread(plot_id) > 20.0, plot_id
@@ -169,7 +209,9 @@ def test_hovering_a_map_column_shows_its_value(opened, bundles, i, j):
     opened.page.mouse.move(x, y)
     opened.page.wait_for_function(f"({HOVER_TEXT})().length > 0", timeout=10_000)
     (text,) = opened.js(HOVER_TEXT)
-    match = re.fullmatch(rf"column i (\d+), j (\d+){re.escape(layer['name'])}: (\S+) fraction", text)
+    match = re.fullmatch(
+        rf"column i (\d+), j (\d+){re.escape(layer['name'])}: (\S+) fraction", text
+    )
     assert match, text
     assert (int(match[1]), int(match[2])) == (i, j)
     assert float(match[3]) == pytest.approx(layer["values"][j * ni + i], rel=1e-4)
@@ -200,13 +242,21 @@ def test_controls_switch_what_is_drawn(opened, bundles):
     k_slice = bundles["map"]["k_slices"][0]
     opened.page.locator("#zv-map-panel select").select_option(label=k_slice["name"])
     opened.page.wait_for_function("document.getElementById('zv-map').data[0].name === 'PORO::k0'")
-    assert opened.js("() => document.getElementById('zv-map').data[0].z.flat()") == pytest.approx(k_slice["values"])
+    assert opened.js("() => document.getElementById('zv-map').data[0].z.flat()") == pytest.approx(
+        k_slice["values"]
+    )
     # Section: cells by zone; the zone legend shows, the colour bar hides, every cell is drawn again.
     opened.page.locator("#zv-section-panel select").select_option(label="zone")
     opened.page.wait_for_function("zorvastaticViewer.section.colourBy() === 'zone'")
-    visible = {t["meta"]: t["visible"] for t in opened.traces("zv-section") if (t["meta"] or "").endswith("cells")}
+    visible = {
+        t["meta"]: t["visible"]
+        for t in opened.traces("zv-section")
+        if (t["meta"] or "").endswith("cells")
+    }
     assert visible == {"property-cells": False, "zone-cells": True}
-    assert opened.js("() => zorvastaticViewer.section.cells()") == section_cell_count(bundles["intersection"])
+    assert opened.js("() => zorvastaticViewer.section.cells()") == section_cell_count(
+        bundles["intersection"]
+    )
     # Volume: triangles coloured by their cell's zone.
     opened.page.locator("#zv-volume-panel select").select_option(label="zone")
     opened.page.wait_for_function("document.getElementById('zv-volume').data[0].cmin === -0.5")
@@ -225,10 +275,17 @@ def test_default_page_of_a_model_with_undefined_cells(browser, tmp_path):
         assert page.page.title() == "Model: PORO"
         volume = load_bundle(model.volume_bundle("PORO"), "volume")
         assert 0 < len(volume["cell_values"]) < volume["cell_count"]
-        assert page.js("() => document.getElementById('zv-volume').data[0].i.length") == len(volume["indices"]) // 3
-        section = load_bundle(model.intersection_bundle(viewer.middle_row(model.map_bundle()), "PORO"), "intersection")
+        assert (
+            page.js("() => document.getElementById('zv-volume').data[0].i.length")
+            == len(volume["indices"]) // 3
+        )
+        section = load_bundle(
+            model.intersection_bundle(viewer.middle_row(model.map_bundle()), "PORO"), "intersection"
+        )
         assert page.js("() => zorvastaticViewer.section.cells()") == section_cell_count(section)
-        assert any(v is None for c in section["columns"] for v in c["values"])  # drawn grey, not skipped
+        assert any(
+            v is None for c in section["columns"] for v in c["values"]
+        )  # drawn grey, not skipped
     finally:
         page.page.close()
 
@@ -239,10 +296,14 @@ def test_hostile_names_stay_text_and_the_sidecar_script_is_shared(browser, tmp_p
     section = json.loads(model.intersection_bundle([(0.0, 500.0), (1000.0, 500.0)]))
     section["inputs_ref"] = hostile
     section["zones"][0]["name"] = hostile
-    first = viewer.write_html(tmp_path / "a.html", intersection_bundle=section, title=hostile, plotly_js="sidecar")
+    first = viewer.write_html(
+        tmp_path / "a.html", intersection_bundle=section, title=hostile, plotly_js="sidecar"
+    )
     (sidecar,) = tmp_path.glob("plotly-*.min.js")
     stamp = sidecar.stat().st_mtime_ns
-    second = viewer.write_html(tmp_path / "b.html", map_bundle=model.map_bundle(), plotly_js="sidecar")
+    second = viewer.write_html(
+        tmp_path / "b.html", map_bundle=model.map_bundle(), plotly_js="sidecar"
+    )
     assert sidecar.stat().st_mtime_ns == stamp  # written once for both pages
     assert first.stat().st_size < 200_000 and second.stat().st_size < 200_000
 
@@ -253,16 +314,27 @@ def test_hostile_names_stay_text_and_the_sidecar_script_is_shared(browser, tmp_p
             if path is first:
                 assert page.page.title() == hostile
                 assert hostile in page.page.inner_text("#zv-facts")
-                assert page.js("() => document.getElementById('zv-section').data.map(t => t.name)").count(hostile) == 1
+                assert (
+                    page.js(
+                        "() => document.getElementById('zv-section').data.map(t => t.name)"
+                    ).count(hostile)
+                    == 1
+                )
         finally:
             page.page.close()
 
 
-@pytest.mark.parametrize("change, message", [
-    (lambda b: b.update(schema_version=5), "map_bundle has schema_version 5; this package reads 6"),
-    (lambda b: b.pop("schema_version"), "map_bundle has schema_version None"),
-    (lambda b: b.pop("frame"), "map_bundle is not a map bundle: no 'frame'"),
-])
+@pytest.mark.parametrize(
+    "change, message",
+    [
+        (
+            lambda b: b.update(schema_version=5),
+            "map_bundle has schema_version 5; this package reads 6",
+        ),
+        (lambda b: b.pop("schema_version"), "map_bundle has schema_version None"),
+        (lambda b: b.pop("frame"), "map_bundle is not a map bundle: no 'frame'"),
+    ],
+)
 def test_bundles_not_from_this_engine_are_refused(tmp_path, change, message):
     bundle = json.loads(zs.build_flat_model().map_bundle())
     change(bundle)
@@ -271,13 +343,28 @@ def test_bundles_not_from_this_engine_are_refused(tmp_path, change, message):
     assert not (tmp_path / "x.html").exists()
 
 
-@pytest.mark.parametrize("kwargs, error, message", [
-    ({}, ValueError, "write_html needs at least one of map_bundle, intersection_bundle, volume_bundle"),
-    ({"volume_bundle": "{not json"}, ValueError, "volume_bundle is not JSON"),
-    ({"volume_bundle": "[6]"}, ValueError, "volume_bundle must be a JSON object, not list"),
-    ({"intersection_bundle": 6}, TypeError, "intersection_bundle must be the bundle's JSON text or a mapping, not int"),
-    ({"map_bundle": "MAP", "plotly_js": "cdn"}, ValueError, "plotly_js must be 'inline' or 'sidecar', not 'cdn'"),
-])
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        (
+            {},
+            ValueError,
+            "write_html needs at least one of map_bundle, intersection_bundle, volume_bundle",
+        ),
+        ({"volume_bundle": "{not json"}, ValueError, "volume_bundle is not JSON"),
+        ({"volume_bundle": "[6]"}, ValueError, "volume_bundle must be a JSON object, not list"),
+        (
+            {"intersection_bundle": 6},
+            TypeError,
+            "intersection_bundle must be the bundle's JSON text or a mapping, not int",
+        ),
+        (
+            {"map_bundle": "MAP", "plotly_js": "cdn"},
+            ValueError,
+            "plotly_js must be 'inline' or 'sidecar', not 'cdn'",
+        ),
+    ],
+)
 def test_refused_arguments(tmp_path, kwargs, error, message):
     with pytest.raises(error, match=re.escape(message)):
         viewer.write_html(tmp_path / "x.html", **kwargs)
@@ -285,7 +372,9 @@ def test_refused_arguments(tmp_path, kwargs, error, message):
 
 def test_a_volume_bundle_is_not_a_map(tmp_path):
     volume = zs.build_flat_model().volume_bundle("PORO")
-    with pytest.raises(ValueError, match=r"map_bundle is not a map bundle: no 'frame', 'outline', 'horizons'"):
+    with pytest.raises(
+        ValueError, match=r"map_bundle is not a map bundle: no 'frame', 'outline', 'horizons'"
+    ):
         viewer.write_html(tmp_path / "x.html", map_bundle=volume)
 
 
