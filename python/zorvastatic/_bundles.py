@@ -238,14 +238,79 @@ def section_extents(doc: Mapping[str, Any]) -> tuple[list[float], list[float]]:
     return left, right
 
 
+def section_cells(doc: Mapping[str, Any]) -> dict[str, np.ndarray]:
+    """The drawn cells of an intersection bundle: every layer that is not pinched, column by column.
+
+    Returns
+    -------
+    dict of numpy arrays, one entry per cell
+        ``column`` (index into ``columns``), ``k``, ``polygons`` of shape (n, 4, 2): (distance,
+        depth) of the top-left, top-right, bottom-right and bottom-left corners, where the trace
+        enters (left) and leaves (right) the column; ``values`` (NaN where undefined or when the
+        bundle has no property) and ``zone_ids``.
+
+    Examples
+    --------
+    >>> import _zorvastatic
+    >>> doc = load_bundle(_zorvastatic.build_flat_model().intersection_bundle([(0, 450), (1000, 450)]),
+    ...                   "intersection")
+    >>> cells = section_cells(doc)
+    >>> cells["polygons"].shape, float(cells["polygons"][0, 2, 1])
+    ((50, 4, 2), 2010.0)
+    """
+    left, right = section_extents(doc)
+    column, layer, polygons, values, zones = [], [], [], [], []
+    for n, c in enumerate(doc["columns"]):
+        for k, (top, base) in enumerate(zip(c["layer_tops"], c["layer_bases"])):
+            if top is None or base is None or not (math.isfinite(top) and math.isfinite(base)):
+                continue  # pinched: nothing to draw
+
+            def edge(key: str, centre: float, k: int = k, c: Mapping[str, Any] = c) -> float:
+                value = c[key][k]
+                return centre if value is None or not math.isfinite(value) else value
+
+            column.append(n)
+            layer.append(k)
+            polygons.append(
+                [
+                    (left[n], edge("layer_tops_l", top)),
+                    (right[n], edge("layer_tops_r", top)),
+                    (right[n], edge("layer_bases_r", base)),
+                    (left[n], edge("layer_bases_l", base)),
+                ]
+            )
+            value = c["values"][k] if c["values"] else None
+            values.append(math.nan if value is None else value)
+            zones.append(c["zone_ids"][k])
+    return {
+        "column": np.array(column, dtype=np.int64),
+        "k": np.array(layer, dtype=np.int64),
+        "polygons": np.array(polygons, dtype=float).reshape(-1, 4, 2),
+        "values": np.array(values, dtype=float),
+        "zone_ids": np.array(zones, dtype=np.int64),
+    }
+
+
 def section_cell_count(doc: Mapping[str, Any]) -> int:
-    """Number of drawn cells of an intersection bundle: layers that are not pinched (finite top)."""
-    return sum(
-        1
-        for c in doc["columns"]
-        for top in c["layer_tops"]
-        if top is not None and math.isfinite(top)
-    )
+    """Number of drawn cells of an intersection bundle (layers that are not pinched)."""
+    return int(section_cells(doc)["k"].size)
+
+
+def outline_rings(doc: Mapping[str, Any]) -> list[np.ndarray]:
+    """The outline rings of a map bundle worth drawing, as (n, 2) world x, y arrays.
+
+    A ring smaller than one column is a placeholder, not the model's outline, and is left out.
+    """
+    frame = Frame(doc["frame"])
+    rings = []
+    for ring in doc["outline"]:
+        points = np.array([p for p in ring if p[0] is not None and p[1] is not None], dtype=float)
+        if len(points) < 2:
+            continue
+        u, v = frame.to_frame(points[:, 0], points[:, 1])
+        if max(np.ptp(u), np.ptp(v)) >= 1.0:
+            rings.append(points)
+    return rings
 
 
 ZONE_PALETTE = (

@@ -17,12 +17,12 @@ from html import escape
 from pathlib import Path
 from typing import Any, Literal, Protocol
 
-import numpy as np
-
 from .._bundles import (
     PROPERTY_UNITS,
     Frame,
     load_bundle,
+    outline_rings,
+    section_cells,
     section_extents,
     to_json_text,
     zone_colors,
@@ -220,19 +220,26 @@ def _derived(docs: Mapping[str, Mapping[str, Any]], title: str) -> dict[str, Any
         left, right = section_extents(section)
         colours = zone_colors(section["zones"])
         section_colours = {zone["name"]: colour for zone, colour in zip(section["zones"], colours)}
-        derived["section"] = {"left": left, "right": right, "zone_colors": colours}
+        cells = section_cells(section)
+        derived["section"] = {
+            "left": left,
+            "right": right,
+            "zone_colors": colours,
+            "cells": {
+                "column": cells["column"].tolist(),
+                "k": cells["k"].tolist(),
+                "corners": _rounded(cells["polygons"].ravel(), 4),
+            },
+        }
     if "map" in docs:
         bundle = docs["map"]
         frame = Frame(bundle["frame"])
         wells = bundle["wells"]
         u, v = frame.to_frame([w["x"] for w in wells], [w["y"] for w in wells])
         rings = []
-        for ring in bundle["outline"]:
-            points = [p for p in ring if p[0] is not None and p[1] is not None]
-            ru, rv = frame.to_frame([p[0] for p in points], [p[1] for p in points])
-            # A ring smaller than one column is a placeholder, not the model's outline.
-            if len(points) >= 2 and max(np.ptp(ru), np.ptp(rv)) >= 1.0:
-                rings.append({"u": _rounded(ru), "v": _rounded(rv)})
+        for ring in outline_rings(bundle):
+            ru, rv = frame.to_frame(ring[:, 0], ring[:, 1])
+            rings.append({"u": _rounded(ru), "v": _rounded(rv)})
         derived["map"] = {"wells": {"u": _rounded(u), "v": _rounded(v)}, "outline": rings}
     if "volume" in docs:
         names = docs["volume"]["zone_names"]
@@ -242,8 +249,8 @@ def _derived(docs: Mapping[str, Mapping[str, Any]], title: str) -> dict[str, Any
     return derived
 
 
-def _rounded(values: Iterable[float]) -> list[float | None]:
-    return [round(float(v), 6) if math.isfinite(v) else None for v in values]
+def _rounded(values: Iterable[float], digits: int = 6) -> list[float | None]:
+    return [round(float(v), digits) if math.isfinite(v) else None for v in values]
 
 
 def _bundle_text(given: BundleInput | None, doc: Mapping[str, Any]) -> str:

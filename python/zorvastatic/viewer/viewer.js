@@ -244,20 +244,15 @@
   }
 
   function sectionCells(section, derived) {
-    // Per column, its drawn (not pinched) layers with the entry and exit depths of their edges.
-    return section.columns.map(function (c, n) {
-      var xl = derived.left[n], xr = derived.right[n], cells = [];
-      for (var k = 0; k < c.layer_tops.length; k++) {
-        var top = c.layer_tops[k], base = c.layer_bases[k];
-        if (!isNumber(top) || !isNumber(base)) continue;
-        var edge = function (values, fallback) { return isNumber(values[k]) ? values[k] : fallback; };
-        cells.push({ column: c, k: k, xl: xl, xr: xr, top: top, base: base,
-          tl: edge(c.layer_tops_l, top), tr: edge(c.layer_tops_r, top),
-          bl: edge(c.layer_bases_l, base), br: edge(c.layer_bases_r, base),
-          value: c.values.length ? c.values[k] : null, zone: c.zone_ids[k] });
-      }
-      return cells;
-    });
+    // Per column, its drawn layers; the corners come with the page (top-left, top-right,
+    // bottom-right, bottom-left as distance and depth).
+    var columns = section.columns.map(function () { return []; }), cells = derived.cells;
+    for (var n = 0; n < cells.k.length; n++) {
+      var c = section.columns[cells.column[n]], k = cells.k[n], p = cells.corners.slice(8 * n, 8 * n + 8);
+      columns[cells.column[n]].push({ column: c, k: k, xl: p[0], xr: p[2], tl: p[1], tr: p[3], br: p[5], bl: p[7],
+        top: c.layer_tops[k], base: c.layer_bases[k], value: c.values.length ? c.values[k] : null, zone: c.zone_ids[k] });
+    }
+    return columns;
   }
 
   function legendSwatch(name, colour, meta, visible) {
