@@ -3,7 +3,8 @@
 # libraries, pip for the Python ones. Quick when everything is present.
 set -euo pipefail
 
-apt_packages=(g++ libtbb-dev libboost-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
+apt_packages=(g++ libtbb-dev libboost-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+              chromium)  # chromium: the viewer tests drive it headless through playwright
 missing=()
 for pkg in "${apt_packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
@@ -24,4 +25,12 @@ needed = ["scikit_build_core", "pytest", "hypothesis"]
 missing = [m for m in needed if importlib.util.find_spec(m) is None]
 missing += [t for t in ("cmake", "ninja") if shutil.which(t) is None]
 sys.exit(1 if missing else 0)
+PY
+
+# The viewer and quick-look pictures: plotly (its plotly.js), matplotlib; playwright drives the
+# system chromium in the tests (never `playwright install`: it would download a browser of its own).
+python3 - <<'PY' || python3 -m pip install -q plotly matplotlib pillow playwright
+import importlib.util, sys
+needed = ["plotly", "matplotlib", "PIL", "playwright"]
+sys.exit(1 if any(importlib.util.find_spec(m) is None for m in needed) else 0)
 PY

@@ -383,3 +383,39 @@ def test_without_plotly_the_error_names_the_extra(tmp_path, monkeypatch):
     monkeypatch.setitem(sys.modules, "plotly.offline", None)
     with pytest.raises(ImportError, match=re.escape("pip install zorvastatic[viewer]")):
         viewer.write_html(tmp_path / "x.html", map_bundle=zs.build_flat_model().map_bundle())
+
+
+def test_wells_sit_in_the_engines_columns_and_hover_with_their_ties(browser, tmp_path):
+    model = zs.build_flat_model(n=9, area_m2=4.0e6)  # 8 x 8 columns of 250 m
+    bundle = json.loads(model.map_bundle())
+    # Wells where the engine samples a diagonal section: it names the column of each point.
+    samples = json.loads(model.intersection_bundle([(100.0, 1900.0), (1900.0, 300.0)]))["columns"]
+    picked = samples[:: max(1, len(samples) // 4)]
+    bundle["wells"] = [
+        {
+            "id": f"W{n}",
+            "x": c["x"],
+            "y": c["y"],
+            "tie_residual_m": -1.0,
+            "ties": [
+                {"horizon": "top", "residual_m": 1.0},
+                {"horizon": "BASE", "residual_m": -3.0},
+            ],
+        }
+        for n, c in enumerate(picked)
+    ]
+    page = OpenedPage(browser, viewer.write_html(tmp_path / "wells.html", map_bundle=bundle))
+    try:
+        page.assert_clean()
+        wells = page.js("""() => document.getElementById('zv-map').data
+                             .filter(t => t.meta === 'wells').map(t => [t.x, t.y, t.text])""")
+        ((u, v, names),) = wells
+        assert names == [w["id"] for w in bundle["wells"]]
+        assert [(round(a), round(b)) for a, b in zip(u, v)] == [(c["i"], c["j"]) for c in picked]
+        page.page.mouse.move(*page.to_screen("zv-map", u[1], v[1]))
+        page.page.wait_for_function(f"({HOVER_TEXT})().length > 0", timeout=10_000)
+        (text,) = page.js(HOVER_TEXT)
+        assert text.startswith("W1") and "mean tie residual -1 m" in text
+        assert text.endswith("top: 1 mBASE: -3 m")
+    finally:
+        page.page.close()

@@ -198,6 +198,7 @@
       traces.push({
         type: "scatter", mode: "markers+text", name: "wells", x: derived.wells.u, y: derived.wells.v,
         text: map.wells.map(function (w) { return w.id; }), textposition: "top center",
+        textfont: { color: "#111", size: 12, shadow: "0 0 2px #fff, 0 0 3px #fff, 0 0 4px #fff" },
         marker: { size: 9, color: "#ffffff", line: { color: "#111", width: 1.5 } },
         hovertext: map.wells.map(function (w) {
           var lines = ["<b>" + w.id + "</b>", "x " + fmt(w.x, 10) + " m, y " + fmt(w.y, 10) + " m",
@@ -484,9 +485,12 @@
       for (var s = 0; s < path.length - 1; s++) target = target[path[s]] = target[path[s]] || {};
       if (propertyStyle[key][0] !== null) target[path[path.length - 1]] = propertyStyle[key][0];
     });
-    var axis = function (title) { return { title: { text: title }, backgroundcolor: "#f7f7f7", showbackground: true }; };
+    // Few ticks: every 3-D tick label is turned into triangles, which is slow in software GL.
+    var axis = function (title) {
+      return { title: { text: title }, backgroundcolor: "#f7f7f7", showbackground: true, nticks: 5, showspikes: false };
+    };
     var scene = { xaxis: axis("x (m)"), yaxis: axis("y (m)"), zaxis: Object.assign(axis("depth (m)"), { autorange: "reversed" }),
-      aspectmode: "manual", aspectratio: aspect(exaggeration), camera: { eye: { x: 1.3, y: -1.5, z: 0.9 } } };
+      aspectmode: "manual", aspectratio: aspect(exaggeration), camera: { eye: { x: 1.05, y: -1.25, z: 0.75 } } };
 
     var colourBy = [{ label: property }, { label: "zone" }];
     select(ui.controls, "Colour by", colourBy, 0, function (n) { Plotly.restyle(ui.plot, n === 0 ? propertyStyle : zoneStyle, [0]); });
