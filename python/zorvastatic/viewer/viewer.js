@@ -3,7 +3,7 @@
 (function () {
   "use strict";
 
-  // Plotly's Viridis, used for every property so that binned section colours match the colour bar.
+  // Plotly's Viridis, used for every property, so the section's painted cells match their colour bar.
   var VIRIDIS = [[0, "#440154"], [0.0627, "#48186a"], [0.1255, "#472d7b"], [0.1882, "#424086"],
     [0.251, "#3b528b"], [0.3137, "#33638d"], [0.3765, "#2c728e"], [0.4392, "#26828e"],
     [0.502, "#21918c"], [0.5647, "#1fa088"], [0.6275, "#28ae80"], [0.6902, "#3fbc73"],
@@ -35,7 +35,10 @@
     return [lo - pad, hi + pad];
   }
 
-  function withUnits(name, units) { return units ? name + " (" + units + ")" : name; }
+  // Plotly reads its labels as a little HTML: names from the model are shown as written.
+  function esc(text) { return String(text).replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;"); }
+
+  function withUnits(name, units) { return esc(units ? name + " (" + units + ")" : name); }
 
   function element(tag, attrs, parent) {
     var node = document.createElement(tag);
@@ -108,8 +111,11 @@
       var thickness = top.map(function (t, n) {
         return isNumber(t) && isNumber(base[n]) ? base[n] - t : null;
       });
-      var finite = thickness.filter(isNumber);
-      var range = finite.length ? { min: Math.min.apply(null, finite), max: Math.max.apply(null, finite) } : null;
+      var range = null;
+      thickness.forEach(function (t) {
+        if (!isNumber(t)) return;
+        range = range ? { min: Math.min(range.min, t), max: Math.max(range.max, t) } : { min: t, max: t };
+      });
       layers.push({ group: "Horizon depth", label: "thickness " + map.horizons[0].name + " to " + map.horizons[1].name,
         name: "thickness", units: "m", values: thickness, range: range, scale: "Cividis" });
     }
@@ -146,10 +152,10 @@
   function heatmapStyle(layer, ni, nj) {
     var range = layer.range ? colourRange(layer.range.min, layer.range.max) : null;
     return {
-      z: gridOf(layer.values, ni, nj), name: layer.name, colorscale: layer.scale, zauto: !range,
+      z: gridOf(layer.values, ni, nj), name: esc(layer.name), colorscale: layer.scale, zauto: !range,
       zmin: range ? range[0] : null, zmax: range ? range[1] : null,
       colorbar: colourBar(withUnits(layer.name, layer.units)),
-      hovertemplate: "column i %{x}, j %{y}<br>" + layer.name + ": %{z:.5~g} " + (layer.units || "") + "<extra></extra>"
+      hovertemplate: "column i %{x}, j %{y}<br>" + esc(layer.name) + ": %{z:.5~g} " + esc(layer.units || "") + "<extra></extra>"
     };
   }
 
@@ -187,7 +193,7 @@
       traces.push({ type: "contour", z: top, x0: 0, dx: 1, y0: 0, dy: 1, showscale: false, hoverinfo: "skip",
         contours: { start: c.depth_m, end: c.depth_m, size: 1, coloring: "none" },
         line: { color: CONTACT_COLOURS[c.kind] || "#444", width: 2, dash: "dash" },
-        name: c.kind + " " + fmt(c.depth_m) + " m on " + map.horizons[0].name, showlegend: true, meta: "contact" });
+        name: esc(c.kind + " " + fmt(c.depth_m) + " m on " + map.horizons[0].name), showlegend: true, meta: "contact" });
     });
     derived.outline.forEach(function (ring, n) {
       if (ring.u.length < 2) return;
@@ -197,13 +203,13 @@
     if (map.wells.length) {
       traces.push({
         type: "scatter", mode: "markers+text", name: "wells", x: derived.wells.u, y: derived.wells.v,
-        text: map.wells.map(function (w) { return w.id; }), textposition: "top center",
+        text: map.wells.map(function (w) { return esc(w.id); }), textposition: "top center",
         textfont: { color: "#111", size: 12, shadow: "0 0 2px #fff, 0 0 3px #fff, 0 0 4px #fff" },
         marker: { size: 9, color: "#ffffff", line: { color: "#111", width: 1.5 } },
         hovertext: map.wells.map(function (w) {
-          var lines = ["<b>" + w.id + "</b>", "x " + fmt(w.x, 10) + " m, y " + fmt(w.y, 10) + " m",
+          var lines = ["<b>" + esc(w.id) + "</b>", "x " + fmt(w.x, 10) + " m, y " + fmt(w.y, 10) + " m",
             "mean tie residual " + (isNumber(w.tie_residual_m) ? fmt(w.tie_residual_m, 4) + " m" : "none")];
-          w.ties.forEach(function (t) { lines.push(t.horizon + ": " + fmt(t.residual_m, 4) + " m"); });
+          w.ties.forEach(function (t) { lines.push(esc(t.horizon) + ": " + fmt(t.residual_m, 4) + " m"); });
           return lines.join("<br>");
         }),
         hovertemplate: "%{hovertext}<extra></extra>", meta: "wells"
@@ -257,7 +263,7 @@
   }
 
   function legendSwatch(name, colour, meta, visible) {
-    return { type: "scatter", mode: "markers", x: [null], y: [null], name: name, meta: meta, visible: visible,
+    return { type: "scatter", mode: "markers", x: [null], y: [null], name: esc(name), meta: meta, visible: visible,
       marker: { symbol: "square", size: 12, color: colour }, hoverinfo: "skip" };
   }
 
@@ -325,13 +331,13 @@
     }
     [[edgeLine(function () { return 0; }, true), section.top_name],
       [edgeLine(function (cells) { return cells.length - 1; }, false), section.base_name]].forEach(function (pair) {
-      traces.push({ type: "scatter", mode: "lines", x: pair[0].x, y: pair[0].y, name: pair[1], hoverinfo: "skip",
+      traces.push({ type: "scatter", mode: "lines", x: pair[0].x, y: pair[0].y, name: esc(pair[1]), hoverinfo: "skip",
         line: { color: "#111", width: 2 }, meta: "horizon" });
     });
     var mids = section.columns.map(function (c, n) { return (derived.left[n] + derived.right[n]) / 2; });
     section.horizon_traces.forEach(function (h) {
       traces.push({ type: "scatter", mode: "lines", x: mids, y: h.depths.map(function (d) { return isNumber(d) ? d : null; }),
-        name: h.name, hoverinfo: "skip", line: { color: "#111", width: 1.2, dash: "dot" }, meta: "horizon" });
+        name: esc(h.name), hoverinfo: "skip", line: { color: "#111", width: 1.2, dash: "dot" }, meta: "horizon" });
     });
     var x0 = derived.left.length ? derived.left[0] : 0;
     var x1 = derived.right.length ? derived.right[derived.right.length - 1] : 1;
@@ -467,7 +473,7 @@
     }
     var propertyStyle = { intensity: [values], colorscale: [VIRIDIS], cmin: [range[0]], cmax: [range[1]],
       "colorbar.title.text": [withUnits(property, units)], "colorbar.tickvals": [null], "colorbar.ticktext": [null],
-      hovertemplate: ["x %{x:.1f} m, y %{y:.1f} m<br>depth %{z:.2f} m<br>" + property + ": %{intensity:.5~g} " + units + "<extra></extra>"] };
+      hovertemplate: ["x %{x:.1f} m, y %{y:.1f} m<br>depth %{z:.2f} m<br>" + esc(property) + ": %{intensity:.5~g} " + units + "<extra></extra>"] };
     var zoneScale = [];
     for (var zn = 0; zn < Math.max(nz, 1); zn++) {
       var colour = zoneColours[zn] || NO_VALUE;
@@ -475,10 +481,10 @@
     }
     var zoneStyle = { intensity: [zoneOf], colorscale: [zoneScale], cmin: [-0.5], cmax: [Math.max(nz, 1) - 0.5],
       "colorbar.title.text": ["zone"], "colorbar.tickvals": [volume.zone_names.map(function (_, k) { return k; })],
-      "colorbar.ticktext": [volume.zone_names], hovertemplate: ["x %{x:.1f} m, y %{y:.1f} m<br>depth %{z:.2f} m<extra></extra>"] };
+      "colorbar.ticktext": [volume.zone_names.map(esc)], hovertemplate: ["x %{x:.1f} m, y %{y:.1f} m<br>depth %{z:.2f} m<extra></extra>"] };
 
     var mesh = { type: "mesh3d", x: x, y: y, z: z, i: ti, j: tj, k: tk, intensitymode: "cell", flatshading: true,
-      name: property, meta: "shell", colorbar: colourBar(""), showscale: nt > 0,
+      name: esc(property), meta: "shell", colorbar: colourBar(""), showscale: nt > 0,
       lighting: { ambient: 0.8, diffuse: 0.35, specular: 0.02, roughness: 0.9, fresnel: 0.02 } };
     Object.keys(propertyStyle).forEach(function (key) {
       var path = key.split("."), target = mesh;
