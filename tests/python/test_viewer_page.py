@@ -305,6 +305,7 @@ def test_hostile_names_stay_text_and_the_sidecar_script_is_shared(browser, tmp_p
         tmp_path / "b.html", map_bundle=model.map_bundle(), plotly_js="sidecar"
     )
     assert sidecar.stat().st_mtime_ns == stamp  # written once for both pages
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["a.html", "b.html", sidecar.name]
     assert first.stat().st_size < 200_000 and second.stat().st_size < 200_000
 
     for path in (first, second):

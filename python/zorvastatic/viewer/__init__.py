@@ -112,7 +112,7 @@ def write_html(
         _json_script(f"zv-{kind}-bundle", _bundle_text(given[kind], doc))
         for kind, doc in docs.items()
     ]
-    data_blocks.append(_json_script("zv-derived", to_json_text(_derived(docs, title))))
+    data_blocks.append(_json_script("zv-derived", to_json_text(_derived(docs))))
     if plotly_js == "inline":
         plotly_block = [
             "<script>",
@@ -130,9 +130,14 @@ def write_html(
         "PLOTLY": plotly_block,
         "VIEWER": ["<script>", _script_safe(_package_text("viewer.js")), "</script>"],
     }
-    with path.open("w", encoding="utf-8") as out:
-        for piece in _fill(_package_text("template.html"), parts):
-            out.write(piece)
+    partial = path.with_name(f".{path.name}.{os.getpid()}.part")
+    try:
+        with partial.open("w", encoding="utf-8") as out:
+            for piece in _fill(_package_text("template.html"), parts):
+                out.write(piece)
+        partial.replace(path)  # a page is either the old one or the whole new one
+    finally:
+        partial.unlink(missing_ok=True)
     return path
 
 
@@ -211,9 +216,9 @@ def middle_row(map_bundle: BundleInput) -> list[tuple[float, float]]:
     return [(float(x[0]), float(y[0])), (float(x[1]), float(y[1]))]
 
 
-def _derived(docs: Mapping[str, Mapping[str, Any]], title: str) -> dict[str, Any]:
+def _derived(docs: Mapping[str, Mapping[str, Any]]) -> dict[str, Any]:
     """What the page draws besides the bundles: positions on the grid frame, column extents, colours."""
-    derived: dict[str, Any] = {"title": title, "units": PROPERTY_UNITS}
+    derived: dict[str, Any] = {"units": PROPERTY_UNITS}
     section_colours: dict[str, str] = {}
     if "intersection" in docs:
         section = docs["intersection"]
@@ -306,6 +311,9 @@ def _plotly_js() -> tuple[Path, str]:
 def _write_sidecar(source: Path, target: Path) -> None:
     if target.is_file() and target.stat().st_size == source.stat().st_size:
         return
-    partial = target.with_name(target.name + f".{os.getpid()}.part")
-    partial.write_bytes(source.read_bytes())
-    partial.replace(target)  # several pages written at once never see half a file
+    partial = target.with_name(f".{target.name}.{os.getpid()}.part")
+    try:
+        partial.write_bytes(source.read_bytes())
+        partial.replace(target)  # several pages written at once never see half a file
+    finally:
+        partial.unlink(missing_ok=True)
