@@ -247,9 +247,17 @@ def _derived(docs: Mapping[str, Mapping[str, Any]]) -> dict[str, Any]:
             rings.append({"u": _rounded(ru), "v": _rounded(rv)})
         derived["map"] = {"wells": {"u": _rounded(u), "v": _rounded(v)}, "outline": rings}
     if "volume" in docs:
-        names = docs["volume"]["zone_names"]
+        volume = docs["volume"]
         derived["volume"] = {
-            "zone_colors": zone_colors([{"color": section_colours.get(n)} for n in names])
+            "zone_colors": zone_colors(
+                [{"color": section_colours.get(n)} for n in volume["zone_names"]]
+            ),
+            # What the page tells before it reads the volume, which it does when the panel shows.
+            "property": volume["property"],
+            "inputs_ref": volume["inputs_ref"],
+            "cell_count": volume["cell_count"],
+            "shell_cells": len(volume["cell_values"]),
+            "triangles": len(volume["indices"]) // 3,
         }
     return derived
 

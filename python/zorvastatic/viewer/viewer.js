@@ -442,7 +442,33 @@
 
   // ---- Volume: the shell of the defined cells in 3-D ---------------------------------------------
 
-  function drawVolume(volume, derived) {
+  // The bundle is parsed and the mesh built only when the panel comes into view.
+  function drawVolume(readVolume, derived) {
+    var property = derived.property, nt = derived.triangles;
+    var ui = panel("zv-volume", "Volume", nt ?
+      derived.shell_cells + " shell cells of " + derived.cell_count + ", " + nt + " triangles; drag to rotate, scroll to zoom." :
+      "No cell of " + property + " has a value: there is no shell to draw.");
+    var shown = null, byZone = false;
+    select(ui.controls, "Colour by", [{ label: property }, { label: "zone" }], 0, function (n) {
+      byZone = n === 1;
+      if (shown) Plotly.restyle(ui.plot, byZone ? shown.zoneStyle : shown.propertyStyle, [0]);
+    });
+    var label = element("label", { text: "Vertical exaggeration × " }, ui.controls);
+    var ve = element("input", { type: "number", min: "1", max: "500", step: "1" }, label);
+    ve.addEventListener("change", function () {
+      var value = Number(ve.value);
+      if (shown && isNumber(value) && value > 0) Plotly.relayout(ui.plot, { "scene.aspectratio": shown.aspect(value) });
+    });
+    return whenNear(ui.plot, function () {
+      shown = shellMesh(readVolume(), derived);
+      ve.value = String(shown.exaggeration);
+      return Plotly.newPlot(ui.plot, [shown.mesh], shown.layout, CONFIG).then(function (plot) {
+        return byZone ? Plotly.restyle(ui.plot, shown.zoneStyle, [0]) : plot;
+      });
+    });
+  }
+
+  function shellMesh(volume, derived) {
     var units = derived.units, property = volume.property;
     var p = volume.positions, nv = p.length / 3, idx = volume.indices, nt = idx.length / 3;
     var x = new Float32Array(nv), y = new Float32Array(nv), z = new Float32Array(nv);
@@ -459,27 +485,24 @@
       values[t] = isNumber(volume.cell_values[cell]) ? volume.cell_values[cell] : NaN;
       zoneOf[t] = volume.zone_ids[cell];
     }
-    var range = colourRange(volume.value_range.min, volume.value_range.max) || [0, 1], zoneColours = derived.zone_colors, nz = volume.zone_names.length;
-    var shellCells = volume.cell_values.length;
-    var ui = panel("zv-volume", "Volume", nt ?
-      shellCells + " shell cells of " + volume.cell_count + ", " + nt + " triangles; drag to rotate, scroll to zoom." :
-      "No cell of " + property + " has a value: there is no shell to draw.");
+    var range = colourRange(volume.value_range.min, volume.value_range.max) || [0, 1];
+    var zoneColours = derived.zone_colors, nz = Math.max(volume.zone_names.length, 1);
 
     var horizontal = Math.max(hi[0] - lo[0], hi[1] - lo[1], 1e-9), vertical = Math.max(hi[2] - lo[2], 1e-9);
-    var exaggeration = Math.max(1, Math.round(0.35 * horizontal / vertical));
     function aspect(ve) {
       return { x: (hi[0] - lo[0]) / horizontal || 1, y: (hi[1] - lo[1]) / horizontal || 1,
         z: Math.max(0.02, Math.min(4, ve * vertical / horizontal)) };
     }
+    var exaggeration = Math.max(1, Math.round(0.35 * horizontal / vertical));
     var propertyStyle = { intensity: [values], colorscale: [VIRIDIS], cmin: [range[0]], cmax: [range[1]],
       "colorbar.title.text": [withUnits(property, units)], "colorbar.tickvals": [null], "colorbar.ticktext": [null],
       hovertemplate: ["x %{x:.1f} m, y %{y:.1f} m<br>depth %{z:.2f} m<br>" + esc(property) + ": %{intensity:.5~g} " + units + "<extra></extra>"] };
     var zoneScale = [];
-    for (var zn = 0; zn < Math.max(nz, 1); zn++) {
+    for (var zn = 0; zn < nz; zn++) {
       var colour = zoneColours[zn] || NO_VALUE;
-      zoneScale.push([zn / Math.max(nz, 1), colour], [(zn + 1) / Math.max(nz, 1), colour]);
+      zoneScale.push([zn / nz, colour], [(zn + 1) / nz, colour]);
     }
-    var zoneStyle = { intensity: [zoneOf], colorscale: [zoneScale], cmin: [-0.5], cmax: [Math.max(nz, 1) - 0.5],
+    var zoneStyle = { intensity: [zoneOf], colorscale: [zoneScale], cmin: [-0.5], cmax: [nz - 0.5],
       "colorbar.title.text": ["zone"], "colorbar.tickvals": [volume.zone_names.map(function (_, k) { return k; })],
       "colorbar.ticktext": [volume.zone_names.map(esc)], hovertemplate: ["x %{x:.1f} m, y %{y:.1f} m<br>depth %{z:.2f} m<extra></extra>"] };
 
@@ -497,17 +520,8 @@
     };
     var scene = { xaxis: axis("x (m)"), yaxis: axis("y (m)"), zaxis: Object.assign(axis("depth (m)"), { autorange: "reversed" }),
       aspectmode: "manual", aspectratio: aspect(exaggeration), camera: { eye: { x: 1.05, y: -1.25, z: 0.75 } } };
-
-    var colourBy = [{ label: property }, { label: "zone" }];
-    select(ui.controls, "Colour by", colourBy, 0, function (n) { Plotly.restyle(ui.plot, n === 0 ? propertyStyle : zoneStyle, [0]); });
-    var label = element("label", { text: "Vertical exaggeration × " }, ui.controls);
-    var ve = element("input", { type: "number", min: "1", max: "500", step: "1", value: String(exaggeration) }, label);
-    ve.addEventListener("change", function () {
-      var value = Number(ve.value);
-      if (isNumber(value) && value > 0) Plotly.relayout(ui.plot, { "scene.aspectratio": aspect(value) });
-    });
-    var layout = baseLayout({ scene: scene, margin: { l: 0, r: 0, t: 10, b: 0 } });
-    return whenNear(ui.plot, function () { return Plotly.newPlot(ui.plot, [mesh], layout, CONFIG); });
+    return { mesh: mesh, layout: baseLayout({ scene: scene, margin: { l: 0, r: 0, t: 10, b: 0 } }),
+      propertyStyle: propertyStyle, zoneStyle: zoneStyle, aspect: aspect, exaggeration: exaggeration };
   }
 
   // ---- Page ----------------------------------------------------------------------------------------
@@ -548,13 +562,16 @@
 
   try {
     var derived = readJson("zv-derived");
-    var map = readJson("zv-map-bundle"), section = readJson("zv-intersection-bundle"), volume = readJson("zv-volume-bundle");
+    var map = readJson("zv-map-bundle"), section = readJson("zv-intersection-bundle"), volume = derived.volume;
     timings.parsed = performance.now();
     document.getElementById("zv-facts").textContent = facts(map, section, volume);
     var drawn = [];
     if (map) drawn.push(timed("map", drawMap, map, Object.assign({ units: derived.units }, derived.map)));
     if (section) drawn.push(timed("section", drawSection, section, Object.assign({ units: derived.units }, derived.section)));
-    if (volume) drawn.push(timed("volume", drawVolume, volume, Object.assign({ units: derived.units }, derived.volume)));
+    if (volume) {
+      var readVolume = function () { return readJson("zv-volume-bundle"); };
+      drawn.push(timed("volume", drawVolume, readVolume, Object.assign({ units: derived.units }, volume)));
+    }
     Promise.all(drawn).then(function () {
       timings.ready = performance.now();
       document.documentElement.setAttribute("data-zv-ready", "true");
