@@ -110,18 +110,23 @@ def plot_map(
         ax.plot(ring[:, 0], ring[:, 1], color="#555555", lw=0.8, ls=":", label="outline")
     if contacts and doc["horizons"]:
         top = layer_grid(doc["horizons"][0], frame.ncol, frame.nrow)
+        finite = top[np.isfinite(top)]
         cx, cy = frame.centres()
         for contact in doc["contacts"]:
             depth_m = contact["depth_m"]
-            finite = top[np.isfinite(top)]
             if depth_m is None or finite.size == 0 or not finite.min() < depth_m < finite.max():
                 continue  # the contact does not meet the top horizon inside the grid
             colour = CONTACT_COLOURS.get(contact["kind"], "#444444")
-            lines = ax.contour(cx, cy, np.ma.masked_invalid(top), levels=[depth_m], colors=[colour])
-            lines.set_linestyle("--")
-            handles.append(
-                _line(colour, f"{contact['kind']} {depth_m:g} m on {doc['horizons'][0]['name']}")
+            ax.contour(
+                cx,
+                cy,
+                np.ma.masked_invalid(top),
+                levels=[depth_m],
+                colors=[colour],
+                linestyles="--",
             )
+            name = doc["horizons"][0]["name"]
+            handles.append(_line(colour, _plain(f"{contact['kind']} {depth_m:g} m on {name}")))
     if wells and doc["wells"]:
         wx = [w["x"] for w in doc["wells"]]
         wy = [w["y"] for w in doc["wells"]]
@@ -137,11 +142,13 @@ def plot_map(
             gid="wells",
         )
         for well, px, py in zip(doc["wells"], wx, wy):
-            ax.annotate(well["id"], (px, py), xytext=(4, 4), textcoords="offset points", fontsize=8)
+            ax.annotate(
+                _plain(well["id"]), (px, py), xytext=(4, 4), textcoords="offset points", fontsize=8
+            )
     ax.set_aspect("equal")
     ax.set_xlabel("x (m)")
     ax.set_ylabel("y (m)")
-    ax.set_title(title if title is not None else chosen["name"])
+    ax.set_title(title if title is not None else _plain(chosen["name"]))
     ax.ticklabel_format(useOffset=False, style="plain")
     legend = ax.get_legend_handles_labels()[0] + handles
     if legend:
@@ -223,7 +230,9 @@ def plot_section(
         known = (cells["zone_ids"] != NO_ZONE) & (cells["zone_ids"] < len(zones))
         palette = np.array([*colours, NO_VALUE])
         cells_drawn.set_facecolor(palette[np.where(known, cells["zone_ids"], len(zones))].tolist())
-        legend = [Patch(color=colour, label=zone["name"]) for zone, colour in zip(zones, colours)]
+        legend = [
+            Patch(color=colour, label=_plain(zone["name"])) for zone, colour in zip(zones, colours)
+        ]
     ax.add_collection(cells_drawn)
 
     left, right = section_extents(doc)
@@ -233,7 +242,7 @@ def plot_section(
     mids = [(a + b) / 2 for a, b in zip(left, right)]
     for trace in doc["horizon_traces"]:
         depths = [np.nan if d is None else d for d in trace["depths"]]
-        ax.plot(mids, depths, color="#111111", lw=1.0, ls=":", label=trace["name"])
+        ax.plot(mids, depths, color="#111111", lw=1.0, ls=":", label=_plain(trace["name"]))
     for contact in doc["contacts"]:
         colour = CONTACT_COLOURS.get(contact["kind"], "#444444")
         ax.axhline(
@@ -250,7 +259,9 @@ def plot_section(
     ax.set_xlabel("distance along section (m)")
     ax.set_ylabel("depth (m)")
     ax.set_title(
-        title if title is not None else (doc["property"] if color_by == "property" else "Zones")
+        title
+        if title is not None
+        else (_plain(doc["property"]) if color_by == "property" else "Zones")
     )
     handles = legend + ax.get_legend_handles_labels()[0]
     if handles:
@@ -281,7 +292,7 @@ def _boundary(ax: Axes, cells: Mapping[str, np.ndarray], top: bool, name: str) -
             ys.append(np.nan)
         xs += [x0, x1]
         ys += [y0, y1]
-    ax.plot(xs, ys, color="#111111", lw=1.4, label=name)
+    ax.plot(xs, ys, color="#111111", lw=1.4, label=_plain(name))
 
 
 def _choose_layer(doc: Mapping[str, Any], name: str | None) -> Mapping[str, Any]:
@@ -307,7 +318,12 @@ def _colour_limits(low: float | None, high: float | None) -> tuple[float | None,
 
 
 def _label(name: str, units: str) -> str:
-    return f"{name} ({units})" if units else name
+    return _plain(f"{name} ({units})" if units else name)
+
+
+def _plain(text: str) -> str:
+    """Text shown as written: matplotlib would read a pair of dollar signs as mathematics."""
+    return text.replace("$", r"\$")
 
 
 def _line(colour: str, label: str) -> Any:

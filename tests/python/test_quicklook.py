@@ -81,7 +81,7 @@ def test_map_picture_colours_each_column_by_its_value(rotation, yflip):
 def test_map_picture_of_undefined_columns_wells_and_contacts():
     bundle = json.loads(simulated_model(propagate=False).map_bundle("PORO"))
     bundle["wells"] = [
-        {"id": "A1", "x": 150.0, "y": 250.0, "tie_residual_m": None, "ties": []},
+        {"id": r"A$\q$", "x": 150.0, "y": 250.0, "tie_residual_m": None, "ties": []},
         {"id": "B2", "x": 850.0, "y": 700.0, "tie_residual_m": 2.0, "ties": []},
     ]
     top = bundle["horizons"][0]
@@ -98,7 +98,7 @@ def test_map_picture_of_undefined_columns_wells_and_contacts():
     assert pixel(image, ax, x, y) == pytest.approx((1.0, 1.0, 1.0))  # no value: nothing painted
     wells = [c for c in ax.collections if c.get_gid() == "wells"]
     assert [tuple(p) for p in wells[0].get_offsets()] == [(150.0, 250.0), (850.0, 700.0)]
-    assert [t.get_text() for t in ax.texts] == ["A1", "B2"]
+    assert [t.get_text() for t in ax.texts] == [r"A\$\q\$", "B2"]  # not read as mathematics
     assert [t.get_text() for t in ax.get_legend().get_texts()] == ["wells", "GOC 1009 m on top"]
     # The contact line runs where the dipping top reaches 1009 m: halfway between columns 4 and 5.
     (contour,) = [c for c in ax.collections if c.get_gid() not in ("layer", "wells")]
