@@ -32,9 +32,8 @@ def simulated_model():
     pipeline = zs.PropertyPipeline(
         "PORO", wells_every_metre(1000.0, 20), "arith", "sph", range_m=600.0, seed=11
     )
-    return pipeline.apply_to_flat_model(
-        n=13, area_m2=1.0e6, nk=4, owc_m=1012.0
-    )  # 12 x 12 x 4 cells
+    # 12 x 12 x 4 cells of 83 m x 83 m x 5 m below 1000 m
+    return pipeline.apply_to_flat_model(n=13, area_m2=1.0e6, nk=4, owc_m=1012.0)
 
 
 def upscaled_only_model():
