@@ -90,11 +90,12 @@ def write_html(
 
     Examples
     --------
-    >>> import tempfile, _zorvastatic
+    >>> import pathlib, tempfile, _zorvastatic
     >>> model = _zorvastatic.build_flat_model()
-    >>> page = write_html(tempfile.mkdtemp() + "/flat.html", map_bundle=model.map_bundle("PORO", 0),
-    ...                   volume_bundle=model.volume_bundle("PORO"), title="Flat model")
-    >>> page.stat().st_size > 4_000_000
+    >>> with tempfile.TemporaryDirectory() as folder:
+    ...     page = write_html(pathlib.Path(folder, "flat.html"), map_bundle=model.map_bundle("PORO", 0),
+    ...                       volume_bundle=model.volume_bundle("PORO"), title="Flat model")
+    ...     page.stat().st_size > 4_000_000
     True
     """
     if plotly_js not in ("inline", "sidecar"):
@@ -177,9 +178,10 @@ def write_model_html(
 
     Examples
     --------
-    >>> import tempfile, _zorvastatic
-    >>> page = write_model_html(tempfile.mkdtemp() + "/flat.html", _zorvastatic.build_flat_model())
-    >>> "PORO" in page.read_text()
+    >>> import pathlib, tempfile, _zorvastatic
+    >>> with tempfile.TemporaryDirectory() as folder:
+    ...     page = write_model_html(pathlib.Path(folder, "flat.html"), _zorvastatic.build_flat_model())
+    ...     "Model: PORO" in page.read_text()
     True
     """
     names = sorted(model.property_names())
