@@ -1,0 +1,342 @@
+"""GRDECL: the keyword text format of corner-point grids, written one k-layer at a time.
+
+Runs of equal values are written ``count*value`` and every distinct value is formatted once per
+layer (shortest text that reads back to the same number), so a layer costs one sort and a join.
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Iterable, Iterator
+from typing import IO
+
+import numpy as np
+
+from ._arrays import CornerPointArrays
+from ._files import (
+    NaNCounter,
+    PathLike,
+    atomic_output,
+    check_finite_geometry,
+    check_keyword_names,
+    select_properties,
+)
+from ._layout import eclipse_layer, layer_values, zcorn_from_eclipse
+
+_LINE_WIDTH = 128  # readers of this format accept lines of 132 characters
+
+
+def write_grdecl(
+    path: PathLike,
+    grid: CornerPointArrays,
+    properties: Iterable[str] | None = None,
+    nan_value: float = 0.0,
+) -> None:
+    """Write the grid and its properties as GRDECL keywords.
+
+    Writes ``SPECGRID``, ``COORD`` (world frame), ``ZCORN``, ``ACTNUM`` and one keyword per
+    property, each ended by ``/``. ZCORN and the cell keywords are formatted one k-layer at a time,
+    so a memory-mapped ``zcorn`` is never read whole. The file appears only once complete.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        Output file.
+    grid : CornerPointArrays
+        The grid.
+    properties : iterable of str, optional
+        Names of the properties to write; all of them when omitted.
+    nan_value : float
+        Written in place of NaN cell values; a `NaNWrittenWarning` counts them per property.
+
+    Raises
+    ------
+    KeyError
+        A requested property does not exist (the message lists those that do).
+    ValueError
+        A property name is not 1 to 8 characters of ``A-Z 0-9 _``, or the geometry holds a
+        non-finite value.
+    OSError
+        The file cannot be created (the OS error, naming ``path``).
+
+    Examples
+    --------
+    >>> import os, tempfile
+    >>> import numpy as np
+    >>> from zorvastatic.io import CornerPointArrays, read_grid, write_grdecl
+    >>> box = CornerPointArrays.box((3, 2, 2), increments=(50.0, 50.0, 5.0), top=1500.0)
+    >>> grid = CornerPointArrays(box.dims, box.coord, box.zcorn, box.actnum,
+    ...                          {"PORO": np.full((3, 2, 2), 0.25)})
+    >>> path = os.path.join(tempfile.mkdtemp(), "box.grdecl")
+    >>> write_grdecl(path, grid)
+    >>> back = read_grid(path)
+    >>> back.dims, float(back.properties["PORO"][2, 1, 1])
+    ((3, 2, 2), 0.25)
+    """
+    chosen = select_properties(grid, properties)
+    check_keyword_names([name for name, _ in chosen], "GRDECL")
+    check_finite_geometry(grid.coord, None)
+    counter = NaNCounter(nan_value, "GRDECL")
+    ni, nj, nk = grid.dims
+    with atomic_output(path) as out:
+        out.write(b"-- corner-point grid written by zorvastatic; depths in metres, positive down\n")
+        _keyword(out, "SPECGRID", [f"{ni} {nj} {nk} 1 F\n".encode()])
+        _keyword(out, "COORD", [format_values(np.asarray(grid.coord).reshape(-1))])
+        _keyword(out, "ZCORN", _zcorn_layers(grid))
+        actnum = grid.actnum
+        _keyword(out, "ACTNUM", (format_values(layer_values(actnum, k)) for k in range(nk)))
+        for name, values in chosen:
+            layers = (
+                format_values(counter.clean(name, layer_values(values, k))) for k in range(nk)
+            )
+            _keyword(out, name, layers)
+    counter.warn()
+
+
+def _zcorn_layers(grid: CornerPointArrays) -> Iterator[bytes]:
+    for k in range(grid.dims[2]):
+        layer = np.asarray(grid.zcorn[k])
+        check_finite_geometry(grid.coord, layer, k)
+        yield format_values(eclipse_layer(layer))
+
+
+def _keyword(out: IO[bytes], name: str, chunks: Iterable[bytes]) -> None:
+    out.write(f"\n{name}\n".encode())
+    for chunk in chunks:
+        out.write(chunk)
+    out.write(b"/\n")
+
+
+def format_values(values: np.ndarray) -> bytes:
+    """Values as GRDECL text: ``count*value`` for runs, lines under 128 characters.
+
+    Floats print in the shortest form that reads back to the same value of their own precision.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from zorvastatic.io.grdecl import format_values
+    >>> format_values(np.array([2000.0, 2000.0, 2000.5, 0.1]))
+    b'2*2000.0 2000.5 0.1\\n'
+    >>> format_values(np.array([0.1, 0.1], dtype=np.float32))
+    b'2*0.1\\n'
+    """
+    values = np.asarray(values).reshape(-1)
+    count = values.size
+    if count == 0:
+        return b""
+    starts = np.flatnonzero(np.concatenate(([True], values[1:] != values[:-1])))
+    runs = np.diff(np.append(starts, count))
+    distinct, which = np.unique(values[starts], return_inverse=True)
+    texts = np.array(_shortest_texts(distinct), dtype=object)
+    tokens = texts[which]
+    repeated = runs > 1
+    if repeated.any():
+        prefixes = np.array([f"{n}*" for n in runs[repeated].tolist()], dtype=object)
+        tokens[repeated] = prefixes + tokens[repeated]
+    widest = max(map(len, texts.tolist())) + (
+        len(str(int(runs.max()))) + 1 if repeated.any() else 0
+    )
+    per_line = max(1, _LINE_WIDTH // (widest + 1))
+    separators = np.full(tokens.size, " ", dtype=object)
+    separators[per_line - 1 :: per_line] = "\n"
+    separators[-1] = "\n"
+    joined = np.empty(2 * tokens.size, dtype=object)
+    joined[0::2], joined[1::2] = tokens, separators
+    return "".join(joined.tolist()).encode("ascii")
+
+
+def _shortest_texts(distinct: np.ndarray) -> list[str]:
+    if distinct.dtype == np.float64:
+        return list(map(float.__repr__, distinct.tolist()))
+    if distinct.dtype.kind == "f":  # float32: numpy prints the shortest text of its own precision
+        return distinct.astype(str).tolist()
+    return list(map(str, distinct.tolist()))
+
+
+# Keywords that take no data and no terminating slash.
+_BARE_KEYWORDS = frozenset(
+    {
+        "RUNSPEC",
+        "GRID",
+        "EDIT",
+        "PROPS",
+        "REGIONS",
+        "SOLUTION",
+        "SUMMARY",
+        "SCHEDULE",
+        "ECHO",
+        "NOECHO",
+        "NONNC",
+        "NEWTRAN",
+        "OLDTRAN",
+        "NOGGF",
+        "END",
+    }
+)
+
+
+def read_grdecl_keywords(path: PathLike) -> dict[str, list[str]]:
+    """Every keyword of a GRDECL file (and the files it includes) with its raw value tokens.
+
+    A repeated keyword keeps its last occurrence; comments (``--``) and text after ``/`` are
+    dropped; quoted strings lose their quotes.
+    """
+    keywords: dict[str, list[str]] = {}
+    _read_into(os.fspath(path), keywords, depth=0)
+    return keywords
+
+
+def _read_into(path: str, keywords: dict[str, list[str]], depth: int) -> None:
+    if depth > 16:
+        raise ValueError(f"INCLUDE nested more than 16 deep at {path}")
+    with open(path, encoding="latin-1") as stream:
+        for name, tokens in _keyword_tokens(stream, path):
+            if name == "INCLUDE":
+                if not tokens:
+                    raise ValueError(f"INCLUDE without a file name in {path}")
+                included = os.path.join(os.path.dirname(path), tokens[0])
+                _read_into(included, keywords, depth + 1)
+            else:
+                keywords[name] = tokens
+
+
+def _keyword_tokens(stream: Iterable[str], path: str) -> Iterator[tuple[str, list[str]]]:
+    name: str | None = None
+    pieces: list[str] = []
+    for line in stream:
+        text = line.split("--", 1)[0]
+        if name is None:
+            words = text.split()
+            if not words:
+                continue
+            word = words[0].strip("'\"").upper()
+            if word in _BARE_KEYWORDS:
+                continue
+            name, text = word, text.split(None, 1)[1] if len(words) > 1 else ""
+        if "/" in text:
+            pieces.append(text.split("/", 1)[0])
+            yield name, " ".join(pieces).replace("'", " ").replace('"', " ").split()
+            name, pieces = None, []
+        else:
+            pieces.append(text)
+    if name is not None:
+        raise ValueError(f"keyword {name} in {path} is not ended by '/'")
+
+
+def parse_numbers(tokens: list[str], what: str, dtype: type = np.float64) -> np.ndarray:
+    """Numbers of a keyword, with ``count*value`` runs expanded and ``D`` exponents accepted."""
+    if not any("*" in t for t in tokens):
+        return _to_array(tokens, what, dtype)
+    counts, values = [], []
+    for token in tokens:
+        count, star, value = token.partition("*")
+        if not star:
+            counts.append(1)
+            values.append(token)
+        elif not value:
+            raise ValueError(f"{what}: defaulted values ({token}) are not supported")
+        else:
+            counts.append(int(count))
+            values.append(value)
+    return np.repeat(_to_array(values, what, dtype), counts)
+
+
+def _to_array(tokens: list[str], what: str, dtype: type) -> np.ndarray:
+    try:
+        return np.array(tokens, dtype=dtype)
+    except ValueError:
+        try:
+            cleaned = [t.upper().replace("D", "E") for t in tokens]
+            return np.array(np.array(cleaned, dtype=np.float64), dtype=dtype)
+        except ValueError:
+            raise ValueError(f"{what} holds a value that is not a number") from None
+
+
+def read_grdecl(path: PathLike) -> CornerPointArrays:
+    """A grid and its cell keywords from a GRDECL file.
+
+    ``SPECGRID`` (or ``DIMENS``), ``COORD`` and ``ZCORN`` are required; ``ACTNUM`` defaults to all
+    active. Every other keyword with one number per cell becomes a float64 property. ``MAPAXES``
+    (unless ``GRIDUNIT`` says the grid is already in map coordinates) and ``FEET`` or ``CM``
+    grid units are converted to world metres.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The GRDECL file; ``INCLUDE`` paths are taken relative to it.
+
+    Returns
+    -------
+    CornerPointArrays
+
+    Examples
+    --------
+    >>> import os, tempfile
+    >>> from zorvastatic.io import CornerPointArrays, write_grdecl
+    >>> from zorvastatic.io.grdecl import read_grdecl
+    >>> path = os.path.join(tempfile.mkdtemp(), "g.grdecl")
+    >>> write_grdecl(path, CornerPointArrays.box((2, 2, 3), top=800.0))
+    >>> float(read_grdecl(path).zcorn[2, 1, 1, 7])
+    803.0
+    """
+    from ._frames import world_from_file
+
+    keywords = read_grdecl_keywords(path)
+    dims = _dims(keywords, path)
+    ni, nj, nk = dims
+    cells = ni * nj * nk
+    arrays = {}
+    for name, size in (("COORD", 6 * (ni + 1) * (nj + 1)), ("ZCORN", 8 * cells)):
+        if name not in keywords:
+            raise ValueError(f"{path} has no {name} keyword")
+        arrays[name] = _sized(parse_numbers(keywords.pop(name), name), size, name)
+    actnum = np.ones(cells, dtype=np.int32)
+    if "ACTNUM" in keywords:
+        actnum = _sized(parse_numbers(keywords.pop("ACTNUM"), "ACTNUM", np.int32), cells, "ACTNUM")
+    coord, zcorn = world_from_file(
+        arrays["COORD"].reshape(nj + 1, ni + 1, 6),
+        zcorn_from_eclipse(arrays["ZCORN"], dims),
+        mapaxes=_floats(keywords.get("MAPAXES")),
+        grid_unit=keywords.get("GRIDUNIT", []),
+        source=os.fspath(path),
+        map_unit=(keywords.get("MAPUNITS") or [None])[0],
+    )
+    properties = {}
+    for name, tokens in keywords.items():
+        if name in ("MAPAXES", "MAPUNITS", "GRIDUNIT", "GDORIENT") or not tokens:
+            continue
+        try:
+            values = parse_numbers(tokens, name)
+        except ValueError:
+            continue  # not a numeric keyword: not a cell property
+        if values.size == cells:
+            properties[name] = values.reshape(nk, nj, ni).transpose(2, 1, 0)
+    return CornerPointArrays(
+        dims, coord, zcorn, actnum.reshape(nk, nj, ni).transpose(2, 1, 0), properties
+    )
+
+
+def _dims(keywords: dict[str, list[str]], path: PathLike) -> tuple[int, int, int]:
+    tokens = keywords.pop("SPECGRID", None)
+    if tokens is None:
+        tokens = keywords.pop("DIMENS", None)
+    elif len(tokens) > 4 and tokens[4].upper() == "T":
+        raise ValueError(
+            f"{path} holds a radial grid (SPECGRID ... T); only Cartesian grids are read"
+        )
+    keywords.pop("DIMENS", None)
+    if tokens is None or len(tokens) < 3:
+        raise ValueError(f"{path} has no SPECGRID or DIMENS keyword")
+    ni, nj, nk = (int(t) for t in tokens[:3])
+    return ni, nj, nk
+
+
+def _sized(values: np.ndarray, size: int, name: str) -> np.ndarray:
+    if values.size != size:
+        raise ValueError(f"{name} has {values.size} values, expected {size}")
+    return values
+
+
+def _floats(tokens: list[str] | None) -> np.ndarray | None:
+    return None if tokens is None else parse_numbers(tokens, "MAPAXES")
