@@ -52,3 +52,40 @@ def world_from_file(
             coord[..., at] = origin[0] + x * x_axis[0] + y * y_axis[0]
             coord[..., at + 1] = origin[1] + x * x_axis[1] + y * y_axis[1]
     return coord, zcorn
+
+
+_F4_EXACT = float(2**24)  # whole numbers below this are exact in float32
+_F4_COARSE = 1.0e4  # beyond this a float32 coordinate is coarser than a millimetre
+
+
+def local_origin(coord: np.ndarray) -> tuple[float, float] | None:
+    """A whole-metre map origin at the grid's south-west corner, when world coordinates need one.
+
+    Files that store coordinates as float32 (and readers that parse them so) resolve only about
+    0.5 m at a northing of 6,000 km. Coordinates relative to this origin keep millimetre
+    precision; the origin itself is exact in float32. None when the coordinates are small enough
+    to be stored as they are.
+    """
+    corner = []
+    for axis in (0, 1):
+        low = float(min(coord[..., axis].min(), coord[..., axis + 3].min()))
+        corner.append(float(np.floor(low)))
+    largest = float(np.abs(coord[..., [0, 1, 3, 4]]).max())
+    if largest < _F4_COARSE or max(abs(c) + 1.0 for c in corner) >= _F4_EXACT:
+        return None
+    return corner[0], corner[1]
+
+
+def to_local(coord: np.ndarray, origin: tuple[float, float] | None) -> np.ndarray:
+    """Pillars relative to ``origin`` (a copy); unchanged when there is none."""
+    local = np.array(coord, dtype=np.float64)
+    if origin is not None:
+        local[..., [0, 3]] -= origin[0]
+        local[..., [1, 4]] -= origin[1]
+    return local
+
+
+def mapaxes_values(origin: tuple[float, float]) -> list[float]:
+    """MAPAXES for unit axes at ``origin``: a point on the y axis, the origin, a point on x."""
+    ox, oy = origin
+    return [ox, oy + 1.0, ox, oy, ox + 1.0, oy]

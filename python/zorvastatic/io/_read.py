@@ -76,7 +76,11 @@ def read_grid(path: PathLike, property_files: Iterable[PathLike] = ()) -> Corner
     source = os.fspath(path)
     with open(source, "rb") as stream:
         start = stream.read(4096)
-    if start[:4] == _RECORD_START and start[4:12] == b"FILEHEAD" or start.lstrip().startswith(b"'FILEHEAD'"):
+    if (
+        start[:4] == _RECORD_START
+        and start[4:12] == b"FILEHEAD"
+        or start.lstrip().startswith(b"'FILEHEAD'")
+    ):
         grid = read_egrid(source)
     else:
         grid = read_grdecl(source)

@@ -7,7 +7,6 @@ of 1000, each block framed by its byte count), so a memory-mapped grid is never 
 
 from __future__ import annotations
 
-import math
 import os
 import struct
 from typing import IO
@@ -16,21 +15,20 @@ import numpy as np
 
 from ._arrays import CornerPointArrays
 from ._files import PathLike, atomic_output, check_finite_geometry, require
-from ._frames import world_from_file
+from ._frames import local_origin, mapaxes_values, to_local, world_from_file
 from ._layout import eclipse_layer, layer_values, zcorn_from_eclipse
 
 _BLOCK = 1000  # values per block of a numeric record
-_F4_EXACT = float(2**24)  # integers below this are exact in float32
 
 
 def write_egrid(path: PathLike, grid: CornerPointArrays, map_origin: bool = True) -> None:
     """Write the grid's geometry and ACTNUM as an EGRID file.
 
     EGRID stores coordinates as 32-bit floats, which resolve only about 0.5 m at a northing of
-    6,000 km. With ``map_origin`` (the default) pillars are written relative to a whole-metre
-    origin near the grid, given by ``MAPAXES`` (readers add it back), so local coordinates keep
-    millimetre precision; without it the world coordinates are written as they are. The file
-    holds no properties: write those with `write_grdecl`.
+    6,000 km. With ``map_origin`` (the default) pillars of a grid far from the map's origin are
+    written relative to a whole-metre origin at its south-west corner, given by ``MAPAXES``
+    (readers add it back), so they keep millimetre precision; without it the world coordinates
+    are written as they are. The file holds no properties: write those with `write_grdecl`.
 
     Parameters
     ----------
@@ -65,15 +63,11 @@ def write_egrid(path: PathLike, grid: CornerPointArrays, map_origin: bool = True
     resfo = require("resfo", "io", "write_egrid()")
     ni, nj, nk = grid.dims
     check_finite_geometry(grid.coord, None)
-    coord = np.array(grid.coord, dtype=np.float64)
+    origin = local_origin(grid.coord) if map_origin else None
+    coord = to_local(grid.coord, origin)
     head: list[tuple[str, object]] = [("FILEHEAD", _filehead()), ("MAPUNITS", ["METRES"])]
-    if map_origin:
-        origin = _float32_origin(coord)
-        coord[..., [0, 3]] -= origin[0]
-        coord[..., [1, 4]] -= origin[1]
-        ox, oy = origin
-        axes = [ox, oy + 1.0, ox, oy, ox + 1.0, oy]  # a point on the y axis, origin, a point on x
-        head.append(("MAPAXES ", np.array(axes, dtype=np.float32)))
+    if origin is not None:
+        head.append(("MAPAXES ", np.array(mapaxes_values(origin), dtype=np.float32)))
     head += [
         ("GRIDUNIT", ["METRES", ""]),
         ("GRIDHEAD", _gridhead(ni, nj, nk)),
@@ -120,15 +114,6 @@ def _gridhead(ni: int, nj: int, nk: int) -> np.ndarray:
         0,
     )  # corner point, dims, one reservoir, Cartesian
     return head
-
-
-def _float32_origin(coord: np.ndarray) -> tuple[float, float]:
-    """Whole metres at the grid's south-west, exact in float32 (zero when out of that range)."""
-    corner = []
-    for axis in (0, 1):
-        low = math.floor(float(min(coord[..., axis].min(), coord[..., axis + 3].min())))
-        corner.append(float(low) if abs(low) + 1.0 < _F4_EXACT else 0.0)
-    return corner[0], corner[1]
 
 
 class _Record:

@@ -21,6 +21,7 @@ from ._files import (
     check_keyword_names,
     select_properties,
 )
+from ._frames import local_origin, mapaxes_values, to_local
 from ._layout import eclipse_layer, layer_values, zcorn_from_eclipse
 
 _LINE_WIDTH = 128  # readers of this format accept lines of 132 characters
@@ -31,12 +32,20 @@ def write_grdecl(
     grid: CornerPointArrays,
     properties: Iterable[str] | None = None,
     nan_value: float = 0.0,
+    map_origin: bool = True,
 ) -> None:
     """Write the grid and its properties as GRDECL keywords.
 
-    Writes ``SPECGRID``, ``COORD`` (world frame), ``ZCORN``, ``ACTNUM`` and one keyword per
-    property, each ended by ``/``. ZCORN and the cell keywords are formatted one k-layer at a time,
-    so a memory-mapped ``zcorn`` is never read whole. The file appears only once complete.
+    Writes ``SPECGRID``, ``COORD``, ``ZCORN``, ``ACTNUM`` and one keyword per property, each ended
+    by ``/``. ZCORN and the cell keywords are formatted one k-layer at a time, so a memory-mapped
+    ``zcorn`` is never read whole. The file appears only once complete. Every number is written
+    in the shortest text that reads back to the same value.
+
+    Many readers (simulators, xtgeo) parse COORD as 32-bit floats, which resolve only about 0.5 m
+    at a northing of 6,000 km. With ``map_origin`` (the default) pillars of a grid far from the
+    map's origin are written relative to a whole-metre origin at its south-west corner, given by
+    ``MAPAXES`` with ``GRIDUNIT`` relative to it (readers add it back); otherwise, or without
+    ``map_origin``, COORD holds world coordinates.
 
     Parameters
     ----------
@@ -48,6 +57,8 @@ def write_grdecl(
         Names of the properties to write; all of them when omitted.
     nan_value : float
         Written in place of NaN cell values; a `NaNWrittenWarning` counts them per property.
+    map_origin : bool
+        Write coordinates relative to ``MAPAXES`` when the grid lies far from the map's origin.
 
     Raises
     ------
@@ -81,7 +92,12 @@ def write_grdecl(
     with atomic_output(path) as out:
         out.write(b"-- corner-point grid written by zorvastatic; depths in metres, positive down\n")
         _keyword(out, "SPECGRID", [f"{ni} {nj} {nk} 1 F\n".encode()])
-        _keyword(out, "COORD", [format_values(np.asarray(grid.coord).reshape(-1))])
+        origin = local_origin(grid.coord) if map_origin else None
+        if origin is not None:
+            _keyword(out, "MAPUNITS", [b"'METRES'\n"])
+            _keyword(out, "MAPAXES", [" ".join(map(repr, mapaxes_values(origin))).encode() + b"\n"])
+            _keyword(out, "GRIDUNIT", [b"'METRES' ' '\n"])
+        _keyword(out, "COORD", [format_values(to_local(grid.coord, origin).reshape(-1))])
         _keyword(out, "ZCORN", _zcorn_layers(grid))
         actnum = grid.actnum
         _keyword(out, "ACTNUM", (format_values(layer_values(actnum, k)) for k in range(nk)))
