@@ -131,7 +131,8 @@ class _Record:
         self.out.write(struct.pack(">i8si4si", 16, keyword.encode("ascii"), size, kind, 16))
 
     def feed(self, values: np.ndarray) -> None:
-        words = np.concatenate((self.carry, values.view(">i4")))
+        # Values travel as big-endian 32-bit words whatever their type.
+        words = np.concatenate((self.carry, values.view(">i4"))).astype(">i4", copy=False)
         whole = words.size // _BLOCK
         if whole:
             blocks = np.empty((whole, _BLOCK + 2), dtype=">i4")

@@ -118,11 +118,12 @@ def to_pyvista(
     """The grid as a ``pyvista.ExplicitStructuredGrid`` with its properties as cell data.
 
     With ``elevation`` (the default) ``z = -depth`` and the k axis runs upward, as pyvista's own
-    GRDECL reader lays it, so that every hexahedron is positively oriented (its volume positive):
-    cell ``(i, j, k)`` of the grid is pyvista cell ``(i, j, nk - 1 - k)`` and
-    ``cell_data[name]`` equals ``values[:, :, ::-1].ravel(order="F")``. Without it the cells keep
-    the grid's order and ``cell_data[name]`` equals ``values.ravel(order="F")``. Inactive cells
-    are hidden (still present, with ``ACTNUM`` 0).
+    GRDECL reader lays it: cell ``(i, j, k)`` of the grid is pyvista cell ``(i, j, nk - 1 - k)``
+    and ``cell_data[name]`` equals ``values[:, :, ::-1].ravel(order="F")``. Without it the cells
+    keep the grid's order and ``cell_data[name]`` equals ``values.ravel(order="F")``. Either way
+    the hexahedra are positively oriented (positive volumes) when the j axis lies anticlockwise
+    of the i axis in the map; on a grid turned the other way VTK sees them inverted, as it does
+    for such grids read from GRDECL. Inactive cells are hidden (still present, ``ACTNUM`` 0).
 
     Parameters
     ----------
