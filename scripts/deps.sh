@@ -25,3 +25,9 @@ missing = [m for m in needed if importlib.util.find_spec(m) is None]
 missing += [t for t in ("cmake", "ninja") if shutil.which(t) is None]
 sys.exit(1 if missing else 0)
 PY
+
+# Peers the grid-file tests read our files back with (ROFF, EGRID, xtgeo grids, VTK).
+python3 - <<'PY' || python3 -m pip install -q roffio resfo xtgeo pyvista
+import importlib.util, sys
+sys.exit(1 if any(importlib.util.find_spec(m) is None for m in ("roffio", "resfo", "xtgeo", "pyvista")) else 0)
+PY
