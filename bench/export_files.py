@@ -50,12 +50,13 @@ class PeakAnon:
 
 
 def dipping_grid(ni: int, nj: int, nk: int, zcorn: np.ndarray | None = None) -> CornerPointArrays:
-    """A rotated grid of dipping layers, 50 x 50 m columns, 1 m layers, at real map coordinates."""
+    """A rotated grid of dipping, gently folded layers, 50 x 50 m columns, 1 m layers, at real map
+    coordinates."""
     box = CornerPointArrays.box(
         (ni, nj, nk), increments=(50.0, 50.0, 1.0), origin=(456_000.0, 6_780_000.0), rotation=30.0
     )
     pj, pi = np.mgrid[0 : nj + 1, 0 : ni + 1].astype(np.float64)
-    top = 2000.0 + 0.01 * 50.0 * pi - 0.02 * 50.0 * pj
+    top = 2000.0 + 0.01 * 50.0 * pi - 0.02 * 50.0 * pj + 3.0 * np.sin(pi / 7.0) * np.cos(pj / 11.0)
     if zcorn is None:
         zcorn = np.empty((nk, nj, ni, 8))
     for k in range(nk):
@@ -79,8 +80,6 @@ def measure(label: str, action) -> None:
 
 
 def compare(ni: int, nj: int, nk: int, folder: str) -> None:
-    import xtgeo
-
     grid = dipping_grid(ni, nj, nk)
     theirs = to_xtgeo(grid)
     print(f"{ni} x {nj} x {nk} = {ni * nj * nk:,} cells; zcorn {grid.zcorn.nbytes / 2**20:.0f} MiB")
@@ -112,7 +111,6 @@ def memmapped(ni: int, nj: int, nk: int, folder: str) -> None:
     store.flush()
     del store
     zcorn = np.memmap(path, dtype=np.float32, mode="r", shape=(nk, nj, ni, 8))
-    grid = dipping_grid(1, 1, 1)
     grid = CornerPointArrays(
         (ni, nj, nk),
         dipping_grid(ni, nj, 1).coord,

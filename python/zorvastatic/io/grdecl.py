@@ -110,10 +110,20 @@ def write_grdecl(
 
 
 def _zcorn_layers(grid: CornerPointArrays) -> Iterator[bytes]:
+    """ZCORN text layer by layer; a top face equal to the bottom face above reuses its text."""
+    above: tuple[np.ndarray, bytes] | None = None
     for k in range(grid.dims[2]):
         layer = np.asarray(grid.zcorn[k])
         check_finite_geometry(grid.coord, layer, k)
-        yield format_values(eclipse_layer(layer))
+        flat = eclipse_layer(layer)
+        top, bottom = np.split(flat, 2)
+        if above is not None and np.array_equal(above[0], top):
+            top_text = above[1]
+        else:
+            top_text = format_values(top)
+        bottom_text = format_values(bottom)
+        above = (bottom, bottom_text)
+        yield top_text + bottom_text
 
 
 def _keyword(out: IO[bytes], name: str, chunks: Iterable[bytes]) -> None:
@@ -144,15 +154,16 @@ def format_values(values: np.ndarray) -> bytes:
     starts = np.flatnonzero(np.concatenate(([True], values[1:] != values[:-1])))
     runs = np.diff(np.append(starts, count))
     distinct, which = np.unique(values[starts], return_inverse=True)
-    texts = np.array(_shortest_texts(distinct), dtype=object)
-    tokens = texts[which]
-    repeated = runs > 1
-    if repeated.any():
-        prefixes = np.array([f"{n}*" for n in runs[repeated].tolist()], dtype=object)
-        tokens[repeated] = prefixes + tokens[repeated]
-    widest = max(map(len, texts.tolist())) + (
-        len(str(int(runs.max()))) + 1 if repeated.any() else 0
-    )
+    # Each distinct (run length, value) pair is formatted once: nodes shared by neighbouring
+    # cells repeat the same pair all over a layer.
+    pairs, token_of = np.unique(which * (count + 1) + runs, return_inverse=True)
+    value_texts = _shortest_texts(distinct)
+    texts = [
+        value_texts[v] if n == 1 else f"{n}*{value_texts[v]}"
+        for v, n in zip((pairs // (count + 1)).tolist(), (pairs % (count + 1)).tolist())
+    ]
+    tokens = np.array(texts, dtype=object)[token_of]
+    widest = max(map(len, texts))
     per_line = max(1, _LINE_WIDTH // (widest + 1))
     separators = np.full(tokens.size, " ", dtype=object)
     separators[per_line - 1 :: per_line] = "\n"
