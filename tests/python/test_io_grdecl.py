@@ -190,6 +190,14 @@ def test_nan_values_are_written_as_the_stand_in_and_counted(tmp_path):
     assert back.properties["SW"][1, 1, 0] == -1.0
 
 
+def test_infinite_property_values_are_refused_and_nothing_is_written(tmp_path):
+    grid = planar_grid(dims=(3, 2, 3))
+    grid.properties["NTG"][2, 0, 2] = -np.inf
+    with pytest.raises(ValueError, match="property NTG holds 1 infinite value.s. in layer k=2"):
+        write_grdecl(tmp_path / "g.grdecl", grid)
+    assert os.listdir(tmp_path) == []
+
+
 def test_unwritable_path_raises_the_os_error_naming_it(tmp_path):
     target = tmp_path / "missing" / "g.grdecl"
     with pytest.raises(FileNotFoundError) as raised:

@@ -118,16 +118,26 @@ def check_finite_geometry(
 
 
 class NaNCounter:
-    """Replaces NaN cell values with a stand-in, counts them, and warns once per property."""
+    """Replaces NaN cell values with a stand-in, counts them, and warns once per property.
+
+    Infinite values have no stand-in a reader would take for missing: they are refused.
+    """
 
     def __init__(self, stand_in: float, file_format: str) -> None:
         self.stand_in = stand_in
         self.file_format = file_format
         self.counts: dict[str, int] = {}
 
-    def clean(self, name: str, values: np.ndarray) -> np.ndarray:
+    def clean(self, name: str, values: np.ndarray, k: int | None = None) -> np.ndarray:
         if values.dtype.kind != "f":
             return values
+        infinite = np.isinf(values)
+        if infinite.any():
+            where = f" in layer k={k}" if k is not None else ""
+            raise ValueError(
+                f"property {name} holds {np.count_nonzero(infinite)} infinite value(s){where}; "
+                f"{self.file_format} has no place for them"
+            )
         missing = np.isnan(values)
         count = int(np.count_nonzero(missing))
         if count == 0:

@@ -65,8 +65,8 @@ def write_grdecl(
     KeyError
         A requested property does not exist (the message lists those that do).
     ValueError
-        A property name is not 1 to 8 characters of ``A-Z 0-9 _``, or the geometry holds a
-        non-finite value.
+        A property name is not 1 to 8 characters of ``A-Z 0-9 _``, a property holds an infinite
+        value, or the geometry holds a non-finite value. Nothing is written.
     OSError
         The file cannot be created (the OS error, naming ``path``).
 
@@ -103,7 +103,7 @@ def write_grdecl(
         _keyword(out, "ACTNUM", (format_values(layer_values(actnum, k)) for k in range(nk)))
         for name, values in chosen:
             layers = (
-                format_values(counter.clean(name, layer_values(values, k))) for k in range(nk)
+                format_values(counter.clean(name, layer_values(values, k), k)) for k in range(nk)
             )
             _keyword(out, name, layers)
     counter.warn()

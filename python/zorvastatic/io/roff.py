@@ -40,7 +40,7 @@ def write_roff(
     them; layer counts of the zones as ``subgrids``. Each property follows as a ``parameter`` tag
     (float32, or int32 for integer cubes). The format keeps one depth per layer boundary: a gap or
     overlap between a layer's bottom and the next layer's top is closed onto the lower layer's top,
-    with a warning that counts the corners moved.
+    with a warning that counts the corners moved. The whole file is assembled in memory first.
 
     Parameters
     ----------
@@ -61,7 +61,8 @@ def write_roff(
     KeyError
         A requested property does not exist.
     ValueError
-        A property name holds white space or quotes, or the geometry holds a non-finite value.
+        A property name holds white space or quotes, a property holds an infinite value, or the
+        geometry holds a non-finite value. Nothing is written.
     OSError
         The file cannot be created (the OS error, naming ``path``).
 

@@ -17,7 +17,7 @@ _SCALAR_TYPES = {
     "f8": ("double", ">f8"),
     "f4": ("float", ">f4"),
     "i4": ("int", ">i4"),
-    "i8": ("long", ">i8"),
+    "i8": ("vtktypeint64", ">i8"),
 }
 
 
