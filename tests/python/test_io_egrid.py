@@ -93,14 +93,15 @@ def test_world_coordinates_without_map_origin(tmp_path):
     np.testing.assert_array_equal(read_grid(path).coord, grid.coord.astype(np.float32))
 
 
-def test_xtgeo_written_egrid_reads_back_as_xtgeo_holds_it(tmp_path):
+@pytest.mark.parametrize("fformat", ["egrid", "fegrid"])
+def test_xtgeo_written_egrid_reads_back_as_xtgeo_holds_it(fformat, tmp_path):
     xtgeo = pytest.importorskip("xtgeo")
     box = xtgeo.create_box_grid(
         (4, 3, 5), increment=(20.0, 30.0, 2.0), origin=(50.0, 70.0, 900.0), rotation=40.0
     )
     box._actnumsv[2, 1, 4] = 0
-    box.to_file(tmp_path / "theirs.egrid", fformat="egrid")
-    ours, expected = read_grid(tmp_path / "theirs.egrid"), from_xtgeo(box)
+    box.to_file(tmp_path / f"theirs.{fformat}", fformat=fformat)
+    ours, expected = read_grid(tmp_path / f"theirs.{fformat}"), from_xtgeo(box)
     np.testing.assert_allclose(ours.coord, expected.coord, rtol=1e-6)
     np.testing.assert_array_equal(ours.zcorn, expected.zcorn)
     np.testing.assert_array_equal(ours.actnum, expected.actnum)

@@ -42,6 +42,19 @@ def test_xtgeo_reads_geometry_actnum_properties_and_volumes(grid, tmp_path):
         np.testing.assert_array_equal(np.ma.getdata(prop.values).astype(ours.dtype), ours)
 
 
+def test_xtgeo_bulk_volume_of_the_engines_flat_box_equals_the_engines(tmp_path):
+    engine = pytest.importorskip("_zorvastatic")
+    model = engine.build_flat_model(n=9, depth_m=1800.0, area_m2=2.5e5, gross_height_m=40.0, nk=4)
+    side = 500.0 / 8  # the flat model lays n x n nodes over a square of the given area
+    grid = CornerPointArrays.box((8, 8, 4), increments=(side, side, 10.0), top=1800.0)
+    write_grdecl(tmp_path / "flat.grdecl", grid)
+    theirs = xtgeo.grid_from_file(tmp_path / "flat.grdecl", fformat="grdecl")
+    assert float(theirs.get_bulk_volume().values.sum()) == pytest.approx(
+        model.bulk_volume(), rel=1e-12
+    )
+    assert float(cell_volumes(grid).sum()) == pytest.approx(model.bulk_volume(), rel=1e-12)
+
+
 def test_pyvista_reads_cells_properties_and_volumes(grid, tmp_path):
     pv = pytest.importorskip("pyvista")
     path = tmp_path / "grid.grdecl"
