@@ -1,5 +1,6 @@
 """Grid file export: our GRDECL and EGRID writers against xtgeo's own writers on the same grid,
-wall time and peak anonymous resident memory above the interpreter; optionally a float32
+wall time and peak anonymous resident memory above what the process held before writing (each
+writer runs in its own process); optionally a float32
 memory-mapped grid (as a spilled model hands out) exported to GRDECL and EGRID, to show that
 resident memory stays bounded.
 
@@ -10,6 +11,7 @@ resident memory stays bounded.
 from __future__ import annotations
 
 import os
+import subprocess
 import sys
 import tempfile
 import threading
@@ -79,29 +81,40 @@ def measure(label: str, action) -> None:
     print(f"{label:<34} {seconds:8.2f} s   peak anon RSS +{extra:8.1f} MiB")
 
 
-def compare(ni: int, nj: int, nk: int, folder: str) -> None:
+CASES = {
+    "zorvastatic write_grdecl": ("ours.grdecl", lambda grid, path: write_grdecl(path, grid)),
+    "xtgeo Grid.to_file grdecl": (
+        "xt.grdecl",
+        lambda grid, path: grid.to_file(path, fformat="grdecl"),
+    ),
+    "zorvastatic write_egrid": ("ours.egrid", lambda grid, path: write_egrid(path, grid)),
+    "xtgeo Grid.to_file egrid": (
+        "xt.egrid",
+        lambda grid, path: grid.to_file(path, fformat="egrid"),
+    ),
+}
+
+
+def run_case(label: str, ni: int, nj: int, nk: int, folder: str) -> None:
+    """One writer on a freshly built grid, in this process alone (so peaks do not mix)."""
     grid = dipping_grid(ni, nj, nk)
-    theirs = to_xtgeo(grid)
-    print(f"{ni} x {nj} x {nk} = {ni * nj * nk:,} cells; zcorn {grid.zcorn.nbytes / 2**20:.0f} MiB")
-    cases = [
-        (
-            "zorvastatic write_grdecl",
-            lambda: write_grdecl(os.path.join(folder, "ours.grdecl"), grid),
-        ),
-        (
-            "xtgeo Grid.to_file grdecl",
-            lambda: theirs.to_file(os.path.join(folder, "xt.grdecl"), fformat="grdecl"),
-        ),
-        ("zorvastatic write_egrid", lambda: write_egrid(os.path.join(folder, "ours.egrid"), grid)),
-        (
-            "xtgeo Grid.to_file egrid",
-            lambda: theirs.to_file(os.path.join(folder, "xt.egrid"), fformat="egrid"),
-        ),
-    ]
-    for label, action in cases:
-        measure(label, action)
-    for name in ("ours.grdecl", "xt.grdecl", "ours.egrid", "xt.egrid"):
-        print(f"  {name:<12} {os.path.getsize(os.path.join(folder, name)) / 2**20:9.1f} MiB")
+    if label.startswith("xtgeo"):
+        grid = to_xtgeo(grid)
+    name, write = CASES[label]
+    path = os.path.join(folder, name)
+    measure(label, lambda: write(grid, path))
+    print(f"{'':<34} file {os.path.getsize(path) / 2**20:8.1f} MiB")
+
+
+def compare(ni: int, nj: int, nk: int, folder: str) -> None:
+    print(
+        f"{ni} x {nj} x {nk} = {ni * nj * nk:,} cells; float64 zcorn {ni * nj * nk * 64 / 2**20:.0f} MiB"
+    )
+    for label in CASES:
+        subprocess.run(
+            [sys.executable, __file__, "--case", label, str(ni), str(nj), str(nk), folder],
+            check=True,
+        )
 
 
 def memmapped(ni: int, nj: int, nk: int, folder: str) -> None:
@@ -134,6 +147,9 @@ def memmapped(ni: int, nj: int, nk: int, folder: str) -> None:
 
 def main() -> None:
     args = sys.argv[1:]
+    if args and args[0] == "--case":
+        run_case(args[1], int(args[2]), int(args[3]), int(args[4]), args[5])
+        return
     mapped = bool(args) and args[0] == "--memmap"
     if mapped:
         args = args[1:]
