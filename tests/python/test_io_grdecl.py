@@ -211,11 +211,17 @@ def test_infinite_property_values_are_refused_and_nothing_is_written(tmp_path):
     assert os.listdir(tmp_path) == []
 
 
-def test_unwritable_path_raises_the_os_error_naming_it(tmp_path):
-    target = tmp_path / "missing" / "g.grdecl"
-    with pytest.raises(FileNotFoundError) as raised:
-        write_grdecl(target, planar_grid(dims=(2, 2, 1)))
-    assert raised.value.filename == str(target)
+@pytest.mark.parametrize(
+    ("target", "error"),
+    [("missing/g.grdecl", FileNotFoundError), ("folder", IsADirectoryError)],
+)
+def test_unwritable_path_raises_the_os_error_naming_it(target, error, tmp_path):
+    (tmp_path / "folder").mkdir()
+    path = tmp_path / target
+    with pytest.raises(error) as raised:
+        write_grdecl(path, planar_grid(dims=(2, 2, 1)))
+    assert raised.value.filename == str(path)
+    assert sorted(os.listdir(tmp_path)) == ["folder"] and os.listdir(tmp_path / "folder") == []
 
 
 def test_a_failure_midway_leaves_no_file_and_keeps_the_old_one(tmp_path):

@@ -50,7 +50,7 @@ def atomic_output(path: PathLike) -> Iterator[IO[bytes]]:
     """Binary stream to a temporary file beside ``path``, renamed onto it once complete.
 
     Any failure removes the temporary file and leaves an existing ``path`` untouched. An OS error
-    on creating it is raised as the same error class naming ``path`` itself.
+    on creating or renaming it is raised as the same error class naming ``path`` itself.
     """
     target = os.fspath(path)
     folder, name = os.path.split(os.path.abspath(target))
@@ -62,7 +62,10 @@ def atomic_output(path: PathLike) -> Iterator[IO[bytes]]:
     try:
         with os.fdopen(descriptor, "wb", buffering=1 << 20) as stream:
             yield stream
-        os.replace(temporary, target)
+        try:
+            os.replace(temporary, target)
+        except OSError as error:  # e.g. the target is a folder: name it, not the temporary file
+            raise type(error)(error.errno, error.strerror, target) from None
     except BaseException:
         with contextlib.suppress(OSError):
             os.unlink(temporary)

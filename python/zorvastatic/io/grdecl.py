@@ -1,7 +1,8 @@
 """GRDECL: the keyword text format of corner-point grids, written one k-layer at a time.
 
-Runs of equal values are written ``count*value`` and every distinct value is formatted once per
-layer (shortest text that reads back to the same number), so a layer costs one sort and a join.
+Runs of equal values are written ``count*value`` and every distinct run is formatted once per
+face of a layer (the shortest text that reads back to the same number), so a layer costs a sort,
+a few thousand number formats and a join rather than one format per value.
 """
 
 from __future__ import annotations
