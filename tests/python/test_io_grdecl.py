@@ -34,7 +34,7 @@ def test_xtgeo_reads_geometry_actnum_properties_and_volumes(grid, tmp_path):
     np.testing.assert_allclose(back.zcorn, grid.zcorn, rtol=1e-7)
     bulk = theirs.get_bulk_volume(asmasked=False).values
     ours = cell_volumes(grid)
-    np.testing.assert_allclose(bulk, ours, rtol=1e-5)
+    np.testing.assert_allclose(bulk, ours, rtol=1e-6)  # local coordinates keep float32 exact enough
     assert float(bulk.sum()) == pytest.approx(float(ours.sum()), rel=1e-6)
     for name in ("PORO", "NTG", "SW"):
         prop = xtgeo.gridproperty_from_file(path, fformat="grdecl", name=name, grid=theirs)
