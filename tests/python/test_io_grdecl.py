@@ -148,8 +148,9 @@ def test_reader_handles_the_format_as_written_by_hand(tmp_path):
         np.random.default_rng(3).uniform(1900.0, 2100.0, 5000),
         np.random.default_rng(4).uniform(0.0, 1.0, 3000).astype(np.float32),
         np.array([1, 1, 1, 0, 0, 1], dtype=np.int32),
+        np.repeat(np.random.default_rng(5).uniform(0.0, 1.0, 100_000), [1, 2, 3, 4] * 25_000),
     ],
-    ids=["extremes", "depths", "float32", "ints"],
+    ids=["extremes", "depths", "float32", "ints", "runs-over-several-chunks"],
 )
 def test_values_read_back_exactly_and_lines_stay_short(values, tmp_path):
     text = format_values(values).decode()

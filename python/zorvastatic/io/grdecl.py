@@ -26,6 +26,7 @@ from ._frames import local_origin, mapaxes_values, to_local
 from ._layout import eclipse_layer, layer_values, zcorn_from_eclipse
 
 _LINE_WIDTH = 128  # readers of this format accept lines of 132 characters
+_CHUNK = 1 << 17  # values formatted at a time: bounds the working set whatever a layer's size
 
 
 def write_grdecl(
@@ -100,31 +101,32 @@ def write_grdecl(
             _keyword(out, "GRIDUNIT", [b"'METRES' ' '\n"])
         _keyword(out, "COORD", [format_values(to_local(grid.coord, origin).reshape(-1))])
         _keyword(out, "ZCORN", _zcorn_layers(grid))
-        actnum = grid.actnum
-        _keyword(out, "ACTNUM", (format_values(layer_values(actnum, k)) for k in range(nk)))
+        _keyword(out, "ACTNUM", _cube_layers("ACTNUM", grid.actnum, None))
         for name, values in chosen:
-            layers = (
-                format_values(counter.clean(name, layer_values(values, k), k)) for k in range(nk)
-            )
-            _keyword(out, name, layers)
+            _keyword(out, name, _cube_layers(name, values, counter))
     counter.warn()
+
+
+def _cube_layers(name: str, cube: np.ndarray, counter: NaNCounter | None) -> Iterator[bytes]:
+    for k in range(cube.shape[2]):
+        values = layer_values(cube, k)
+        yield from format_chunks(values if counter is None else counter.clean(name, values, k))
 
 
 def _zcorn_layers(grid: CornerPointArrays) -> Iterator[bytes]:
     """ZCORN text layer by layer; a top face equal to the bottom face above reuses its text."""
-    above: tuple[np.ndarray, bytes] | None = None
+    above: tuple[np.ndarray, list[bytes]] | None = None
     for k in range(grid.dims[2]):
         layer = np.asarray(grid.zcorn[k])
         check_finite_geometry(grid.coord, layer, k)
-        flat = eclipse_layer(layer)
-        top, bottom = np.split(flat, 2)
+        top, bottom = np.split(eclipse_layer(layer), 2)
         if above is not None and np.array_equal(above[0], top):
-            top_text = above[1]
+            yield from above[1]
         else:
-            top_text = format_values(top)
-        bottom_text = format_values(bottom)
+            yield from format_chunks(top)
+        bottom_text = list(format_chunks(bottom))
+        yield from bottom_text
         above = (bottom, bottom_text)
-        yield top_text + bottom_text
 
 
 def _keyword(out: IO[bytes], name: str, chunks: Iterable[bytes]) -> None:
@@ -148,10 +150,18 @@ def format_values(values: np.ndarray) -> bytes:
     >>> format_values(np.array([0.1, 0.1], dtype=np.float32))
     b'2*0.1\\n'
     """
+    return b"".join(format_chunks(values))
+
+
+def format_chunks(values: np.ndarray) -> Iterator[bytes]:
+    """`format_values` a bounded slice at a time, each slice's text ending a line."""
     values = np.asarray(values).reshape(-1)
+    for first in range(0, values.size, _CHUNK):
+        yield _format_slice(values[first : first + _CHUNK])
+
+
+def _format_slice(values: np.ndarray) -> bytes:
     count = values.size
-    if count == 0:
-        return b""
     starts = np.flatnonzero(np.concatenate(([True], values[1:] != values[:-1])))
     runs = np.diff(np.append(starts, count))
     distinct, which = np.unique(values[starts], return_inverse=True)
