@@ -35,6 +35,19 @@ def test_pyvista_reads_cells_in_our_order_with_positive_volumes(grid, elevation,
     np.testing.assert_allclose(their_centre, centre, rtol=1e-12)
 
 
+def test_points_converted_a_few_rows_at_a_time_land_in_place(tmp_path, monkeypatch):
+    import zorvastatic.io.vtk as vtk_module
+
+    grid = planar_grid(rotation=30.0, lean=(0.1, 0.2))
+    write_vtk(tmp_path / "whole.vtk", grid)
+    monkeypatch.setattr(vtk_module, "_BLOCK_CELLS", 7)  # one row of six cells at a time
+    write_vtk(tmp_path / "rows.vtk", grid)
+    np.testing.assert_array_equal(
+        pv.read(tmp_path / "rows.vtk").points, pv.read(tmp_path / "whole.vtk").points
+    )
+    assert (tmp_path / "rows.vtk").read_bytes() == (tmp_path / "whole.vtk").read_bytes()
+
+
 def test_nan_is_kept_and_names_with_spaces_are_refused(tmp_path):
     base = planar_grid(dims=(3, 2, 2))
     poro = base.properties["PORO"].copy()

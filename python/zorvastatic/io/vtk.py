@@ -12,6 +12,7 @@ from ._files import PathLike, atomic_output, check_finite_geometry, require, sel
 from ._layout import VTK_HEXAHEDRON, areal_handedness, corner_points, layer_values
 
 _VTK_HEXAHEDRON_TYPE = 12
+_BLOCK_CELLS = 1 << 15  # cells whose points are converted at a time
 _NAME = re.compile(r"\S+")
 _SCALAR_TYPES = {
     "f8": ("double", ">f8"),
@@ -31,8 +32,8 @@ def write_vtk(
 
     Cells keep the grid's order (i fastest, then j, then k), each with its own eight points, so
     faults and gaps stay as they are. Cell data holds ``ACTNUM`` and the properties; NaN values
-    are kept (VTK readers show them as missing). Points and cells are written one k-layer at a
-    time.
+    are kept (VTK readers show them as missing). Points are converted a few thousand cells at a
+    time and everything is written layer by layer, so memory stays small whatever the grid.
 
     Parameters
     ----------
@@ -82,13 +83,15 @@ def write_vtk(
             b"DATASET UNSTRUCTURED_GRID\n"
         )
         out.write(f"POINTS {8 * cells} double\n".encode())
+        rows = max(1, _BLOCK_CELLS // ni)  # rows of cells converted at a time
         for k in range(nk):
             layer = np.asarray(grid.zcorn[k])
             check_finite_geometry(grid.coord, layer, k)
-            points = corner_points(grid.coord, layer)
-            if elevation:
-                points[..., 2] *= -1.0
-            out.write(points.astype(">f8").tobytes())
+            for j in range(0, nj, rows):
+                points = corner_points(grid.coord[j : j + rows + 1], layer[j : j + rows])
+                if elevation:
+                    points[..., 2] *= -1.0
+                out.write(points.astype(">f8").tobytes())
         out.write(f"\nCELLS {cells} {9 * cells}\n".encode())
         per_layer = ni * nj
         for k in range(nk):
