@@ -157,9 +157,9 @@ def test_values_read_back_exactly_and_lines_stay_short(values, tmp_path):
     assert max(map(len, text.splitlines())) <= 128
     path = tmp_path / "v.grdecl"
     path.write_text(f"VALUES\n{text}/\n")
-    from zorvastatic.io.grdecl import parse_numbers, read_grdecl_keywords
+    from zorvastatic.io.grdecl import read_grdecl_keywords
 
-    back = parse_numbers(read_grdecl_keywords(path)["VALUES"], "VALUES", values.dtype.type)
+    back = read_grdecl_keywords(path)["VALUES"].astype(values.dtype)
     np.testing.assert_array_equal(back, values)
 
 

@@ -71,7 +71,7 @@ def read_grid(path: PathLike, property_files: Iterable[PathLike] = ()) -> Corner
     (['PORO'], 0.3)
     """
     from .egrid import read_egrid
-    from .grdecl import parse_numbers, read_grdecl, read_grdecl_keywords
+    from .grdecl import read_grdecl, read_grdecl_keywords
 
     source = os.fspath(path)
     with open(source, "rb") as stream:
@@ -87,13 +87,9 @@ def read_grid(path: PathLike, property_files: Iterable[PathLike] = ()) -> Corner
     extra = {}
     ni, nj, nk = grid.dims
     for property_file in property_files:
-        for name, tokens in read_grdecl_keywords(property_file).items():
-            if name in _GRID_KEYWORDS:
-                continue
-            try:
-                values = parse_numbers(tokens, name)
-            except ValueError:
-                continue  # not a numeric keyword: not a cell property
+        for name, values in read_grdecl_keywords(property_file).items():
+            if name in _GRID_KEYWORDS or not isinstance(values, np.ndarray):
+                continue  # geometry, or a keyword of words: not a cell property
             if values.size != ni * nj * nk:
                 raise ValueError(
                     f"{name} in {os.fspath(property_file)} has {values.size} values, "

@@ -214,70 +214,113 @@ _BARE_KEYWORDS = frozenset(
 )
 
 
-def read_grdecl_keywords(path: PathLike) -> dict[str, list[str]]:
-    """Every keyword of a GRDECL file (and the files it includes) with its raw value tokens.
+Values = np.ndarray | list[str]  # a keyword's numbers, or its words when it holds text
+_LINES_PER_BLOCK = 4096  # lines of values parsed at a time
 
-    A repeated keyword keeps its last occurrence; comments (``--``) and text after ``/`` are
-    dropped; quoted strings lose their quotes.
+
+def read_grdecl_keywords(path: PathLike) -> dict[str, Values]:
+    """Every keyword of a GRDECL file (and the files it includes) with its values.
+
+    Numeric keywords come as float64 arrays (``count*value`` runs expanded), parsed a block of
+    lines at a time so that a large keyword never sits in memory as text; keywords holding text
+    come as their words. A repeated keyword keeps its last occurrence; comments (``--``) and text
+    after ``/`` are dropped; quoted strings lose their quotes.
     """
-    keywords: dict[str, list[str]] = {}
+    keywords: dict[str, Values] = {}
     _read_into(os.fspath(path), keywords, depth=0)
     return keywords
 
 
-def _read_into(path: str, keywords: dict[str, list[str]], depth: int) -> None:
+def _read_into(path: str, keywords: dict[str, Values], depth: int) -> None:
     if depth > 16:
         raise ValueError(f"INCLUDE nested more than 16 deep at {path}")
     with open(path, encoding="latin-1") as stream:
-        for name, tokens in _keyword_tokens(stream, path):
+        for name, values in _keywords(stream, path):
             if name == "INCLUDE":
-                if not tokens:
+                if not isinstance(values, list) or not values:
                     raise ValueError(f"INCLUDE without a file name in {path}")
-                included = os.path.join(os.path.dirname(path), tokens[0])
-                _read_into(included, keywords, depth + 1)
+                _read_into(os.path.join(os.path.dirname(path), values[0]), keywords, depth + 1)
             else:
-                keywords[name] = tokens
+                keywords[name] = values
 
 
-def _keyword_tokens(stream: Iterable[str], path: str) -> Iterator[tuple[str, list[str]]]:
-    name: str | None = None
-    pieces: list[str] = []
+class _KeywordValues:
+    """The values of one keyword, gathered line by line and parsed a block of lines at a time."""
+
+    def __init__(self, name: str) -> None:
+        self.name = name
+        self.lines: list[str] = []
+        self.blocks: list[np.ndarray] = []
+        self.words: list[str] | None = None
+
+    def add(self, text: str) -> None:
+        self.lines.append(text)
+        if len(self.lines) >= _LINES_PER_BLOCK:
+            self._parse()
+
+    def _parse(self) -> None:
+        tokens = " ".join(self.lines).replace("'", " ").replace('"', " ").split()
+        self.lines = []
+        if self.words is not None:
+            self.words += tokens
+            return
+        try:
+            self.blocks.append(parse_numbers(tokens, self.name))
+        except ValueError:
+            if self.blocks:
+                raise ValueError(f"keyword {self.name} mixes numbers and text") from None
+            self.words = tokens
+
+    def finish(self) -> Values:
+        self._parse()
+        if self.words is not None:
+            return self.words
+        return np.concatenate(self.blocks) if len(self.blocks) > 1 else self.blocks[0]
+
+
+def _keywords(stream: Iterable[str], path: str) -> Iterator[tuple[str, Values]]:
+    current: _KeywordValues | None = None
     for line in stream:
         text = line.split("--", 1)[0]
-        if name is None:
+        if current is None:
             words = text.split()
             if not words:
                 continue
             word = words[0].strip("'\"").upper()
             if word in _BARE_KEYWORDS:
                 continue
-            name, text = word, text.split(None, 1)[1] if len(words) > 1 else ""
+            current, text = _KeywordValues(word), text.split(None, 1)[1] if len(words) > 1 else ""
         if "/" in text:
-            pieces.append(text.split("/", 1)[0])
-            yield name, " ".join(pieces).replace("'", " ").replace('"', " ").split()
-            name, pieces = None, []
+            current.add(text.split("/", 1)[0])
+            yield current.name, current.finish()
+            current = None
         else:
-            pieces.append(text)
-    if name is not None:
-        raise ValueError(f"keyword {name} in {path} is not ended by '/'")
+            current.add(text)
+    if current is not None:
+        raise ValueError(f"keyword {current.name} in {path} is not ended by '/'")
 
 
 def parse_numbers(tokens: list[str], what: str, dtype: type = np.float64) -> np.ndarray:
-    """Numbers of a keyword, with ``count*value`` runs expanded and ``D`` exponents accepted."""
-    if not any("*" in t for t in tokens):
-        return _to_array(tokens, what, dtype)
-    counts, values = [], []
-    for token in tokens:
+    """Numbers of a keyword, with ``count*value`` runs expanded and ``D`` exponents accepted.
+
+    Each distinct token is parsed once: grid keywords repeat the same few thousand tokens.
+    """
+    index: dict[str, int] = {}
+    which = np.fromiter(
+        (index.setdefault(t, len(index)) for t in tokens), dtype=np.intp, count=len(tokens)
+    )
+    counts, values = np.ones(len(index), dtype=np.intp), []
+    for n, token in enumerate(index):
         count, star, value = token.partition("*")
         if not star:
-            counts.append(1)
             values.append(token)
         elif not value:
             raise ValueError(f"{what}: defaulted values ({token}) are not supported")
         else:
-            counts.append(int(count))
+            counts[n] = int(count)
             values.append(value)
-    return np.repeat(_to_array(values, what, dtype), counts)
+    parsed = _to_array(values, what, dtype)[which]
+    return parsed if (counts == 1).all() else np.repeat(parsed, counts[which])
 
 
 def _to_array(tokens: list[str], what: str, dtype: type) -> np.ndarray:
@@ -328,45 +371,44 @@ def read_grdecl(path: PathLike) -> CornerPointArrays:
     for name, size in (("COORD", 6 * (ni + 1) * (nj + 1)), ("ZCORN", 8 * cells)):
         if name not in keywords:
             raise ValueError(f"{path} has no {name} keyword")
-        arrays[name] = _sized(parse_numbers(keywords.pop(name), name), size, name)
+        arrays[name] = _sized(_numbers(keywords.pop(name), name), size, name)
     actnum = np.ones(cells, dtype=np.int32)
     if "ACTNUM" in keywords:
-        actnum = _sized(parse_numbers(keywords.pop("ACTNUM"), "ACTNUM", np.int32), cells, "ACTNUM")
+        actnum = _sized(_numbers(keywords.pop("ACTNUM"), "ACTNUM"), cells, "ACTNUM").astype(
+            np.int32
+        )
     coord, zcorn = world_from_file(
         arrays["COORD"].reshape(nj + 1, ni + 1, 6),
         zcorn_from_eclipse(arrays["ZCORN"], dims),
-        mapaxes=_floats(keywords.get("MAPAXES")),
-        grid_unit=keywords.get("GRIDUNIT", []),
+        mapaxes=_numbers(keywords["MAPAXES"], "MAPAXES") if "MAPAXES" in keywords else None,
+        grid_unit=_words(keywords.get("GRIDUNIT", [])),
         source=os.fspath(path),
-        map_unit=(keywords.get("MAPUNITS") or [None])[0],
+        map_unit=(_words(keywords.get("MAPUNITS", [])) or [None])[0],
     )
     properties = {}
-    for name, tokens in keywords.items():
-        if name in ("MAPAXES", "MAPUNITS", "GRIDUNIT", "GDORIENT") or not tokens:
-            continue
-        try:
-            values = parse_numbers(tokens, name)
-        except ValueError:
-            continue  # not a numeric keyword: not a cell property
-        if values.size == cells:
+    for name, values in keywords.items():
+        if isinstance(values, np.ndarray) and values.size == cells and name != "MAPAXES":
             properties[name] = values.reshape(nk, nj, ni).transpose(2, 1, 0)
     return CornerPointArrays(
         dims, coord, zcorn, actnum.reshape(nk, nj, ni).transpose(2, 1, 0), properties
     )
 
 
-def _dims(keywords: dict[str, list[str]], path: PathLike) -> tuple[int, int, int]:
+def _dims(keywords: dict[str, Values], path: PathLike) -> tuple[int, int, int]:
     tokens = keywords.pop("SPECGRID", None)
     if tokens is None:
         tokens = keywords.pop("DIMENS", None)
-    elif len(tokens) > 4 and tokens[4].upper() == "T":
+    elif len(tokens) > 4 and str(tokens[4]).upper() == "T":
         raise ValueError(
             f"{path} holds a radial grid (SPECGRID ... T); only Cartesian grids are read"
         )
     keywords.pop("DIMENS", None)
     if tokens is None or len(tokens) < 3:
         raise ValueError(f"{path} has no SPECGRID or DIMENS keyword")
-    ni, nj, nk = (int(t) for t in tokens[:3])
+    try:
+        ni, nj, nk = (int(float(t)) for t in tokens[:3])
+    except ValueError:
+        raise ValueError(f"{path}: grid dimensions {list(tokens[:3])} are not numbers") from None
     return ni, nj, nk
 
 
@@ -376,5 +418,12 @@ def _sized(values: np.ndarray, size: int, name: str) -> np.ndarray:
     return values
 
 
-def _floats(tokens: list[str] | None) -> np.ndarray | None:
-    return None if tokens is None else parse_numbers(tokens, "MAPAXES")
+def _numbers(values: Values, name: str) -> np.ndarray:
+    if isinstance(values, np.ndarray):
+        return values
+    words = " ".join(values[:4])
+    raise ValueError(f"{name} holds values that are not numbers: {words} ...")
+
+
+def _words(values: Values) -> list[str]:
+    return values if isinstance(values, list) else [repr(float(v)) for v in values]
