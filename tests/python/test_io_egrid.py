@@ -10,7 +10,7 @@ import pytest
 
 from io_grids import GRIDS, cell_volumes, planar_grid
 from zorvastatic.io import CornerPointArrays, from_xtgeo, read_grid, write_egrid
-from zorvastatic.io._layout import eclipse_layer
+from zorvastatic.io._layout import grdecl_layer
 
 resfo = pytest.importorskip("resfo")
 
@@ -48,7 +48,7 @@ def test_resfo_reads_every_record(dims, tmp_path):
     ni, nj, nk = dims
     assert by_name["GRIDHEAD"][:4].tolist() == [1, ni, nj, nk]
     assert by_name["ZCORN"].dtype == np.dtype(">f4")
-    zcorn = np.concatenate([eclipse_layer(grid.zcorn[k]) for k in range(nk)])
+    zcorn = np.concatenate([grdecl_layer(grid.zcorn[k]) for k in range(nk)])
     np.testing.assert_array_equal(by_name["ZCORN"], zcorn.astype(np.float32))
     np.testing.assert_array_equal(by_name["ACTNUM"], grid.actnum.ravel(order="F"))
     axes = by_name["MAPAXES"].astype(np.float64)

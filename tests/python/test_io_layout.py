@@ -9,8 +9,8 @@ from io_grids import GRIDS, planar_grid
 from zorvastatic.io import CornerPointArrays, from_xtgeo, to_xtgeo
 from zorvastatic.io._layout import (
     corner_points,
-    eclipse_layer,
-    zcorn_from_eclipse,
+    grdecl_layer,
+    zcorn_from_grdecl,
     zcorn_from_xtgeo,
     zcorn_to_xtgeo,
 )
@@ -69,10 +69,10 @@ def test_node_layouts_round_trip_a_faulted_grid():
     np.testing.assert_array_equal(zcorn_from_xtgeo(nodes), grid.zcorn.astype(np.float32))
 
 
-def test_eclipse_layout_round_trips_and_runs_k_outermost():
+def test_grdecl_layout_round_trips_and_runs_k_outermost():
     z = np.random.default_rng(7).random((3, 4, 5, 8))
-    flat = np.concatenate([eclipse_layer(z[k]) for k in range(3)])
-    np.testing.assert_array_equal(zcorn_from_eclipse(flat, (5, 4, 3)), z)
+    flat = np.concatenate([grdecl_layer(z[k]) for k in range(3)])
+    np.testing.assert_array_equal(zcorn_from_grdecl(flat, (5, 4, 3)), z)
     # The first two values are the near top corners of cell (0, 0, 0); the next two those of (1, 0, 0).
     assert flat[:4].tolist() == [z[0, 0, 0, 0], z[0, 0, 0, 1], z[0, 0, 1, 0], z[0, 0, 1, 1]]
     # After the first row's near corners come its far corners.

@@ -20,30 +20,30 @@ import numpy as np
 VTK_HEXAHEDRON = (0, 1, 3, 2, 4, 5, 7, 6)
 
 
-def eclipse_layer(zlayer: np.ndarray) -> np.ndarray:
+def grdecl_layer(zlayer: np.ndarray) -> np.ndarray:
     """One k-layer ``(nj, ni, 8)`` of engine corners in GRDECL order, flat.
 
     Examples
     --------
     >>> import numpy as np
-    >>> from zorvastatic.io._layout import eclipse_layer
-    >>> eclipse_layer(np.arange(8.0).reshape(1, 1, 8)).tolist()
+    >>> from zorvastatic.io._layout import grdecl_layer
+    >>> grdecl_layer(np.arange(8.0).reshape(1, 1, 8)).tolist()
     [0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0]
     """
     nj, ni, _ = zlayer.shape
     return zlayer.reshape(nj, ni, 2, 2, 2).transpose(2, 0, 3, 1, 4).reshape(-1)
 
 
-def zcorn_from_eclipse(flat: np.ndarray, dims: tuple[int, int, int]) -> np.ndarray:
+def zcorn_from_grdecl(flat: np.ndarray, dims: tuple[int, int, int]) -> np.ndarray:
     """Engine corners ``(nk, nj, ni, 8)`` from a flat GRDECL/EGRID ZCORN run.
 
     Examples
     --------
     >>> import numpy as np
-    >>> from zorvastatic.io._layout import eclipse_layer, zcorn_from_eclipse
+    >>> from zorvastatic.io._layout import grdecl_layer, zcorn_from_grdecl
     >>> z = np.random.default_rng(1).random((2, 3, 4, 8))
-    >>> flat = np.concatenate([eclipse_layer(z[k]) for k in range(2)])
-    >>> bool(np.array_equal(zcorn_from_eclipse(flat, (4, 3, 2)), z))
+    >>> flat = np.concatenate([grdecl_layer(z[k]) for k in range(2)])
+    >>> bool(np.array_equal(zcorn_from_grdecl(flat, (4, 3, 2)), z))
     True
     """
     ni, nj, nk = dims

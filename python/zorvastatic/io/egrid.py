@@ -16,7 +16,7 @@ import numpy as np
 from ._arrays import CornerPointArrays
 from ._files import PathLike, atomic_output, check_finite_geometry, require
 from ._frames import local_origin, mapaxes_values, to_local, world_from_file
-from ._layout import eclipse_layer, layer_values, zcorn_from_eclipse
+from ._layout import grdecl_layer, layer_values, zcorn_from_grdecl
 
 _BLOCK = 1000  # values per block of a numeric record
 
@@ -79,7 +79,7 @@ def write_egrid(path: PathLike, grid: CornerPointArrays, map_origin: bool = True
         for k in range(nk):
             layer = np.asarray(grid.zcorn[k])
             check_finite_geometry(grid.coord, layer, k)
-            zcorn.feed(eclipse_layer(layer).astype(">f4"))
+            zcorn.feed(grdecl_layer(layer).astype(">f4"))
         zcorn.close()
         actnum = _Record(out, "ACTNUM  ", b"INTE", ni * nj * nk)
         for k in range(nk):
@@ -202,7 +202,7 @@ def read_egrid(path: PathLike) -> CornerPointArrays:
         actnum = _sized(found["ACTNUM"], cells, "ACTNUM").astype(np.int32)
     coord, zcorn = world_from_file(
         coord_values.astype(np.float64).reshape(nj + 1, ni + 1, 6),
-        zcorn_from_eclipse(zcorn_values.astype(np.float64), (ni, nj, nk)),
+        zcorn_from_grdecl(zcorn_values.astype(np.float64), (ni, nj, nk)),
         mapaxes=np.asarray(found["MAPAXES"], dtype=np.float64) if "MAPAXES" in found else None,
         grid_unit=_texts(found.get("GRIDUNIT")),
         source=source,

@@ -23,7 +23,7 @@ from ._files import (
     select_properties,
 )
 from ._frames import local_origin, mapaxes_values, to_local
-from ._layout import eclipse_layer, layer_values, zcorn_from_eclipse
+from ._layout import grdecl_layer, layer_values, zcorn_from_grdecl
 
 _LINE_WIDTH = 128  # readers of this format accept lines of 132 characters
 _CHUNK = 1 << 17  # values formatted at a time: bounds the working set whatever a layer's size
@@ -119,7 +119,7 @@ def _zcorn_layers(grid: CornerPointArrays) -> Iterator[bytes]:
     for k in range(grid.dims[2]):
         layer = np.asarray(grid.zcorn[k])
         check_finite_geometry(grid.coord, layer, k)
-        top, bottom = np.split(eclipse_layer(layer), 2)
+        top, bottom = np.split(grdecl_layer(layer), 2)
         if above is not None and np.array_equal(above[0], top):
             yield from above[1]
         else:
@@ -379,7 +379,7 @@ def read_grdecl(path: PathLike) -> CornerPointArrays:
         )
     coord, zcorn = world_from_file(
         arrays["COORD"].reshape(nj + 1, ni + 1, 6),
-        zcorn_from_eclipse(arrays["ZCORN"], dims),
+        zcorn_from_grdecl(arrays["ZCORN"], dims),
         mapaxes=_numbers(keywords["MAPAXES"], "MAPAXES") if "MAPAXES" in keywords else None,
         grid_unit=_words(keywords.get("GRIDUNIT", [])),
         source=os.fspath(path),
