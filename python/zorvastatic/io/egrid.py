@@ -90,29 +90,15 @@ def write_egrid(path: PathLike, grid: CornerPointArrays, map_origin: bool = True
 
 def _filehead() -> np.ndarray:
     head = np.zeros(100, dtype=np.int32)
-    head[[0, 1, 3, 4, 5, 6]] = (
-        3,
-        2007,
-        3,
-        0,
-        0,
-        1,
-    )  # version, year, bound, corner point, single porosity, irregular
+    head[0], head[1], head[3] = 3, 2007, 3  # format version, year, version bound
+    head[4], head[5], head[6] = 0, 0, 1  # corner-point grid, single porosity, irregular grid
     return head
 
 
 def _gridhead(ni: int, nj: int, nk: int) -> np.ndarray:
     head = np.zeros(100, dtype=np.int32)
-    head[[0, 1, 2, 3, 4, 24, 25, 26]] = (
-        1,
-        ni,
-        nj,
-        nk,
-        1,
-        1,
-        1,
-        0,
-    )  # corner point, dims, one reservoir, Cartesian
+    head[0:5] = (1, ni, nj, nk, 1)  # corner-point grid, dimensions, grid number
+    head[24], head[25], head[26] = 1, 1, 0  # one reservoir, one segment, Cartesian
     return head
 
 
