@@ -10,7 +10,14 @@ import numpy as np
 import pytest
 
 from io_grids import GRIDS, cell_volumes, planar_grid
-from zorvastatic.io import CornerPointArrays, NaNWrittenWarning, from_xtgeo, read_grid, write_grdecl
+from zorvastatic.io import (
+    CornerPointArrays,
+    NaNWrittenWarning,
+    from_xtgeo,
+    read_grid,
+    write_egrid,
+    write_grdecl,
+)
 from zorvastatic.io._layout import corner_points
 from zorvastatic.io.grdecl import format_values
 
@@ -256,6 +263,22 @@ def test_a_float32_memory_map_is_streamed_a_layer_at_a_time(tmp_path):
     assert peak < zcorn.nbytes / 4, f"peak {peak} bytes for a {zcorn.nbytes}-byte zcorn"
     back = read_grid(tmp_path / "big.grdecl")
     np.testing.assert_array_equal(back.zcorn, zcorn)
+
+
+def test_layers_written_a_few_rows_at_a_time_give_the_same_grid(tmp_path, monkeypatch):
+    import zorvastatic.io._layout as layout
+
+    grid = planar_grid(dims=(7, 9, 4), rotation=12.0, fault_throw=2.0)
+    grid.zcorn[2, 4, 3, :4] -= 0.25  # a top face that differs from the bottom above in one piece
+    write_grdecl(tmp_path / "whole.grdecl", grid)
+    write_egrid(tmp_path / "whole.egrid", grid)
+    monkeypatch.setattr(layout, "FACE_BLOCK", 2 * 4 * 7)  # two rows of cells per piece
+    write_grdecl(tmp_path / "rows.grdecl", grid)
+    write_egrid(tmp_path / "rows.egrid", grid)
+    assert (tmp_path / "rows.egrid").read_bytes() == (tmp_path / "whole.egrid").read_bytes()
+    # Text pieces end their own lines and runs, so only the values must agree.
+    assert (tmp_path / "rows.grdecl").read_bytes() != (tmp_path / "whole.grdecl").read_bytes()
+    np.testing.assert_array_equal(read_grid(tmp_path / "rows.grdecl").zcorn, grid.zcorn)
 
 
 def test_no_warning_from_the_peers_on_our_files(tmp_path):

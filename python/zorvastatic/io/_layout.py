@@ -14,6 +14,8 @@ south-east, north-west, north-east of the node.
 
 from __future__ import annotations
 
+from collections.abc import Iterator
+
 import numpy as np
 
 # Engine corner of each VTK hexahedron point: each face walked round, top face first.
@@ -32,6 +34,35 @@ def grdecl_layer(zlayer: np.ndarray) -> np.ndarray:
     """
     nj, ni, _ = zlayer.shape
     return zlayer.reshape(nj, ni, 2, 2, 2).transpose(2, 0, 3, 1, 4).reshape(-1)
+
+
+FACE_BLOCK = 1 << 17  # corner depths per piece of a layer converted at a time
+
+
+def grdecl_face_blocks(
+    zlayer: np.ndarray, block: int | None = None
+) -> Iterator[tuple[int, np.ndarray]]:
+    """`grdecl_layer` in pieces of about ``block`` values (default `FACE_BLOCK`): ``(face, values)``
+    with face 0 the top, 1 the bottom.
+
+    The pieces, concatenated, are the layer in GRDECL order; each is a few rows of one face, so
+    a large layer is never copied whole.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from zorvastatic.io._layout import grdecl_face_blocks, grdecl_layer
+    >>> z = np.random.default_rng(2).random((5, 3, 8))
+    >>> pieces = list(grdecl_face_blocks(z, block=20))
+    >>> [face for face, _ in pieces], bool((np.concatenate([v for _, v in pieces]) == grdecl_layer(z)).all())
+    ([0, 0, 0, 0, 0, 1, 1, 1, 1, 1], True)
+    """
+    nj, ni, _ = zlayer.shape
+    rows = max(1, (block or FACE_BLOCK) // (4 * ni))
+    for face in (0, 1):
+        for j in range(0, nj, rows):
+            part = np.asarray(zlayer[j : j + rows, :, 4 * face : 4 * face + 4])
+            yield face, part.reshape(-1, ni, 2, 2).transpose(0, 2, 1, 3).reshape(-1)
 
 
 def zcorn_from_grdecl(flat: np.ndarray, dims: tuple[int, int, int]) -> np.ndarray:

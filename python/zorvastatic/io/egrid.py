@@ -16,7 +16,7 @@ import numpy as np
 from ._arrays import CornerPointArrays
 from ._files import PathLike, atomic_output, check_finite_geometry, require
 from ._frames import local_origin, mapaxes_values, to_local, world_from_file
-from ._layout import grdecl_layer, layer_values, zcorn_from_grdecl
+from ._layout import grdecl_face_blocks, layer_values, zcorn_from_grdecl
 
 _BLOCK = 1000  # values per block of a numeric record
 
@@ -79,7 +79,8 @@ def write_egrid(path: PathLike, grid: CornerPointArrays, map_origin: bool = True
         for k in range(nk):
             layer = np.asarray(grid.zcorn[k])
             check_finite_geometry(grid.coord, layer, k)
-            zcorn.feed(grdecl_layer(layer).astype(">f4"))
+            for _, values in grdecl_face_blocks(layer):
+                zcorn.feed(values.astype(">f4"))
         zcorn.close()
         actnum = _Record(out, "ACTNUM  ", b"INTE", ni * nj * nk)
         for k in range(nk):

@@ -23,7 +23,7 @@ from ._files import (
     select_properties,
 )
 from ._frames import local_origin, mapaxes_values, to_local
-from ._layout import grdecl_layer, layer_values, zcorn_from_grdecl
+from ._layout import grdecl_face_blocks, layer_values, zcorn_from_grdecl
 
 _LINE_WIDTH = 128  # readers of this format accept lines of 132 characters
 _CHUNK = 1 << 17  # values formatted at a time: bounds the working set whatever a layer's size
@@ -114,19 +114,24 @@ def _cube_layers(name: str, cube: np.ndarray, counter: NaNCounter | None) -> Ite
 
 
 def _zcorn_layers(grid: CornerPointArrays) -> Iterator[bytes]:
-    """ZCORN text layer by layer; a top face equal to the bottom face above reuses its text."""
-    above: tuple[np.ndarray, list[bytes]] | None = None
+    """ZCORN text a few rows at a time; a top face equal to the bottom face above reuses its text."""
+    above: list[tuple[np.ndarray, bytes]] = []  # the last bottom face, piece by piece
     for k in range(grid.dims[2]):
-        layer = np.asarray(grid.zcorn[k])
-        check_finite_geometry(grid.coord, layer, k)
-        top, bottom = np.split(grdecl_layer(layer), 2)
-        if above is not None and np.array_equal(above[0], top):
-            yield from above[1]
-        else:
-            yield from format_chunks(top)
-        bottom_text = list(format_chunks(bottom))
-        yield from bottom_text
-        above = (bottom, bottom_text)
+        layer = grid.zcorn[k]
+        check_finite_geometry(grid.coord, np.asarray(layer), k)
+        below: list[tuple[np.ndarray, bytes]] = []
+        top_piece = 0
+        for face, values in grdecl_face_blocks(layer):
+            if face == 1:
+                text = b"".join(format_chunks(values))
+                below.append((values, text))
+            elif top_piece < len(above) and np.array_equal(above[top_piece][0], values):
+                text = above[top_piece][1]
+            else:
+                text = b"".join(format_chunks(values))
+            top_piece += face == 0
+            yield text
+        above = below
 
 
 def _keyword(out: IO[bytes], name: str, chunks: Iterable[bytes]) -> None:
