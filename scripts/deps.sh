@@ -35,6 +35,7 @@ import importlib.util
 wanted = {
     "numpy": "numpy", "pandas": "pandas", "lasio": "lasio", "xtgeo": "xtgeo", "gstools": "gstools",
     "plotly": "plotly", "matplotlib": "matplotlib", "PIL": "pillow", "playwright": "playwright",
+    "roffio": "roffio", "resfo": "resfo", "pyvista": "pyvista",
 }
 print(" ".join(pkg for module, pkg in wanted.items() if importlib.util.find_spec(module) is None))
 PY
