@@ -2,15 +2,7 @@
 
 from __future__ import annotations
 
-import sys
-from pathlib import Path
-
 import numpy as np
-
-try:
-    import zorvastatic.io  # noqa: F401
-except ModuleNotFoundError:  # package not installed (yet): test the source tree
-    sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "python"))
 
 from zorvastatic.io import CornerPointArrays
 from zorvastatic.io._layout import corner_points
