@@ -3,7 +3,8 @@
 # libraries, pip for the Python ones. Quick when everything is present.
 set -euo pipefail
 
-apt_packages=(g++ libtbb-dev libboost-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
+apt_packages=(g++ libtbb-dev libboost-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+              libsuitesparse-dev libopenblas0-serial libeigen3-dev)
 missing=()
 for pkg in "${apt_packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
