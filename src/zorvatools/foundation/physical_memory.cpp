@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 namespace zorvatools {
 
 std::optional<std::uint64_t> physical_memory_bytes() {
@@ -24,6 +26,30 @@ std::optional<std::uint64_t> checked_add(std::uint64_t a, std::uint64_t b) {
   std::uint64_t sum = 0;
   if (__builtin_add_overflow(a, b, &sum)) return std::nullopt;
   return sum;
+}
+
+namespace {
+
+// "1.5 GiB", "12.0 MiB": one decimal in the larger unit that the amount reaches.
+std::string readable_bytes(std::uint64_t bytes) {
+  const double b = static_cast<double>(bytes);
+  const bool gib = b >= 1073741824.0;
+  char text[48];
+  std::snprintf(text, sizeof text, "%.1f %s", gib ? b / 1073741824.0 : b / 1048576.0,
+                gib ? "GiB" : "MiB");
+  return text;
+}
+
+}  // namespace
+
+std::string memory_shortfall_text(std::string_view what, std::uint64_t nx, std::uint64_t ny,
+                                  std::uint64_t needed, std::uint64_t limit) {
+  std::string text(what);
+  text += " of lattice " + std::to_string(nx) + "x" + std::to_string(ny) + " needs " +
+          std::to_string(needed) + " bytes (" + readable_bytes(needed) +
+          ") of memory, more than the " + std::to_string(limit) + " bytes (" +
+          readable_bytes(limit) + ") available";
+  return text;
 }
 
 }  // namespace zorvatools

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <new>
 
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/physical_memory.hpp"
 #include "zorvatools/foundation/try.hpp"
+#include "zorvatools/gridding/nested_dissection.hpp"
 
 namespace zorvatools {
 namespace {
@@ -36,25 +36,15 @@ constexpr double kBackwardErrorTolerance = 1e-12;
 // Seconds per unit of work, measured on the surface-solve benchmark: the band's n b^2 and the
 // sparse LU's nested-dissection estimate 180 s^2 l (s, l the shorter and longer axes) plus its
 // ordering, about linear in n.
-constexpr double kBandSecondsPerWork = 0.4e-9;
-constexpr double kSparseSecondsPerWork = 0.25e-9;
-constexpr double kSparseSecondsPerUnknown = 2e-6;
+constexpr double kBandSecondsPerWork = 0.22e-9;
+constexpr double kSparseSecondsPerWork = 0.11e-9;
+constexpr double kSparseSecondsPerUnknown = 4.4e-6;
 
 // Bytes per node while assembling: the node maps, the free-node list, the matrix rows (13
 // entries of index and value at most) and the couplings.
 constexpr std::uint64_t kAssemblyBytesPerNode =
     2 * sizeof(std::int32_t) + sizeof(std::size_t) + 13 * (sizeof(std::int32_t) + sizeof(double)) +
     sizeof(std::int64_t) + 2 * sizeof(double);
-
-// "1.5 GiB", "12.0 MiB": one decimal in the larger unit that the amount reaches.
-std::string readable_bytes(std::uint64_t bytes) {
-  const double b = static_cast<double>(bytes);
-  const bool gib = b >= 1073741824.0;
-  char text[48];
-  std::snprintf(text, sizeof text, "%.1f %s", gib ? b / 1073741824.0 : b / 1048576.0,
-                gib ? "GiB" : "MiB");
-  return text;
-}
 
 }  // namespace
 
@@ -144,10 +134,7 @@ const SparseLu& MinCurvatureOperator::sparse() const {
 
 AlgoError MinCurvatureOperator::out_of_memory(std::uint64_t needed_bytes) const {
   return AlgoError::invalid_argument(
-      "minimum-curvature solve of lattice " + std::to_string(nx_) + "x" + std::to_string(ny_) +
-      " needs " + std::to_string(needed_bytes) + " bytes (" + readable_bytes(needed_bytes) +
-      ") of memory, more than the " + std::to_string(memory_limit_) + " bytes (" +
-      readable_bytes(memory_limit_) + ") available");
+      memory_shortfall_text("minimum-curvature solve", nx_, ny_, needed_bytes, memory_limit_));
 }
 
 void MinCurvatureOperator::number_free_nodes() {
@@ -291,7 +278,8 @@ AlgoResult<void> MinCurvatureOperator::factor(bool pinned) {
 
 AlgoResult<void> MinCurvatureOperator::factor_sparse(double shift) {
   std::uint64_t needed = 0;
-  auto lu = SparseLu::factor(rows_, shift, memory_limit_, &needed);
+  const std::vector<std::int64_t> ordering = lattice_nested_dissection(nx_, ny_, node_free_);
+  auto lu = SparseLu::factor(rows_, shift, ordering, memory_limit_, &needed);
   if (!lu) {
     if (lu.error() == SparseLuFailure::Singular) {
       return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
