@@ -10,6 +10,7 @@
 #include <random>
 
 #include "zorvastatic/gridder/surface_solve.hpp"
+#include "zorvastatic/model/builder.hpp"
 #include "zorvatools/gridding/min_curvature.hpp"
 #include "zorvatools/gridding/relaxation.hpp"
 
@@ -61,6 +62,33 @@ BENCHMARK(BM_SolveSurfaceConverged)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A whole build whose top horizon is known only at 50 wells on a 25 km square: the surface solve,
+// the base, layering into (n - 1)^2 x 5 cells and population.
+void BM_BuildFromFiftyWells(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  std::vector<double> depths(n * n, std::nan(""));
+  for (const auto& cp : wells(n, 50)) depths[cp.j * n + cp.i] = cp.z;
+  const zorvastatic::Wireframe wireframe{
+      {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}},
+      {zorvastatic::Contact{2100, zorvastatic::ContactKind::Owc}},
+      {std::make_shared<zorvastatic::Horizon>(
+          zorvastatic::Horizon{"top", depths, n, n, zorvastatic::HorizonRole::Top})}};
+  const zorvastatic::BuildSpec spec{zorvastatic::Conformity::proportional(), 6.25e8, 50, 5,
+                                    zorvastatic::ConstantPriors{0.25, 0.8, 0.3}};
+  for (auto _ : state) {
+    auto builder = zorvastatic::StaticModelBuilder::from_wireframe(wireframe, spec);
+    if (!builder) {
+      state.SkipWithError(builder.error().display().c_str());
+      return;
+    }
+    auto model = std::move(*builder).build();
+    if (!model) state.SkipWithError(model.error().display().c_str());
+    benchmark::DoNotOptimize(model);
+  }
+  state.counters["peak_rss_MiB"] = peak_rss_mib();
+}
+BENCHMARK(BM_BuildFromFiftyWells)->Arg(1001)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One direct solve on a chosen path, and the restart alone: the cached factors turn it into one
 // substitution.
