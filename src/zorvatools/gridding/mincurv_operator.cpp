@@ -8,7 +8,6 @@
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/physical_memory.hpp"
 #include "zorvatools/foundation/try.hpp"
-#include "zorvatools/gridding/nested_dissection.hpp"
 
 namespace zorvatools {
 namespace {
@@ -37,8 +36,8 @@ constexpr double kBackwardErrorTolerance = 1e-12;
 // sparse LU's nested-dissection estimate 180 s^2 l (s, l the shorter and longer axes) plus its
 // ordering, about linear in n.
 constexpr double kBandSecondsPerWork = 0.22e-9;
-constexpr double kSparseSecondsPerWork = 0.11e-9;
-constexpr double kSparseSecondsPerUnknown = 4.4e-6;
+constexpr double kSparseSecondsPerWork = 0.16e-9;
+constexpr double kSparseSecondsPerUnknown = 5.4e-6;
 
 // Bytes per node while assembling: the node maps, the free-node list, the matrix rows (13
 // entries of index and value at most) and the couplings.
@@ -278,8 +277,7 @@ AlgoResult<void> MinCurvatureOperator::factor(bool pinned) {
 
 AlgoResult<void> MinCurvatureOperator::factor_sparse(double shift) {
   std::uint64_t needed = 0;
-  const std::vector<std::int64_t> ordering = lattice_nested_dissection(nx_, ny_, node_free_);
-  auto lu = SparseLu::factor(rows_, shift, ordering, memory_limit_, &needed);
+  auto lu = SparseLu::factor(rows_, shift, memory_limit_, &needed);
   if (!lu) {
     if (lu.error() == SparseLuFailure::Singular) {
       return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));

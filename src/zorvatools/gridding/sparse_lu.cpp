@@ -1,7 +1,6 @@
 #include "zorvatools/gridding/sparse_lu.hpp"
 
 #include <dlfcn.h>
-#include <suitesparse/cholmod.h>
 #include <suitesparse/umfpack.h>
 
 #include <algorithm>
@@ -33,46 +32,6 @@ void hold_blas_to_one_thread() {
       reinterpret_cast<SetThreads>(symbol)(1);
     }
   });
-}
-
-// Entries of the Cholesky factor of the matrix's symmetric pattern eliminated in `ordering`: with
-// the symmetric strategy, each of L and U holds about as many. Absent when the analysis fails.
-std::optional<double> symmetric_factor_entries(const std::vector<Index>& col_start,
-                                               const std::vector<Index>& row,
-                                               std::span<const std::int64_t> ordering) {
-  const auto n = static_cast<std::size_t>(col_start.size() - 1);
-  cholmod_common common;
-  cholmod_l_start(&common);
-  common.nmethods = 1;
-  common.method[0].ordering = CHOLMOD_GIVEN;
-  common.supernodal = CHOLMOD_SIMPLICIAL;
-  common.print = 0;
-  std::optional<double> entries;
-  Index upper = 0;
-  for (std::size_t c = 0; c < n; ++c) {
-    for (Index p = col_start[c]; p < col_start[c + 1]; ++p) upper += row[p] <= Index(c) ? 1 : 0;
-  }
-  cholmod_sparse* pattern = cholmod_l_allocate_sparse(n, n, static_cast<std::size_t>(upper), 1, 1,
-                                                      1, CHOLMOD_PATTERN, &common);
-  if (pattern) {
-    auto* p_start = static_cast<Index*>(pattern->p);
-    auto* p_row = static_cast<Index*>(pattern->i);
-    Index at = 0;
-    for (std::size_t c = 0; c < n; ++c) {
-      p_start[c] = at;
-      for (Index p = col_start[c]; p < col_start[c + 1]; ++p) {
-        if (row[p] <= Index(c)) p_row[at++] = row[p];
-      }
-    }
-    p_start[n] = at;
-    std::vector<Index> perm(ordering.begin(), ordering.end());
-    cholmod_factor* factor = cholmod_l_analyze_p(pattern, perm.data(), nullptr, 0, &common);
-    if (factor && common.status == CHOLMOD_OK) entries = common.lnz;
-    cholmod_l_free_factor(&factor, &common);
-    cholmod_l_free_sparse(&pattern, &common);
-  }
-  cholmod_l_finish(&common);
-  return entries;
 }
 
 }  // namespace
@@ -109,7 +68,6 @@ std::optional<std::uint64_t> sparse_lu_bytes_lower_bound(std::uint64_t n, std::u
 }
 
 std::expected<SparseLu, SparseLuFailure> SparseLu::factor(const CompressedRows& a, double shift,
-                                                          std::span<const std::int64_t> ordering,
                                                           std::uint64_t memory_limit,
                                                           std::uint64_t* needed_bytes) {
   hold_blas_to_one_thread();
@@ -142,30 +100,17 @@ std::expected<SparseLu, SparseLuFailure> SparseLu::factor(const CompressedRows& 
     double info[UMFPACK_INFO];
     void* symbolic = nullptr;
     const auto n_index = static_cast<Index>(n);
-    require(ordering.empty() || ordering.size() == n, "sparse LU: ordering length mismatch");
-    static_assert(sizeof(Index) == sizeof(std::int64_t));
-    Index status =
-        ordering.empty()
-            ? umfpack_dl_symbolic(n_index, n_index, f->col_start.data(), f->row.data(),
-                                  f->value.data(), &symbolic, f->control, info)
-            : umfpack_dl_qsymbolic(n_index, n_index, f->col_start.data(), f->row.data(),
-                                   f->value.data(), reinterpret_cast<const Index*>(ordering.data()),
-                                   &symbolic, f->control, info);
+    Index status = umfpack_dl_symbolic(n_index, n_index, f->col_start.data(), f->row.data(),
+                                       f->value.data(), &symbolic, f->control, info);
     if (status == UMFPACK_ERROR_out_of_memory) return std::unexpected(SparseLuFailure::OutOfMemory);
     require(status == UMFPACK_OK, "sparse LU: symbolic analysis rejected the matrix");
     // The library's own peak estimate assumes the worst pivoting and runs ten times what these
-    // systems take. With the symmetric strategy L and U each hold about the entries of the
-    // Cholesky factor of the symmetric pattern, and the peak stays within 1.5 times their sum.
+    // systems take. With the symmetric strategy L and U hold about the entries of the symmetric
+    // pattern's factors, and the peak stays within 1.5 times that.
     const double unit = info[UMFPACK_SIZE_OF_UNIT];
-    std::optional<double> symmetric_entries;
-    if (!ordering.empty()) {
-      symmetric_entries = symmetric_factor_entries(f->col_start, f->row, ordering);
-    } else if (info[UMFPACK_SYMMETRIC_LUNZ] > 0) {
-      symmetric_entries = info[UMFPACK_SYMMETRIC_LUNZ] / 2;
-    }
-    const double peak_units = symmetric_entries
-                                  ? 2 * kPeakPerSymmetricEntry * *symmetric_entries
-                                  : info[UMFPACK_PEAK_MEMORY_ESTIMATE];
+    const double symmetric_entries = info[UMFPACK_SYMMETRIC_LUNZ];
+    const double peak_units = symmetric_entries > 0 ? kPeakPerSymmetricEntry * symmetric_entries
+                                                    : info[UMFPACK_PEAK_MEMORY_ESTIMATE];
     const double kept = static_cast<double>(f->row.size()) * (sizeof(Index) + sizeof(double));
     const double needed = peak_units * unit + kept;
     if (!(needed < static_cast<double>(memory_limit))) {

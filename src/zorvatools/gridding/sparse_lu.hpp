@@ -24,12 +24,11 @@ struct SparseLuFactors;  // the library's factors; immutable once made, shared b
 
 class SparseLu {
  public:
-  // Factors `a` plus `shift` on its diagonal, eliminating in `ordering` (a fill-reducing
-  // permutation of the rows; empty: the library orders the matrix by nested dissection of its
-  // graph). The memory the factors need is estimated from the ordering before they are
-  // allocated; more than `memory_limit` bytes fails with OutOfMemory and `needed_bytes` set.
+  // Factors `a` plus `shift` on its diagonal, after a nested-dissection ordering of the graph of
+  // its symmetric pattern (METIS). The memory the factors need is estimated from the ordering
+  // before they are allocated; more than `memory_limit` bytes fails with OutOfMemory and
+  // `needed_bytes` set.
   static std::expected<SparseLu, SparseLuFailure> factor(const CompressedRows& a, double shift,
-                                                         std::span<const std::int64_t> ordering,
                                                          std::uint64_t memory_limit,
                                                          std::uint64_t* needed_bytes = nullptr);
 
