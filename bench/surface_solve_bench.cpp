@@ -88,7 +88,11 @@ void BM_BuildFromFiftyWells(benchmark::State& state) {
   }
   state.counters["peak_rss_MiB"] = peak_rss_mib();
 }
-BENCHMARK(BM_BuildFromFiftyWells)->Arg(1001)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildFromFiftyWells)
+    ->Arg(1001)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // One direct solve on a chosen path, and the restart alone: the cached factors turn it into one
 // substitution.
@@ -113,9 +117,9 @@ void direct_solve(benchmark::State& state, zorvatools::MinCurvaturePath path) {
     const auto restart_start = std::chrono::steady_clock::now();
     auto again = zorvatools::grid_min_curvature(samples, lattice, seed, &cache, {path, 0});
     benchmark::DoNotOptimize(again);
-    state.counters["restart_ms"] = std::chrono::duration<double, std::milli>(
-                                       std::chrono::steady_clock::now() - restart_start)
-                                       .count();
+    state.counters["restart_ms"] =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - restart_start)
+            .count();
     state.ResumeTiming();
   }
   state.counters["peak_rss_MiB"] = peak_rss_mib();
@@ -126,8 +130,21 @@ void BM_BandPath(benchmark::State& state) {
 void BM_SparsePath(benchmark::State& state) {
   direct_solve(state, zorvatools::MinCurvaturePath::Sparse);
 }
-BENCHMARK(BM_BandPath)->Arg(51)->Arg(101)->Arg(151)->Arg(201)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_SparsePath)->Arg(51)->Arg(101)->Arg(151)->Arg(201)->Arg(301)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BandPath)
+    ->Arg(51)
+    ->Arg(101)
+    ->Arg(151)
+    ->Arg(201)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_SparsePath)
+    ->Arg(51)
+    ->Arg(101)
+    ->Arg(151)
+    ->Arg(201)
+    ->Arg(301)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The relaxation that serves anchors which cannot pin the surface: two pinned nodes of opposite
 // depth on a flat start, up to 20000 in-order sweeps; reported per node update.
@@ -147,8 +164,8 @@ void BM_RelaxationFallback(benchmark::State& state) {
     updates += static_cast<double>(outcome.sweeps) * static_cast<double>(n * n - 2);
     state.counters["sweeps"] = static_cast<double>(outcome.sweeps);
   }
-  state.counters["ns_per_node_update"] = benchmark::Counter(
-      updates * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_node_update"] =
+      benchmark::Counter(updates * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_RelaxationFallback)->Arg(64)->Arg(301)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -33,13 +33,11 @@ Result<void> check_surface_memory(std::size_t nx, std::size_t ny) {
       per_surface ? zorvatools::checked_mul(*per_surface, kSurfacesHeld) : std::nullopt;
   if (needed && *needed <= limit) return {};
   return std::unexpected(StaticError::grid(zorvatools::memory_shortfall_text(
-      "surface solve", nx, ny, needed.value_or(std::numeric_limits<std::uint64_t>::max()),
-      limit)));
+      "surface solve", nx, ny, needed.value_or(std::numeric_limits<std::uint64_t>::max()), limit)));
 }
 
 StaticError out_of_memory(std::size_t nx, std::size_t ny) {
-  return StaticError::grid(
-      str_cat("surface solve of lattice ", nx, "x", ny, " ran out of memory"));
+  return StaticError::grid(str_cat("surface solve of lattice ", nx, "x", ny, " ran out of memory"));
 }
 
 // Least-squares plane z = a + b i + c j in node coordinates; flat (b = c = 0) when the controls

@@ -41,9 +41,9 @@ constexpr double kSparseSecondsPerUnknown = 5.4e-6;
 
 // Bytes per node while assembling: the node maps, the free-node list, the matrix rows (13
 // entries of index and value at most) and the couplings.
-constexpr std::uint64_t kAssemblyBytesPerNode =
-    2 * sizeof(std::int32_t) + sizeof(std::size_t) + 13 * (sizeof(std::int32_t) + sizeof(double)) +
-    sizeof(std::int64_t) + 2 * sizeof(double);
+constexpr std::uint64_t kAssemblyBytesPerNode = 2 * sizeof(std::int32_t) + sizeof(std::size_t) +
+                                                13 * (sizeof(std::int32_t) + sizeof(double)) +
+                                                sizeof(std::int64_t) + 2 * sizeof(double);
 
 }  // namespace
 
@@ -89,14 +89,14 @@ MinCurvatureOperator::MinCurvatureOperator(std::size_t nx, std::size_t ny, const
       ny_(ny),
       anchor_count_(anchors.nodes.size()),
       options_(options),
-      memory_limit_(options.memory_limit_bytes != 0
-                        ? options.memory_limit_bytes
-                        : physical_memory_bytes().value_or(std::numeric_limits<std::uint64_t>::max())),
+      memory_limit_(
+          options.memory_limit_bytes != 0
+              ? options.memory_limit_bytes
+              : physical_memory_bytes().value_or(std::numeric_limits<std::uint64_t>::max())),
       node_anchor_(anchors.node_anchor) {}
 
-AlgoResult<MinCurvatureOperator> MinCurvatureOperator::assemble(std::size_t nx, std::size_t ny,
-                                                                const AnchorSet& anchors,
-                                                                const MinCurvatureOptions& options) {
+AlgoResult<MinCurvatureOperator> MinCurvatureOperator::assemble(
+    std::size_t nx, std::size_t ny, const AnchorSet& anchors, const MinCurvatureOptions& options) {
   require(nx >= 2 && ny >= 2, "min-curvature operator needs a lattice of at least 2x2");
   require(nx * ny <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()),
           "min-curvature lattice exceeds 32-bit node indices");
@@ -248,9 +248,10 @@ AlgoResult<void> MinCurvatureOperator::factor(bool pinned) {
   } else if (options_.path == MinCurvaturePath::Cheapest && band_fits) {
     const double s = static_cast<double>(std::min(nx_, ny_));
     const double l = static_cast<double>(std::max(nx_, ny_));
-    const double band_seconds = static_cast<double>(n) * double(b) * double(b) * kBandSecondsPerWork;
-    const double sparse_seconds = static_cast<double>(n) * kSparseSecondsPerUnknown +
-                                  180 * s * s * l * kSparseSecondsPerWork;
+    const double band_seconds =
+        static_cast<double>(n) * double(b) * double(b) * kBandSecondsPerWork;
+    const double sparse_seconds =
+        static_cast<double>(n) * kSparseSecondsPerUnknown + 180 * s * s * l * kSparseSecondsPerWork;
     use_band = band_seconds <= sparse_seconds;
   }
   if (!use_band) {

@@ -95,7 +95,7 @@ class MinCurvatureOperator {
   std::vector<std::int32_t> node_anchor_;
   std::vector<std::int32_t> node_free_;
   std::vector<std::size_t> free_nodes_;
-  CompressedRows rows_;                      // the matrix, kept for residual checks
+  CompressedRows rows_;  // the matrix, kept for residual checks
   std::size_t half_bandwidth_ = 0;
   double shift_ = 0;                         // on the diagonal of the factored system
   std::vector<std::size_t> coupling_start_;  // row r's couplings: [start[r], start[r + 1])

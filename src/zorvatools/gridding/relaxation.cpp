@@ -1,8 +1,8 @@
 #include "zorvatools/gridding/relaxation.hpp"
 
-#include <cstdint>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 

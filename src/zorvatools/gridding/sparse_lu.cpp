@@ -115,16 +115,18 @@ std::expected<SparseLu, SparseLuFailure> SparseLu::factor(const CompressedRows& 
     const double needed = peak_units * unit + kept;
     if (!(needed < static_cast<double>(memory_limit))) {
       umfpack_dl_free_symbolic(&symbolic);
-      if (needed_bytes) *needed_bytes = std::isfinite(needed) && needed < 1.8e19
-                                            ? static_cast<std::uint64_t>(needed)
-                                            : UINT64_MAX;
+      if (needed_bytes)
+        *needed_bytes = std::isfinite(needed) && needed < 1.8e19
+                            ? static_cast<std::uint64_t>(needed)
+                            : UINT64_MAX;
       return std::unexpected(SparseLuFailure::OutOfMemory);
     }
     status = umfpack_dl_numeric(f->col_start.data(), f->row.data(), f->value.data(), symbolic,
                                 &f->numeric, f->control, info);
     umfpack_dl_free_symbolic(&symbolic);
     if (status == UMFPACK_ERROR_out_of_memory) return std::unexpected(SparseLuFailure::OutOfMemory);
-    if (status == UMFPACK_WARNING_singular_matrix) return std::unexpected(SparseLuFailure::Singular);
+    if (status == UMFPACK_WARNING_singular_matrix)
+      return std::unexpected(SparseLuFailure::Singular);
     require(status == UMFPACK_OK, "sparse LU: numeric factorisation rejected the matrix");
     const double rcond = info[UMFPACK_RCOND];
     if (!(rcond > kSingularRcond)) return std::unexpected(SparseLuFailure::Singular);
@@ -142,9 +144,9 @@ void SparseLu::solve_in_place(std::span<double> x) const {
   std::vector<Index> wi(f.n);
   std::vector<double> w(5 * f.n);
   double info[UMFPACK_INFO];
-  const Index status = umfpack_dl_wsolve(UMFPACK_A, f.col_start.data(), f.row.data(),
-                                         f.value.data(), x.data(), b.data(), f.numeric, f.control,
-                                         info, wi.data(), w.data());
+  const Index status =
+      umfpack_dl_wsolve(UMFPACK_A, f.col_start.data(), f.row.data(), f.value.data(), x.data(),
+                        b.data(), f.numeric, f.control, info, wi.data(), w.data());
   require(status == UMFPACK_OK || status == UMFPACK_WARNING_singular_matrix,
           "sparse LU solve failed");
 }

@@ -16,8 +16,8 @@
 namespace zorvatools {
 
 enum class SparseLuFailure : std::uint8_t {
-  Singular,      // a zero or non-finite pivot, or a condition estimate at rounding level
-  OutOfMemory,   // the factors need more than the limit, or an allocation failed
+  Singular,     // a zero or non-finite pivot, or a condition estimate at rounding level
+  OutOfMemory,  // the factors need more than the limit, or an allocation failed
 };
 
 struct SparseLuFactors;  // the library's factors; immutable once made, shared by copies

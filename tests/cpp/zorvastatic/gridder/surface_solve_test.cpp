@@ -82,9 +82,8 @@ TEST(SolveSurfaceConverged, FiftyWellsOnALatticeForTheSparseLuRestartOnceWithout
     wells.push_back({i, j, 2000 + 0.1 * double(i) - 0.2 * double(j) + 5 * std::sin(double(k))});
   }
   Surface converged;
-  const auto lines = profiled_lines("", [&] {
-    ASSERT_OK_AND_ASSIGN(converged, solve_surface_converged(180, 170, wells));
-  });
+  const auto lines = profiled_lines(
+      "", [&] { ASSERT_OK_AND_ASSIGN(converged, solve_surface_converged(180, 170, wells)); });
   for (const ControlPoint& cp : wells) {
     EXPECT_NEAR(converged.at(cp.i, cp.j), cp.z, 1e-9 * 2000);
   }

@@ -20,7 +20,8 @@ namespace {
 // Depth of the test surfaces: a tilted plane with two Gaussian bumps, in node units.
 double depth(double i, double j, double nx, double ny) {
   const double x = i / nx, y = j / ny;
-  return 2000 + 40 * x - 25 * y + 30 * std::exp(-30 * ((x - 0.3) * (x - 0.3) + (y - 0.6) * (y - 0.6))) -
+  return 2000 + 40 * x - 25 * y +
+         30 * std::exp(-30 * ((x - 0.3) * (x - 0.3) + (y - 0.6) * (y - 0.6))) -
          18 * std::exp(-50 * ((x - 0.7) * (x - 0.7) + (y - 0.2) * (y - 0.2)));
 }
 
@@ -73,7 +74,8 @@ double largest_equation_residual(const Array2D<double>& g, const AnchorSet& anch
   double worst = 0;
   for (std::size_t i = 0; i < g.nx(); ++i) {
     for (std::size_t j = 0; j < g.ny(); ++j) {
-      if (anchors.node_anchor[i * g.ny() + j] < 0) worst = std::fmax(worst, std::fabs(stencil_at(g, i, j)));
+      if (anchors.node_anchor[i * g.ny() + j] < 0)
+        worst = std::fmax(worst, std::fabs(stencil_at(g, i, j)));
     }
   }
   return worst / largest_abs(g);
@@ -138,7 +140,8 @@ Array2D<double> independent_solve(const MinCurvatureOperator& op, std::size_t nx
     x += lu.solve(r);
   }
   Array2D<double> out = anchored;
-  for (std::size_t r = 0; r < rows.size(); ++r) out.data()[rows[r]] = x[static_cast<Eigen::Index>(r)];
+  for (std::size_t r = 0; r < rows.size(); ++r)
+    out.data()[rows[r]] = x[static_cast<Eigen::Index>(r)];
   return out;
 }
 
@@ -167,9 +170,9 @@ TEST(MinCurvaturePaths, BandAndSparseLuGiveTheSameSurfaceOnManyShapesAndControlS
   struct Case {
     std::size_t nx, ny, count;
   };
-  const Case cases[] = {{5, 5, 4},   {7, 12, 9},  {12, 7, 9},   {2, 9, 5},   {9, 2, 5},
-                        {20, 20, 6}, {31, 17, 40}, {3, 40, 12}, {40, 33, 25}, {64, 48, 200},
-                        {16, 16, 256}};
+  const Case cases[] = {{5, 5, 4},    {7, 12, 9},    {12, 7, 9},   {2, 9, 5},
+                        {9, 2, 5},    {20, 20, 6},   {31, 17, 40}, {3, 40, 12},
+                        {40, 33, 25}, {64, 48, 200}, {16, 16, 256}};
   int compared = 0;
   for (const Case& c : cases) {
     for (unsigned seed = 1; seed <= 4; ++seed) {
@@ -237,7 +240,8 @@ TEST(MinCurvaturePaths, FiftyWellsOn301SquaredAgreeWithAnIndependentSolveOfTheSa
   const Array2D<double> reference = independent_solve(op, n, n, anchors);
   double worst = 0;
   for (std::size_t i = 2; i + 2 < n; ++i) {
-    for (std::size_t j = 2; j + 2 < n; ++j) worst = std::fmax(worst, std::fabs(g(i, j) - reference(i, j)));
+    for (std::size_t j = 2; j + 2 < n; ++j)
+      worst = std::fmax(worst, std::fabs(g(i, j) - reference(i, j)));
   }
   EXPECT_LE(worst, 0.005);  // metres
   EXPECT_LE(largest_equation_residual(reference, anchors), 1e-12);
@@ -256,8 +260,7 @@ TEST(MinCurvaturePaths, AnchorsThatCannotPinABilinearAreRecognised) {
   EXPECT_FALSE(anchors_pin_bilinear(9, 9, anchors(9, 9, {{0, 0}, {2, 2}, {5, 5}, {8, 8}})));
   EXPECT_FALSE(anchors_pin_bilinear(9, 9, anchors(9, 9, {{0, 1}, {2, 4}, {4, 7}, {6, 10}})));
   // One row and one column: (i - 1) (j - 2) vanishes on all of them.
-  EXPECT_FALSE(
-      anchors_pin_bilinear(9, 9, anchors(9, 9, {{0, 2}, {4, 2}, {8, 2}, {1, 0}, {1, 7}})));
+  EXPECT_FALSE(anchors_pin_bilinear(9, 9, anchors(9, 9, {{0, 2}, {4, 2}, {8, 2}, {1, 0}, {1, 7}})));
   // A rectangular hyperbola i j = 8.
   EXPECT_FALSE(anchors_pin_bilinear(9, 9, anchors(9, 9, {{1, 8}, {2, 4}, {4, 2}, {8, 1}})));
 }
@@ -267,11 +270,10 @@ TEST(MinCurvaturePaths, CertainlySingularAnchorsTakeTheShiftedSystemOnEitherPath
   std::vector<Sample> line;
   for (int k = 0; k < 4; ++k) line.push_back({double(2 * k), double(2 * k), 100.0 + k});
   const AnchorSet anchors = collect_anchors(line, Lattice::unit(9, 8));
-  ASSERT_OK_AND_ASSIGN(MinCurvatureOperator band, MinCurvatureOperator::assemble(
-                                                      9, 8, anchors, on(MinCurvaturePath::Band)));
-  ASSERT_OK_AND_ASSIGN(
-      MinCurvatureOperator sparse,
-      MinCurvatureOperator::assemble(9, 8, anchors, on(MinCurvaturePath::Sparse)));
+  ASSERT_OK_AND_ASSIGN(MinCurvatureOperator band,
+                       MinCurvatureOperator::assemble(9, 8, anchors, on(MinCurvaturePath::Band)));
+  ASSERT_OK_AND_ASSIGN(MinCurvatureOperator sparse,
+                       MinCurvatureOperator::assemble(9, 8, anchors, on(MinCurvaturePath::Sparse)));
   ASSERT_OK_AND_ASSIGN(Array2D<double> a, band.solve(anchors.values));
   ASSERT_OK_AND_ASSIGN(Array2D<double> b, sparse.solve(anchors.values));
   for (double z : a.data()) ASSERT_TRUE(std::isfinite(z));
@@ -299,8 +301,8 @@ TEST(MinCurvaturePaths, ASystemThatDoesNotFitInMemoryFailsBeforeTakingIt) {
       "invalid argument: minimum-curvature solve of lattice 200x150 needs 5880000 bytes (5.6 MiB) "
       "of memory, more than the 1000000 bytes (1.0 MiB) available");
   // Room to assemble but not for the factors of either path.
-  auto factors = MinCurvatureOperator::assemble(200, 150, anchors,
-                                                {MinCurvaturePath::Cheapest, 12000000});
+  auto factors =
+      MinCurvatureOperator::assemble(200, 150, anchors, {MinCurvaturePath::Cheapest, 12000000});
   ASSERT_FALSE(factors.has_value());
   EXPECT_NE(factors.error().text().find("lattice 200x150 needs "), std::string::npos)
       << factors.error().text();
@@ -317,20 +319,23 @@ TEST(MinCurvaturePaths, SparseRestartsReuseTheFactorsBitForBit) {
   const Lattice lattice = Lattice::unit(70, 90);
   const MinCurvatureOptions sparse = on(MinCurvaturePath::Sparse);
   MinCurvatureCache cache;
-  ASSERT_OK_AND_ASSIGN(Array2D<double> first, grid_min_curvature(samples, lattice, {}, &cache, sparse));
+  ASSERT_OK_AND_ASSIGN(Array2D<double> first,
+                       grid_min_curvature(samples, lattice, {}, &cache, sparse));
   ASSERT_TRUE(cache.factored && *cache.factored && !(*cache.factored)->uses_band());
   const MinCurvatureCache copy = cache;  // copies share the factors
   MinCurvatureCache second = copy;
-  ASSERT_OK_AND_ASSIGN(Array2D<double> again,
-                       grid_min_curvature(samples, lattice, Array2D<double>(70, 90, 1.0), &second,
-                                          sparse));
+  ASSERT_OK_AND_ASSIGN(
+      Array2D<double> again,
+      grid_min_curvature(samples, lattice, Array2D<double>(70, 90, 1.0), &second, sparse));
   EXPECT_EQ(again, first);
-  ASSERT_OK_AND_ASSIGN(Array2D<double> fresh, grid_min_curvature(samples, lattice, {}, nullptr, sparse));
+  ASSERT_OK_AND_ASSIGN(Array2D<double> fresh,
+                       grid_min_curvature(samples, lattice, {}, nullptr, sparse));
   EXPECT_EQ(fresh, first);
 }
 
 // The sweep as the definition reads, on the grid's own layout through z_at.
-void reference_sweeps(Array2D<double>& g, const std::vector<std::int32_t>& fixed, std::size_t count) {
+void reference_sweeps(Array2D<double>& g, const std::vector<std::int32_t>& fixed,
+                      std::size_t count) {
   const std::size_t nx = g.nx(), ny = g.ny();
   for (std::size_t s = 0; s < count; ++s) {
     for (std::size_t j = 0; j < ny; ++j) {
@@ -356,15 +361,14 @@ TEST(RelaxMinCurvature, SweepsAreBitIdenticalToTheDefinitionOnEveryShape) {
     std::size_t nx, ny;
     double roughness;
   };
-  const Case cases[] = {{2, 2, 10},    {2, 7, 10},    {7, 2, 10},    {3, 3, 10},   {5, 9, 10},
-                        {13, 6, 10},   {11, 11, 10},  {40, 30, 1e-3}, {27, 21, 1e-3},
-                        {31, 13, 1e-3}};
+  const Case cases[] = {{2, 2, 10},  {2, 7, 10},   {7, 2, 10},     {3, 3, 10},     {5, 9, 10},
+                        {13, 6, 10}, {11, 11, 10}, {40, 30, 1e-3}, {27, 21, 1e-3}, {31, 13, 1e-3}};
   for (const Case& c : cases) {
     const std::size_t nx = c.nx, ny = c.ny;
     Array2D<double> start(nx, ny);
     for (std::size_t n = 0; n < nx * ny; ++n) {
-      start.data()[n] = 0.3 * double(n / ny) - 0.2 * double(n % ny) +
-                        c.roughness * std::sin(0.7 * double(n));
+      start.data()[n] =
+          0.3 * double(n / ny) - 0.2 * double(n % ny) + c.roughness * std::sin(0.7 * double(n));
     }
     std::vector<std::int32_t> fixed(nx * ny, -1);
     fixed[0] = 0;
