@@ -30,10 +30,10 @@ LatticeRounding rounding_of(const Lattice& lattice) {
   r.step_j = centred.node_xy(0, 1);
   const double last_i = lattice.nx > 0 ? static_cast<double>(lattice.nx - 1) : 0.0;
   const double last_j = lattice.ny > 0 ? static_cast<double>(lattice.ny - 1) : 0.0;
-  r.reach_x = std::fabs(lattice.origin_x) + std::fabs(r.step_i.x) * last_i +
-              std::fabs(r.step_j.x) * last_j;
-  r.reach_y = std::fabs(lattice.origin_y) + std::fabs(r.step_i.y) * last_i +
-              std::fabs(r.step_j.y) * last_j;
+  r.reach_x =
+      std::fabs(lattice.origin_x) + std::fabs(r.step_i.x) * last_i + std::fabs(r.step_j.x) * last_j;
+  r.reach_y =
+      std::fabs(lattice.origin_y) + std::fabs(r.step_i.y) * last_i + std::fabs(r.step_j.y) * last_j;
   return r;
 }
 

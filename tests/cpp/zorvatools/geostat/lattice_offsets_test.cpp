@@ -25,8 +25,8 @@ TEST(LatticeOffsets, UnitLatticeRingsInOrder) {
   // Squared distances 0, 1, 1, 2, 4, 4; (2, 1) at 5 lies beyond.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> got;
   for (const LatticeOffset& o : offsets) got.emplace_back(o.di, o.dj);
-  const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {
-      {0, 0}, {0, 1}, {1, 0}, {1, 1}, {0, 2}, {2, 0}};
+  const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {{0, 0}, {0, 1}, {1, 0},
+                                                                         {1, 1}, {0, 2}, {2, 0}};
   EXPECT_EQ(got, expected);
   // Exact positions leave next to no margin.
   EXPECT_NEAR(offsets[3].least_distance2, 2.0, 1e-12);
