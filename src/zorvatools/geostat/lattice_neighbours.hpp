@@ -1,16 +1,18 @@
 #pragma once
-// The informed nodes of a lattice and the search for the ones nearest a node: a spiral over the
-// lattice's node offsets, nearest first, that reads which nodes are informed straight from a
-// grid. Informed nodes are numbered in the order they were informed; the search ranks them by
-// the squared Euclidean distance computed from the two node positions, ties by that number,
-// exactly as a nearest-neighbour walk over the same positions does.
+// The informed nodes of a lattice, each with its value, and the search for the ones nearest a
+// node: a spiral over the lattice's node offsets, nearest first, that reads which nodes are
+// informed straight from a grid. Informed nodes are numbered in the order they were informed;
+// the search ranks them by the squared Euclidean distance computed from the two node positions,
+// ties by that number, exactly as a nearest-neighbour walk over the same positions does.
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <utility>
 #include <vector>
 
+#include "zorvatools/foundation/array2d.hpp"
 #include "zorvatools/foundation/lattice.hpp"
 #include "zorvatools/geostat/lattice_offsets.hpp"
 
@@ -22,6 +24,8 @@ class LatticeNeighbours {
     double distance2 = 0;     // squared distance from the node searched around
     std::uint32_t index = 0;  // how many nodes were informed before this one
     std::uint32_t node = 0;   // i * ny + j
+    Point2 position;
+    double value = 0;
   };
 
   // Nothing informed yet. A search takes at most `max_count` nodes, none farther than
@@ -30,34 +34,49 @@ class LatticeNeighbours {
   LatticeNeighbours(const Lattice& lattice, double max_distance2, std::size_t max_count);
 
   [[nodiscard]] std::size_t node(std::size_t i, std::size_t j) const { return i * ny_ + j; }
-  // Lattice::node_xy of the node.
-  [[nodiscard]] Point2 position(std::size_t node) const { return positions_[node]; }
-  [[nodiscard]] bool informed(std::size_t node) const { return index_[node] != kUninformed; }
+  // Lattice::node_xy(i, j), to the bit: it sums a part that depends on i alone and one that
+  // depends on j alone, so one table of each serves every node.
+  [[nodiscard]] Point2 position(std::size_t i, std::size_t j) const {
+    return {along_i_[i].x + along_j_[j].x, along_i_[i].y + along_j_[j].y};
+  }
+  [[nodiscard]] bool informed(std::size_t i, std::size_t j) const {
+    return index_[node(i, j)] != kUninformed;
+  }
   [[nodiscard]] std::size_t informed_count() const { return informed_count_; }
 
   // Informs the node, which must not be informed yet; it takes the next number.
-  void inform(std::size_t node);
+  void inform(std::size_t i, std::size_t j, double value);
 
   // The informed nodes nearest node (i, j), nearest first, ties by ascending number; valid
   // until the next search.
   [[nodiscard]] std::span<const Hit> nearest(std::size_t i, std::size_t j);
 
+  // Asks for what a search around node (i, j) reads first, so that a search started a little
+  // later finds it in cache.
+  void prefetch_around(std::size_t i, std::size_t j) const;
+
+  // Every node's value, NaN where not informed; leaves the values empty.
+  [[nodiscard]] Array2D<double> take_values() { return std::move(values_); }
+
  private:
   static constexpr std::uint32_t kUninformed = std::numeric_limits<std::uint32_t>::max();
 
-  // Offers the node to the hits if it is informed; `bound` is the farthest squared distance
+  // Offers node (i, j) to the hits if it is informed; `bound` is the farthest squared distance
   // still taken, tightened once the hits are full.
-  void consider(std::size_t node, Point2 from, double& bound);
+  void consider(std::size_t i, std::size_t j, Point2 from, double& bound);
 
   std::size_t nx_ = 0;
   std::size_t ny_ = 0;
   double max_distance2_ = 0;
-  std::vector<Point2> positions_;     // per node
+  std::vector<Point2> along_i_;       // node_xy(i, 0)
+  std::vector<Point2> along_j_;       // node_xy(0, j) with the origin at (0, 0)
   std::vector<std::uint32_t> index_;  // per node: its number, or kUninformed
+  Array2D<double> values_;
   std::size_t informed_count_ = 0;
   std::vector<LatticeOffset> offsets_;
   std::vector<Hit> hits_;  // sized once: the most a search can take
   std::size_t hit_count_ = 0;
+  std::size_t prefetch_reach_ = 0;  // nodes either side that a search around a node reads first
 };
 
 }  // namespace zorvatools

@@ -32,6 +32,11 @@ void PrintTo(const Case& c, std::ostream* os) {
   *os << c.name;
 }
 
+// The value a node is informed with.
+double value_of(std::size_t node) {
+  return 0.25 * static_cast<double>(node) - 7;
+}
+
 // Informed nodes ranked (distance, number), within the radius, the first max_count of them.
 std::vector<Hit> brute_force(const Lattice& lattice, const std::vector<std::size_t>& order,
                              std::size_t i, std::size_t j, double radius2, std::size_t max_count) {
@@ -45,7 +50,8 @@ std::vector<Hit> brute_force(const Lattice& lattice, const std::vector<std::size
     const double dy = p.y - from.y;
     const double d2 = dx * dx + dy * dy;
     if (d2 <= radius2) {
-      all.push_back({d2, static_cast<std::uint32_t>(number), static_cast<std::uint32_t>(node)});
+      all.push_back({d2, static_cast<std::uint32_t>(number), static_cast<std::uint32_t>(node), p,
+                     value_of(node)});
     }
   }
   std::ranges::sort(all, [](const Hit& a, const Hit& b) {
@@ -87,12 +93,14 @@ TEST_P(LatticeNeighboursMatch, BruteForceAndTheTreeWalk) {
       const std::span<const Hit> got = search.nearest(i, j);
       const std::vector<Hit> expected = brute_force(lattice, order, i, j, radius2, c.max_count);
       ASSERT_EQ(got.size(), expected.size()) << "step " << step;
-      tree.nearest_within(search.position(node), c.max_count, radius, walk, walked);
+      tree.nearest_within(search.position(i, j), c.max_count, radius, walk, walked);
       ASSERT_EQ(walked.size(), expected.size()) << "step " << step;
       for (std::size_t k = 0; k < got.size(); ++k) {
         ASSERT_EQ(got[k].node, expected[k].node) << "step " << step << " hit " << k;
         ASSERT_EQ(got[k].index, expected[k].index);
         ASSERT_EQ(got[k].distance2, expected[k].distance2);
+        ASSERT_EQ(got[k].position, expected[k].position);
+        ASSERT_EQ(got[k].value, expected[k].value);
         ASSERT_EQ(walked[k].index, got[k].index) << "step " << step << " hit " << k;
         ASSERT_EQ(walked[k].distance2, got[k].distance2);
       }
@@ -100,12 +108,18 @@ TEST_P(LatticeNeighboursMatch, BruteForceAndTheTreeWalk) {
       hits += got.size();
     }
     const Point2 p = lattice.node_xy(static_cast<double>(i), static_cast<double>(j));
-    EXPECT_EQ(search.position(node), p);
-    search.inform(node);
+    // The positions the search computes are the lattice's own, to the bit.
+    ASSERT_EQ(search.position(i, j), p) << i << ' ' << j;
+    ASSERT_FALSE(search.informed(i, j));
+    search.inform(i, j, value_of(node));
     tree.insert(p, order.size());
     order.push_back(node);
   }
   EXPECT_EQ(search.informed_count(), path.size());
+  const Array2D<double> values = search.take_values();
+  for (std::size_t node = 0; node < path.size(); ++node) {
+    ASSERT_EQ(values.data()[node], value_of(node));
+  }
   if (c.radius >= 1) {
     EXPECT_GT(hits, 0u);  // the searches found something to compare
   }
@@ -142,10 +156,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LatticeNeighbours, InformingTwiceIsAFault) {
   LatticeNeighbours search(Lattice::unit(3, 3), 4, 4);
-  search.inform(search.node(1, 2));
-  EXPECT_TRUE(search.informed(search.node(1, 2)));
-  EXPECT_FALSE(search.informed(search.node(2, 1)));
-  EXPECT_THROW(search.inform(search.node(1, 2)), InternalFault);
+  search.inform(1, 2, 0.5);
+  EXPECT_TRUE(search.informed(1, 2));
+  EXPECT_FALSE(search.informed(2, 1));
+  EXPECT_THROW(search.inform(1, 2, 0.5), InternalFault);
+  const Array2D<double> values = search.take_values();
+  EXPECT_EQ(values(1, 2), 0.5);
+  EXPECT_TRUE(std::isnan(values(2, 1)));
 }
 
 }  // namespace
