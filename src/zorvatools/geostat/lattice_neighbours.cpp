@@ -1,6 +1,7 @@
 #include "zorvatools/geostat/lattice_neighbours.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -14,9 +15,27 @@ using Hit = LatticeNeighbours::Hit;
 
 // The most nodes either side of a node that a prefetch asks for.
 constexpr std::size_t kMaxPrefetchReach = 6;
+// While fewer than one node in this many is informed, the spiral goes block by block.
+constexpr std::size_t kSparseShare = 16;
 
-bool before(const Hit& a, const Hit& b) {
+template <class Found>
+bool before(const Found& a, const Found& b) {
   return a.distance2 < b.distance2 || (a.distance2 == b.distance2 && a.index < b.index);
+}
+
+// Calls visit(i +- di, j +- dj) for each of the (up to four) distinct positions within
+// [0, ni) x [0, nj).
+template <class Visit>
+inline void for_each_mirror(std::size_t i, std::size_t di, std::size_t ni, std::size_t j,
+                            std::size_t dj, std::size_t nj, Visit&& visit) {
+  const bool ahead_i = di < ni - i;
+  const bool behind_i = di != 0 && di <= i;
+  const bool ahead_j = dj < nj - j;
+  const bool behind_j = dj != 0 && dj <= j;
+  if (ahead_i && ahead_j) visit(i + di, j + dj);
+  if (behind_i && ahead_j) visit(i - di, j + dj);
+  if (ahead_i && behind_j) visit(i + di, j - dj);
+  if (behind_i && behind_j) visit(i - di, j - dj);
 }
 
 // Asks for the cache lines of elements first .. last.
@@ -36,9 +55,12 @@ LatticeNeighbours::LatticeNeighbours(const Lattice& lattice, double max_distance
                                      std::size_t max_count)
     : nx_(lattice.nx),
       ny_(lattice.ny),
+      blocks_x_((lattice.nx + kBlock - 1) / kBlock),
+      blocks_y_((lattice.ny + kBlock - 1) / kBlock),
       max_distance2_(max_distance2),
       values_(lattice.nx, lattice.ny, std::numeric_limits<double>::quiet_NaN()) {
-  require(ny_ == 0 || nx_ <= std::size_t{kUninformed} / ny_, "LatticeNeighbours: too many nodes");
+  require(ny_ == 0 || nx_ <= std::numeric_limits<std::uint32_t>::max() / ny_,
+          "LatticeNeighbours: too many nodes");
   require(node_positions_finite(lattice), "LatticeNeighbours: node positions must be finite");
   Lattice centred = lattice;
   centred.origin_x = 0;
@@ -47,70 +69,99 @@ LatticeNeighbours::LatticeNeighbours(const Lattice& lattice, double max_distance
   along_j_.resize(ny_);
   for (std::size_t i = 0; i < nx_; ++i) along_i_[i] = lattice.node_xy(static_cast<double>(i), 0);
   for (std::size_t j = 0; j < ny_; ++j) along_j_[j] = centred.node_xy(0, static_cast<double>(j));
-  index_.assign(nx_ * ny_, kUninformed);
-  offsets_ = lattice_offsets_within(lattice, max_distance2);
-  hits_.resize(std::min(max_count, nx_ * ny_));
+  informed_bits_.assign(blocks_x_ * blocks_y_, 0);
+  index_.resize(nx_ * ny_);
+  const Array2D<double> least = least_distances2(lattice);
+  offsets_ = offsets_within(least, max_distance2);
+  block_offsets_ = offsets_within(block_least_distances2(least, kBlock), max_distance2);
+  candidates_.resize(std::min(max_count, nx_ * ny_));
+  hits_.resize(candidates_.size());
 
   // Once most nodes are informed, a search reads about as many nodes as it takes, the nearest
-  // ones; the prefetch covers the offsets holding that many.
+  // ones, and some more while the lattice fills; the prefetch covers the offsets holding that
+  // many, and a little farther.
   std::size_t covered = 0;
   for (const LatticeOffset& offset : offsets_) {
-    if (covered >= hits_.size()) break;
+    if (covered >= candidates_.size()) break;
     covered += (offset.di != 0 ? 2 : 1) * (offset.dj != 0 ? 2 : 1);
     prefetch_reach_ = std::max<std::size_t>({prefetch_reach_, offset.di, offset.dj});
   }
-  prefetch_reach_ = std::min(prefetch_reach_, kMaxPrefetchReach);
+  prefetch_reach_ = std::min(prefetch_reach_ + 1, kMaxPrefetchReach);
 }
 
 void LatticeNeighbours::inform(std::size_t i, std::size_t j, double value) {
   require(!informed(i, j), "LatticeNeighbours::inform: node already informed");
+  informed_bits_[i / kBlock * blocks_y_ + j / kBlock] |= std::uint64_t{1} << bit_in_block(i, j);
   index_[node(i, j)] = static_cast<std::uint32_t>(informed_count_++);
   values_(i, j) = value;
 }
 
 std::span<const Hit> LatticeNeighbours::nearest(std::size_t i, std::size_t j) {
-  hit_count_ = 0;
-  if (hits_.empty()) return {};
+  candidate_count_ = 0;
+  if (candidates_.empty()) return {};
   const Point2 from = position(i, j);
   double bound = max_distance2_;
+  if (informed_count_ * kSparseShare < nx_ * ny_) {
+    search_blocks(i, j, from, bound);
+  } else {
+    search_nodes(i, j, from, bound);
+  }
+  // Only the nodes kept have their positions and values read.
+  for (std::size_t k = 0; k < candidate_count_; ++k) {
+    const Candidate& c = candidates_[k];
+    const std::size_t at = node(c.i, c.j);
+    hits_[k] = {c.distance2, c.index, static_cast<std::uint32_t>(at), position(c.i, c.j),
+                values_.data()[at]};
+  }
+  return {hits_.data(), candidate_count_};
+}
+
+void LatticeNeighbours::search_nodes(std::size_t i, std::size_t j, Point2 from, double& bound) {
   for (const LatticeOffset& offset : offsets_) {
     // Ties at the bound may still rank ahead by number, so only a larger distance ends it.
     if (offset.least_distance2 > bound) break;
-    const std::size_t di = offset.di;
-    const std::size_t dj = offset.dj;
-    const bool ahead_i = di < nx_ - i;
-    const bool behind_i = di != 0 && di <= i;
-    const bool ahead_j = dj < ny_ - j;
-    const bool behind_j = dj != 0 && dj <= j;
-    if (ahead_i && ahead_j) consider(i + di, j + dj, from, bound);
-    if (behind_i && ahead_j) consider(i - di, j + dj, from, bound);
-    if (ahead_i && behind_j) consider(i + di, j - dj, from, bound);
-    if (behind_i && behind_j) consider(i - di, j - dj, from, bound);
+    for_each_mirror(i, offset.di, nx_, j, offset.dj, ny_, [&](std::size_t ni, std::size_t nj) {
+      if (informed(ni, nj)) consider(ni, nj, from, bound);
+    });
   }
-  return {hits_.data(), hit_count_};
+}
+
+void LatticeNeighbours::search_blocks(std::size_t i, std::size_t j, Point2 from, double& bound) {
+  for (const LatticeOffset& offset : block_offsets_) {
+    if (offset.least_distance2 > bound) break;
+    for_each_mirror(i / kBlock, offset.di, blocks_x_, j / kBlock, offset.dj, blocks_y_,
+                    [&](std::size_t bi, std::size_t bj) {
+                      for (std::uint64_t bits = block_bits(bi, bj); bits != 0; bits &= bits - 1) {
+                        const auto bit = static_cast<std::size_t>(std::countr_zero(bits));
+                        consider(bi * kBlock + bit / kBlock, bj * kBlock + bit % kBlock, from,
+                                 bound);
+                      }
+                    });
+  }
 }
 
 void LatticeNeighbours::consider(std::size_t i, std::size_t j, Point2 from, double& bound) {
-  const std::size_t at = node(i, j);
-  const std::uint32_t index = index_[at];
-  if (index == kUninformed) return;
   // The very expression a walk over the positions evaluates, so distances agree to the bit.
   const Point2 p = position(i, j);
   const double dx = p.x - from.x;
   const double dy = p.y - from.y;
   const double distance2 = dx * dx + dy * dy;
   if (!(distance2 <= bound)) return;
-  const Hit hit{distance2, index, static_cast<std::uint32_t>(at), p, values_(i, j)};
-  const std::size_t limit = hits_.size();
-  if (hit_count_ == limit) {
-    if (!before(hit, hits_[limit - 1])) return;
-    --hit_count_;  // the last gives up its place
+  take({distance2, index_[node(i, j)], static_cast<std::uint32_t>(i),
+        static_cast<std::uint32_t>(j)});
+  if (candidate_count_ == candidates_.size()) bound = candidates_[candidate_count_ - 1].distance2;
+}
+
+void LatticeNeighbours::take(const Candidate& found) {
+  const std::size_t limit = candidates_.size();
+  if (candidate_count_ == limit) {
+    if (!before(found, candidates_[limit - 1])) return;
+    --candidate_count_;  // the last gives up its place
   }
-  // Hits mostly come in ascending distance: insertion from the back is short.
-  std::size_t k = hit_count_++;
-  for (; k > 0 && before(hit, hits_[k - 1]); --k) hits_[k] = hits_[k - 1];
-  hits_[k] = hit;
-  if (hit_count_ == limit) bound = hits_[limit - 1].distance2;
+  // Nodes mostly come in ascending distance: insertion from the back is short.
+  std::size_t k = candidate_count_++;
+  for (; k > 0 && before(found, candidates_[k - 1]); --k) candidates_[k] = candidates_[k - 1];
+  candidates_[k] = found;
 }
 
 void LatticeNeighbours::prefetch_around(std::size_t i, std::size_t j) const {

@@ -1,9 +1,9 @@
 #pragma once
 // The informed nodes of a lattice, each with its value, and the search for the ones nearest a
-// node: a spiral over the lattice's node offsets, nearest first, that reads which nodes are
-// informed straight from a grid. Informed nodes are numbered in the order they were informed;
-// the search ranks them by the squared Euclidean distance computed from the two node positions,
-// ties by that number, exactly as a nearest-neighbour walk over the same positions does.
+// node: a spiral over the lattice's offsets, nearest first, that reads which nodes are informed
+// straight from a bitmap. Informed nodes are numbered in the order they were informed; the
+// search ranks them by the squared Euclidean distance computed from the two node positions, ties
+// by that number, exactly as a nearest-neighbour walk over the same positions does.
 
 #include <cstddef>
 #include <cstdint>
@@ -40,7 +40,7 @@ class LatticeNeighbours {
     return {along_i_[i].x + along_j_[j].x, along_i_[i].y + along_j_[j].y};
   }
   [[nodiscard]] bool informed(std::size_t i, std::size_t j) const {
-    return index_[node(i, j)] != kUninformed;
+    return (block_bits(i / kBlock, j / kBlock) >> bit_in_block(i, j) & 1) != 0;
   }
   [[nodiscard]] std::size_t informed_count() const { return informed_count_; }
 
@@ -59,23 +59,49 @@ class LatticeNeighbours {
   [[nodiscard]] Array2D<double> take_values() { return std::move(values_); }
 
  private:
-  static constexpr std::uint32_t kUninformed = std::numeric_limits<std::uint32_t>::max();
+  // Which nodes are informed, kept by blocks of 8 x 8 nodes: one word per block, bit 8 a + b
+  // for node (8 bi + a, 8 bj + b). A sparsely informed lattice is searched block by block.
+  static constexpr std::size_t kBlock = 8;
 
-  // Offers node (i, j) to the hits if it is informed; `bound` is the farthest squared distance
-  // still taken, tightened once the hits are full.
+  [[nodiscard]] std::uint64_t block_bits(std::size_t bi, std::size_t bj) const {
+    return informed_bits_[bi * blocks_y_ + bj];
+  }
+  [[nodiscard]] static unsigned bit_in_block(std::size_t i, std::size_t j) {
+    return static_cast<unsigned>(i % kBlock * kBlock + j % kBlock);
+  }
+
+  // The two spirals, over nodes and over blocks: they find the same nodes, the one over blocks
+  // faster while few nodes are informed. `bound` is the farthest squared distance still taken.
+  void search_nodes(std::size_t i, std::size_t j, Point2 from, double& bound);
+  void search_blocks(std::size_t i, std::size_t j, Point2 from, double& bound);
+  // Offers node (i, j), informed, to the hits; tightens the bound once they are full.
   void consider(std::size_t i, std::size_t j, Point2 from, double& bound);
+  // A node found, while the search runs: the little it needs to rank the node.
+  struct Candidate {
+    double distance2;
+    std::uint32_t index;
+    std::uint32_t i;
+    std::uint32_t j;
+  };
+  // Adds the node to the candidates, unless they are full and it ranks after all of them.
+  void take(const Candidate& found);
 
   std::size_t nx_ = 0;
   std::size_t ny_ = 0;
+  std::size_t blocks_x_ = 0;
+  std::size_t blocks_y_ = 0;
   double max_distance2_ = 0;
-  std::vector<Point2> along_i_;       // node_xy(i, 0)
-  std::vector<Point2> along_j_;       // node_xy(0, j) with the origin at (0, 0)
-  std::vector<std::uint32_t> index_;  // per node: its number, or kUninformed
+  std::vector<Point2> along_i_;               // node_xy(i, 0)
+  std::vector<Point2> along_j_;               // node_xy(0, j) with the origin at (0, 0)
+  std::vector<std::uint64_t> informed_bits_;  // per block
+  std::vector<std::uint32_t> index_;          // per node: its number, where informed
   Array2D<double> values_;
   std::size_t informed_count_ = 0;
-  std::vector<LatticeOffset> offsets_;
-  std::vector<Hit> hits_;  // sized once: the most a search can take
-  std::size_t hit_count_ = 0;
+  std::vector<LatticeOffset> offsets_;        // between nodes
+  std::vector<LatticeOffset> block_offsets_;  // between blocks
+  std::vector<Candidate> candidates_;         // sized once: the most a search can take
+  std::size_t candidate_count_ = 0;
+  std::vector<Hit> hits_;           // the candidates kept, with their positions and values
   std::size_t prefetch_reach_ = 0;  // nodes either side that a search around a node reads first
 };
 

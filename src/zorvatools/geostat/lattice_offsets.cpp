@@ -48,15 +48,15 @@ bool node_positions_finite(const Lattice& lattice) {
   return r.reach_x <= kLargestCoordinate && r.reach_y <= kLargestCoordinate;
 }
 
-std::vector<LatticeOffset> lattice_offsets_within(const Lattice& lattice, double max_distance2) {
+Array2D<double> least_distances2(const Lattice& lattice) {
   const LatticeRounding r = rounding_of(lattice);
   // Each coordinate of a computed position strays less than 3 roundings of its reach from the
   // exact one; twice that again is kept in hand.
   const double stray = 8 * kUnitRoundoff * (r.reach_x + r.reach_y);
-  std::vector<LatticeOffset> offsets;
-  for (std::uint64_t di = 0; di < lattice.nx; ++di) {
+  Array2D<double> least(lattice.nx, lattice.ny);
+  for (std::size_t di = 0; di < lattice.nx; ++di) {
     const auto fi = static_cast<double>(di);
-    for (std::uint64_t dj = 0; dj < lattice.ny; ++dj) {
+    for (std::size_t dj = 0; dj < lattice.ny; ++dj) {
       const auto fj = static_cast<double>(dj);
       // The exact offset between the nodes, and the magnitudes its terms reach.
       const double dx = r.step_i.x * fi + r.step_j.x * fj;
@@ -70,9 +70,51 @@ std::vector<LatticeOffset> lattice_offsets_within(const Lattice& lattice, double
       // sum here (as many again); the margin holds at least twice all of that.
       const double margin =
           32 * kUnitRoundoff * reach2 + 8 * std::sqrt(reach2) * stray + 32 * stray * stray;
-      const double least = (dx * dx + dy * dy) - margin;
-      if (least <= max_distance2) {
-        offsets.push_back({least, static_cast<std::uint32_t>(di), static_cast<std::uint32_t>(dj)});
+      least(di, dj) = (dx * dx + dy * dy) - margin;
+    }
+  }
+  return least;
+}
+
+Array2D<double> block_least_distances2(const Array2D<double>& least, std::size_t block) {
+  const std::size_t nx = least.nx();
+  const std::size_t ny = least.ny();
+  const std::size_t blocks_x = (nx + block - 1) / block;
+  const std::size_t blocks_y = (ny + block - 1) / block;
+  // Two nodes in blocks db apart lie block * db - (block - 1) to block * db + (block - 1) nodes
+  // apart (never fewer than 0 nor more than the lattice holds).
+  auto first = [&](std::size_t db) { return db == 0 ? 0 : block * db - (block - 1); };
+  auto last = [&](std::size_t db, std::size_t n) {
+    return std::min(block * db + block - 1, n - 1);
+  };
+  // The least over each block's span of dj, then over each span of di.
+  Array2D<double> over_j(nx, blocks_y);
+  for (std::size_t di = 0; di < nx; ++di) {
+    for (std::size_t bj = 0; bj < blocks_y; ++bj) {
+      double m = least(di, first(bj));
+      for (std::size_t dj = first(bj) + 1; dj <= last(bj, ny); ++dj) m = std::min(m, least(di, dj));
+      over_j(di, bj) = m;
+    }
+  }
+  Array2D<double> out(blocks_x, blocks_y);
+  for (std::size_t bi = 0; bi < blocks_x; ++bi) {
+    for (std::size_t bj = 0; bj < blocks_y; ++bj) {
+      double m = over_j(first(bi), bj);
+      for (std::size_t di = first(bi) + 1; di <= last(bi, nx); ++di)
+        m = std::min(m, over_j(di, bj));
+      out(bi, bj) = m;
+    }
+  }
+  return out;
+}
+
+std::vector<LatticeOffset> offsets_within(const Array2D<double>& least, double max_distance2) {
+  std::vector<LatticeOffset> offsets;
+  for (std::size_t di = 0; di < least.nx(); ++di) {
+    for (std::size_t dj = 0; dj < least.ny(); ++dj) {
+      if (least(di, dj) <= max_distance2) {
+        offsets.push_back(
+            {least(di, dj), static_cast<std::uint32_t>(di), static_cast<std::uint32_t>(dj)});
       }
     }
   }

@@ -38,20 +38,19 @@ double value_of(std::size_t node) {
 }
 
 // Informed nodes ranked (distance, number), within the radius, the first max_count of them.
-std::vector<Hit> brute_force(const Lattice& lattice, const std::vector<std::size_t>& order,
-                             std::size_t i, std::size_t j, double radius2, std::size_t max_count) {
-  const Point2 from = lattice.node_xy(static_cast<double>(i), static_cast<double>(j));
+std::vector<Hit> brute_force(const std::vector<Point2>& positions,
+                             const std::vector<std::size_t>& order, std::size_t node,
+                             double radius2, std::size_t max_count) {
+  const Point2 from = positions[node];
   std::vector<Hit> all;
   for (std::size_t number = 0; number < order.size(); ++number) {
-    const std::size_t node = order[number];
-    const Point2 p = lattice.node_xy(static_cast<double>(node / lattice.ny),
-                                     static_cast<double>(node % lattice.ny));
+    const Point2 p = positions[order[number]];
     const double dx = p.x - from.x;
     const double dy = p.y - from.y;
     const double d2 = dx * dx + dy * dy;
     if (d2 <= radius2) {
-      all.push_back({d2, static_cast<std::uint32_t>(number), static_cast<std::uint32_t>(node), p,
-                     value_of(node)});
+      all.push_back({d2, static_cast<std::uint32_t>(number),
+                     static_cast<std::uint32_t>(order[number]), p, value_of(order[number])});
     }
   }
   std::ranges::sort(all, [](const Hit& a, const Hit& b) {
@@ -81,6 +80,12 @@ TEST_P(LatticeNeighboursMatch, BruteForceAndTheTreeWalk) {
   ChaCha12 rng = ChaCha12::from_seed(lattice.nx * 131 + lattice.ny);
   shuffle_from_end(std::span(path), rng);
 
+  std::vector<Point2> positions;  // the lattice's own, node by node
+  for (std::size_t i = 0; i < lattice.nx; ++i) {
+    for (std::size_t j = 0; j < lattice.ny; ++j) {
+      positions.push_back(lattice.node_xy(static_cast<double>(i), static_cast<double>(j)));
+    }
+  }
   std::vector<std::size_t> order;  // informed nodes by number
   std::size_t searches = 0;
   std::size_t hits = 0;
@@ -91,7 +96,7 @@ TEST_P(LatticeNeighboursMatch, BruteForceAndTheTreeWalk) {
     ASSERT_EQ(search.node(i, j), node);
     if (step >= c.first_informed) {
       const std::span<const Hit> got = search.nearest(i, j);
-      const std::vector<Hit> expected = brute_force(lattice, order, i, j, radius2, c.max_count);
+      const std::vector<Hit> expected = brute_force(positions, order, node, radius2, c.max_count);
       ASSERT_EQ(got.size(), expected.size()) << "step " << step;
       tree.nearest_within(search.position(i, j), c.max_count, radius, walk, walked);
       ASSERT_EQ(walked.size(), expected.size()) << "step " << step;
@@ -107,7 +112,7 @@ TEST_P(LatticeNeighboursMatch, BruteForceAndTheTreeWalk) {
       ++searches;
       hits += got.size();
     }
-    const Point2 p = lattice.node_xy(static_cast<double>(i), static_cast<double>(j));
+    const Point2 p = positions[node];
     // The positions the search computes are the lattice's own, to the bit.
     ASSERT_EQ(search.position(i, j), p) << i << ' ' << j;
     ASSERT_FALSE(search.informed(i, j));
@@ -146,6 +151,12 @@ INSTANTIATE_TEST_SUITE_P(
              16,
              8},
         Case{"right angle rotation", {1e6 / 3, -2e6 / 7, -33.3, 21.1, 15, 31, 90, false}, 4, 8, 1},
+        // Many blocks of nodes, searched block by block while few are informed.
+        Case{"large, rotated, long reach",
+             {456'789.125, 6'712'345.75, 25, 20, 70, 45, 37.5, true},
+             12,
+             16,
+             30},
         // A radius reaching past the lattice, and one shorter than the spacing.
         Case{"radius beyond the lattice", {5, 5, 1, 1, 9, 7, 10, false}, 100, 20, 2},
         Case{"radius inside a cell", {0, 0, 10, 10, 12, 12, 0, false}, 0.5, 16, 4},

@@ -21,7 +21,8 @@ double computed_distance2(const Lattice& lattice, double i, double j, double k, 
 }
 
 TEST(LatticeOffsets, UnitLatticeRingsInOrder) {
-  const std::vector<LatticeOffset> offsets = lattice_offsets_within(Lattice::unit(10, 10), 4.0);
+  const std::vector<LatticeOffset> offsets =
+      offsets_within(least_distances2(Lattice::unit(10, 10)), 4.0);
   // Squared distances 0, 1, 1, 2, 4, 4; (2, 1) at 5 lies beyond.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> got;
   for (const LatticeOffset& o : offsets) got.emplace_back(o.di, o.dj);
@@ -36,13 +37,13 @@ TEST(LatticeOffsets, UnitLatticeRingsInOrder) {
 TEST(LatticeOffsets, StayWithinTheLattice) {
   const Lattice strip{0, 0, 10, 10, 3, 1, 0, false};
   const std::vector<LatticeOffset> offsets =
-      lattice_offsets_within(strip, std::numeric_limits<double>::infinity());
+      offsets_within(least_distances2(strip), std::numeric_limits<double>::infinity());
   ASSERT_EQ(offsets.size(), 3u);
   for (std::uint32_t k = 0; k < 3; ++k) {
     EXPECT_EQ(offsets[k].di, k);
     EXPECT_EQ(offsets[k].dj, 0u);
   }
-  EXPECT_TRUE(lattice_offsets_within(Lattice::unit(0, 5), 100).empty());
+  EXPECT_TRUE(offsets_within(least_distances2(Lattice::unit(0, 5)), 100).empty());
 }
 
 // Lattices whose computed positions round: far from their origin, rotated, flipped, with
@@ -61,7 +62,8 @@ TEST(LatticeOffsets, LeastDistanceBoundsEveryComputedDistance) {
   for (const Lattice& lattice : kRoundingLattices) {
     const double spacing = std::max(std::fabs(lattice.spacing_x), std::fabs(lattice.spacing_y));
     const double max_distance2 = std::pow(4.5 * spacing, 2);
-    const std::vector<LatticeOffset> offsets = lattice_offsets_within(lattice, max_distance2);
+    const std::vector<LatticeOffset> offsets =
+        offsets_within(least_distances2(lattice), max_distance2);
     ASSERT_TRUE(std::ranges::is_sorted(offsets, {}, &LatticeOffset::least_distance2));
     std::vector<std::vector<double>> least(lattice.nx,
                                            std::vector<double>(lattice.ny, std::nan("")));
@@ -90,6 +92,43 @@ TEST(LatticeOffsets, LeastDistanceBoundsEveryComputedDistance) {
     }
     // The margin is a rounding allowance, not a ring of extra nodes.
     EXPECT_EQ(tight, pairs);
+  }
+}
+
+// A block's least distance bounds every pair of nodes between the two blocks, and is reached
+// by one of them (blocks of 3 x 3 nodes here, the last ones cut short by the lattice's edge).
+TEST(LatticeOffsets, BlockLeastDistanceIsTheLeastOverItsNodePairs) {
+  for (const Lattice& lattice : kRoundingLattices) {
+    const Array2D<double> least = least_distances2(lattice);
+    constexpr std::size_t kBlock = 3;
+    const Array2D<double> blocks = block_least_distances2(least, kBlock);
+    ASSERT_EQ(blocks.nx(), (lattice.nx + 2) / 3);
+    ASSERT_EQ(blocks.ny(), (lattice.ny + 2) / 3);
+    for (std::size_t bi = 0; bi < blocks.nx(); ++bi) {
+      for (std::size_t bj = 0; bj < blocks.ny(); ++bj) {
+        // Every node of block (0, 0) against every node of block (bi, bj): every offset between
+        // two nodes that lie blocks (bi, bj) apart.
+        double lowest = std::numeric_limits<double>::infinity();
+        for (std::size_t a = 0; a < kBlock; ++a) {
+          for (std::size_t b = 0; b < kBlock; ++b) {
+            for (std::size_t c = 0; c < kBlock; ++c) {
+              for (std::size_t d = 0; d < kBlock; ++d) {
+                const std::size_t i = kBlock * bi + c;
+                const std::size_t j = kBlock * bj + d;
+                if (i >= lattice.nx || j >= lattice.ny || a >= lattice.nx || b >= lattice.ny) {
+                  continue;
+                }
+                const std::size_t di = i > a ? i - a : a - i;
+                const std::size_t dj = j > b ? j - b : b - j;
+                ASSERT_GE(computed_distance2(lattice, a, b, i, j), blocks(bi, bj));
+                lowest = std::min(lowest, least(di, dj));
+              }
+            }
+          }
+        }
+        EXPECT_EQ(blocks(bi, bj), lowest) << bi << ' ' << bj;
+      }
+    }
   }
 }
 
