@@ -35,7 +35,7 @@ AlgoResult<void> check_params(const Lattice& lattice, const SgsParams& params) {
   }
   if (!node_positions_finite(lattice)) {
     return std::unexpected(AlgoError::invalid_argument(
-        "sgs: lattice node positions must be finite and within 1e150 of the origin"));
+        "sgs: lattice node coordinates must be finite and below 1e150 in magnitude"));
   }
   if (params.secondary) {
     if (!params.secondary->same_shape(lattice.nx, lattice.ny)) {
