@@ -96,6 +96,30 @@ void LatticeNeighbours::inform(std::size_t i, std::size_t j, double value) {
   values_(i, j) = value;
 }
 
+[[gnu::always_inline]] inline void LatticeNeighbours::consider(std::size_t i, std::size_t j, Point2 from, double& bound) {
+  // The very expression a walk over the positions evaluates, so distances agree to the bit.
+  const Point2 p = position(i, j);
+  const double dx = p.x - from.x;
+  const double dy = p.y - from.y;
+  const double distance2 = dx * dx + dy * dy;
+  if (!(distance2 <= bound)) return;
+  take({distance2, index_[node(i, j)], static_cast<std::uint32_t>(i),
+        static_cast<std::uint32_t>(j)});
+  if (candidate_count_ == candidates_.size()) bound = candidates_[candidate_count_ - 1].distance2;
+}
+
+[[gnu::always_inline]] inline void LatticeNeighbours::take(const Candidate& found) {
+  const std::size_t limit = candidates_.size();
+  if (candidate_count_ == limit) {
+    if (!before(found, candidates_[limit - 1])) return;
+    --candidate_count_;  // the last gives up its place
+  }
+  // Nodes mostly come in ascending distance: insertion from the back is short.
+  std::size_t k = candidate_count_++;
+  for (; k > 0 && before(found, candidates_[k - 1]); --k) candidates_[k] = candidates_[k - 1];
+  candidates_[k] = found;
+}
+
 std::span<const Hit> LatticeNeighbours::nearest(std::size_t i, std::size_t j) {
   candidate_count_ = 0;
   if (candidates_.empty()) return {};
@@ -138,30 +162,6 @@ void LatticeNeighbours::search_blocks(std::size_t i, std::size_t j, Point2 from,
                       }
                     });
   }
-}
-
-void LatticeNeighbours::consider(std::size_t i, std::size_t j, Point2 from, double& bound) {
-  // The very expression a walk over the positions evaluates, so distances agree to the bit.
-  const Point2 p = position(i, j);
-  const double dx = p.x - from.x;
-  const double dy = p.y - from.y;
-  const double distance2 = dx * dx + dy * dy;
-  if (!(distance2 <= bound)) return;
-  take({distance2, index_[node(i, j)], static_cast<std::uint32_t>(i),
-        static_cast<std::uint32_t>(j)});
-  if (candidate_count_ == candidates_.size()) bound = candidates_[candidate_count_ - 1].distance2;
-}
-
-void LatticeNeighbours::take(const Candidate& found) {
-  const std::size_t limit = candidates_.size();
-  if (candidate_count_ == limit) {
-    if (!before(found, candidates_[limit - 1])) return;
-    --candidate_count_;  // the last gives up its place
-  }
-  // Nodes mostly come in ascending distance: insertion from the back is short.
-  std::size_t k = candidate_count_++;
-  for (; k > 0 && before(found, candidates_[k - 1]); --k) candidates_[k] = candidates_[k - 1];
-  candidates_[k] = found;
 }
 
 void LatticeNeighbours::prefetch_around(std::size_t i, std::size_t j) const {
