@@ -55,7 +55,7 @@ AlgoResult<void> check_params(const Lattice& lattice, const SgsParams& params) {
 // Places the data on their nearest nodes. The first datum on a node represents it, both in the
 // neighbour search and in the output, so the two never disagree.
 void place_data(std::span<const ConditioningDatum> data, const Lattice& lattice,
-                const NormalScore& transform, LatticeNeighbours& informed) {
+                const NormalScore& transform, LatticeNeighbours& neighbours) {
   const auto nx = static_cast<double>(lattice.nx);
   const auto ny = static_cast<double>(lattice.ny);
   for (const ConditioningDatum& datum : data) {
@@ -67,7 +67,7 @@ void place_data(std::span<const ConditioningDatum> data, const Lattice& lattice,
     if (!(fi >= 0 && fi < nx && fj >= 0 && fj < ny)) continue;
     const auto i = static_cast<std::size_t>(fi);
     const auto j = static_cast<std::size_t>(fj);
-    if (!informed.informed(i, j)) informed.inform(i, j, transform.forward(datum.value));
+    if (!neighbours.informed(i, j)) neighbours.inform(i, j, transform.forward(datum.value));
   }
 }
 
@@ -91,13 +91,13 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
   const std::size_t nx = lattice.nx;
   const std::size_t ny = lattice.ny;
   SgsScratch scratch(lattice, params.radius_m * params.radius_m, params.max_neighbours);
-  LatticeNeighbours& informed = scratch.informed;
-  place_data(data, lattice, transform, informed);
+  LatticeNeighbours& neighbours = scratch.neighbours;
+  place_data(data, lattice, transform, neighbours);
 
   auto& path = scratch.path;
   for (std::size_t j = 0; j < ny; ++j) {
     for (std::size_t i = 0; i < nx; ++i) {
-      if (!informed.informed(i, j)) path.emplace_back(i, j);
+      if (!neighbours.informed(i, j)) path.emplace_back(i, j);
     }
   }
   ChaCha12 rng = ChaCha12::from_seed(seed);
@@ -107,11 +107,12 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
   for (std::size_t step = 0; step < path.size(); ++step) {
     const auto [i, j] = path[step];
     // The path jumps about the lattice: what the next search reads starts loading now.
-    if (step + 1 < path.size())
-      informed.prefetch_around(path[step + 1].first, path[step + 1].second);
-    const Point2 at = informed.position(i, j);
+    if (step + 1 < path.size()) {
+      neighbours.prefetch_around(path[step + 1].first, path[step + 1].second);
+    }
+    const Point2 at = neighbours.position(i, j);
     kriging.neighbours.clear();
-    for (const LatticeNeighbours::Hit& hit : informed.nearest(i, j)) {
+    for (const LatticeNeighbours::Hit& hit : neighbours.nearest(i, j)) {
       const Point2 p = hit.position;
       kriging.neighbours.push_back({p.x, p.y, p.x - at.x, p.y - at.y, hit.value});
     }
@@ -123,10 +124,10 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
     // One deviate per node, also when the deviation is 0, so the stream's position depends
     // only on the path length.
     const double z = estimate.mean + estimate.std_dev * ziggurat_normal(rng);
-    informed.inform(i, j, z);
+    neighbours.inform(i, j, z);
   }
 
-  Array2D<double> grid = informed.take_values();
+  Array2D<double> grid = neighbours.take_values();
   for (double& v : grid.data()) v = transform.back(v);
   return grid;
 }

@@ -14,12 +14,12 @@ namespace zorvatools {
 
 struct SgsScratch {
   SgsScratch(const Lattice& lattice, double radius2, std::size_t max_neighbours)
-      : informed(lattice, radius2, max_neighbours) {
+      : neighbours(lattice, radius2, max_neighbours) {
     path.reserve(lattice.nx * lattice.ny);
   }
 
   // Informed nodes: data nodes first, then simulated nodes in path order.
-  LatticeNeighbours informed;
+  LatticeNeighbours neighbours;
   std::vector<std::pair<std::size_t, std::size_t>> path;  // nodes (i, j) still to simulate
   SkScratch kriging;
 };
