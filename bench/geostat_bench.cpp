@@ -74,7 +74,12 @@ void BM_SearchLatticeSpiral(benchmark::State& state) {
   state.counters["nodes_per_s"] =
       benchmark::Counter(static_cast<double>(n * n), benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_SearchLatticeSpiral)->Arg(60)->Arg(100)->Arg(300)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchLatticeSpiral)
+    ->Arg(60)
+    ->Arg(100)
+    ->Arg(300)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_SearchRtreeWalk(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(state.range(0));
@@ -86,8 +91,8 @@ void BM_SearchRtreeWalk(benchmark::State& state) {
     Neighbourhood::NearestWalk walk;
     double sum = 0;
     for (std::size_t step = 0; step < path.size(); ++step) {
-      const Point2 at = lattice.node_xy(static_cast<double>(path[step] / n),
-                                        static_cast<double>(path[step] % n));
+      const Point2 at =
+          lattice.node_xy(static_cast<double>(path[step] / n), static_cast<double>(path[step] % n));
       walk.start(tree, at, kRadius * kRadius, kNeighbours);
       while (const auto hit = walk.next()) sum += values[hit->index];
       values[step] = sum * 1e-9;

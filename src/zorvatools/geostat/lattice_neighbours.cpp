@@ -96,7 +96,8 @@ void LatticeNeighbours::inform(std::size_t i, std::size_t j, double value) {
   values_(i, j) = value;
 }
 
-[[gnu::always_inline]] inline void LatticeNeighbours::consider(std::size_t i, std::size_t j, Point2 from, double& bound) {
+[[gnu::always_inline]] inline void LatticeNeighbours::consider(std::size_t i, std::size_t j,
+                                                               Point2 from, double& bound) {
   // The very expression a walk over the positions evaluates, so distances agree to the bit.
   const Point2 p = position(i, j);
   const double dx = p.x - from.x;
