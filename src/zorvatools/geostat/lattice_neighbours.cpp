@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 
 #include "zorvatools/foundation/internal_fault.hpp"
 
@@ -78,8 +79,7 @@ LatticeNeighbours::LatticeNeighbours(const Lattice& lattice, double max_distance
   hits_.resize(candidates_.size());
 
   // Once most nodes are informed, a search reads about as many nodes as it takes, the nearest
-  // ones, and some more while the lattice fills; the prefetch covers the offsets holding that
-  // many, and a little farther.
+  // ones: a prefetch reaches at least the offsets holding that many, and one node farther.
   std::size_t covered = 0;
   for (const LatticeOffset& offset : offsets_) {
     if (covered >= candidates_.size()) break;
@@ -166,7 +166,14 @@ void LatticeNeighbours::search_blocks(std::size_t i, std::size_t j, Point2 from,
 }
 
 void LatticeNeighbours::prefetch_around(std::size_t i, std::size_t j) const {
-  const std::size_t reach = prefetch_reach_;
+  // While few nodes are informed a search reaches too far for a prefetch to pay. Later it reaches
+  // about the radius of a disc that holds its count at the share of nodes informed.
+  const std::size_t nodes = nx_ * ny_;
+  if (informed_count_ * kSparseShare < nodes) return;
+  const double share = static_cast<double>(informed_count_) / static_cast<double>(nodes);
+  const auto wanted = static_cast<std::size_t>(
+      std::sqrt(static_cast<double>(candidates_.size()) / (std::numbers::pi * share)) + 1.0);
+  const std::size_t reach = std::clamp(wanted, prefetch_reach_, kMaxPrefetchReach);
   const std::size_t first_j = j - std::min(j, reach);
   const std::size_t last_j = std::min(j + reach, ny_ - 1);
   const std::size_t last_i = std::min(i + reach, nx_ - 1);

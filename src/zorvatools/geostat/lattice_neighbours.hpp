@@ -102,7 +102,7 @@ class LatticeNeighbours {
   std::vector<Candidate> candidates_;         // sized once: the most a search can take
   std::size_t candidate_count_ = 0;
   std::vector<Hit> hits_;           // the candidates kept, with their positions and values
-  std::size_t prefetch_reach_ = 0;  // nodes either side that a search around a node reads first
+  std::size_t prefetch_reach_ = 0;  // nodes either side a search reads once most are informed
 };
 
 }  // namespace zorvatools
