@@ -18,7 +18,17 @@ PyObject* internal_fault_type();
 bool init_internal_fault_type();
 
 // Raises ValueError with the error's display text; returns nullptr for `return raise(...)`.
+// The entry points of the specified interface raise this way.
 PyObject* raise_static_error(const zorvastatic::StaticError& error);
+
+// Raises the class registered for the error's kind (a ValueError subclass) with the display
+// text, CrossedSurfaces with `nodes` and `worst_m`, McDraw with `index`; plain ValueError
+// until classes are registered. The private entry points raise this way.
+PyObject* raise_engine_error(const zorvastatic::StaticError& error);
+
+// _register_error_types(types): a dict from kind name ("algo", "invalid_input", "grid",
+// "out_of_range", "crossed_surfaces", "mc_draw") to a ValueError subclass.
+extern PyMethodDef register_error_types_def;
 
 // Runs `body` (returning a new reference or nullptr with an exception set), turning C++
 // exceptions into Python ones.

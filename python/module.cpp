@@ -4,6 +4,8 @@
 #include <Python.h>
 
 #include "build_flat_model.hpp"
+#include "builder.hpp"
+#include "engine_functions.hpp"
 #include "errors.hpp"
 #include "property_pipeline.hpp"
 #include "py_ref.hpp"
@@ -43,6 +45,12 @@ PyMODINIT_FUNC PyInit__zorvastatic() {
   if (!zvpy::init_internal_fault_type()) return nullptr;
   if (PyModule_AddObjectRef(module.get(), "InternalFault", zvpy::internal_fault_type()) < 0) {
     return nullptr;
+  }
+  // Private members of the zorvastatic package, after every specified name.
+  if (!zvpy::register_builder(module.get())) return nullptr;
+  for (PyMethodDef* def : {&zvpy::register_error_types_def, &zvpy::set_max_threads_def,
+                           &zvpy::get_max_threads_def, &zvpy::solve_surface_def}) {
+    if (!add_function(module.get(), def)) return nullptr;
   }
   return module.release();
 }

@@ -260,7 +260,7 @@ Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
       .sugar_cube = builder.sugar_cube,
       .wireframe = builder.wireframe,
       .grid = unit_box(),
-      .zone_table = ZoneTable::single(dims.nk),
+      .zone_table = builder.single_zone_table(dims.nk),
       .zone_contacts = std::nullopt,
       .spill = nullptr,
   };
