@@ -5,7 +5,8 @@ set -euo pipefail
 
 apt_packages=(g++ libtbb-dev libboost-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
               libsuitesparse-dev libopenblas0-serial libeigen3-dev
-              chromium)  # chromium: the viewer tests drive it headless through playwright
+              chromium   # chromium: the viewer tests drive it headless through playwright
+              util-linux mount)  # unshare, mount: spill tests on a small private tmpfs
 missing=()
 for pkg in "${apt_packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "zorvastatic/gridder/layering.hpp"
+#include "zorvastatic/model/build_size.hpp"
 #include "zorvastatic/model/layering_warnings.hpp"
 #include "zorvastatic/spill/budget.hpp"
 #include "zorvastatic/spill/spill.hpp"
@@ -241,6 +242,7 @@ Status StaticModelBuilder::populate_grid(Grid& grid, const std::vector<ZoneRange
 }
 
 Result<StaticModel> StaticModelBuilder::build() && {
+  ZV_TRY(check_build_size(build_shape(*this), query_physical_ram()));
   if (horizon_stack) return std::move(*this).build_stack();
   return std::move(*this).build_single_zone();
 }
@@ -276,8 +278,7 @@ Result<StaticModel> StaticModelBuilder::build_single_zone() && {
 
   // A model populated only with constant priors can be written plane by plane when it would
   // not fit the budget; zone priors need the whole grid, so they keep the in-memory road.
-  if (!collapse_below_m && !depth_profile && !areal_trend && pipelines.empty() &&
-      zone_pipelines.empty() && zone_priors.empty()) {
+  if (streams_when_over_budget(*this)) {
     ZV_ASSIGN_OR_RETURN(StreamingLayering streaming,
                         StreamingLayering::prepare(top, base, zone_spec, dx, dy));
     const std::uint64_t estimate = streaming_estimate(streaming.dims().cell_count());
