@@ -54,7 +54,11 @@ def main():
             start = time.perf_counter()
             model = zs.build_flat_model(n=n, nk=nk)
             build_s = time.perf_counter() - start
-        stores = [os.path.join(spill_dir, f) for f in os.listdir(spill_dir)]
+        stores = [
+            os.path.join(spill_dir, f)
+            for f in os.listdir(spill_dir)
+            if f.endswith(".zts")
+        ]
         store_bytes = sum(os.path.getsize(f) for f in stores)
         with PeakAnon() as volume_peak:
             start = time.perf_counter()
@@ -64,16 +68,25 @@ def main():
         print(f"cells                 {cells:,}")
         print(f"spilled to store      {'yes' if stores else 'no'} ({len(stores)} file)")
         print(f"build wall time       {build_s:.2f} s")
-        print(f"peak anon RSS build   {(build_peak.peak - baseline) / 1024:.1f} MiB above the interpreter "
-              f"({build_peak.peak / 1024:.1f} MiB total)")
+        print(
+            f"peak anon RSS build   {(build_peak.peak - baseline) / 1024:.1f} MiB above the interpreter "
+            f"({build_peak.peak / 1024:.1f} MiB total)"
+        )
         print(f"store size            {store_bytes / 2**30:.2f} GiB")
-        print(f"in_place wall time    {in_place_s:.2f} s ({cells / in_place_s / 1e6:.1f} M cells/s)")
+        print(
+            f"in_place wall time    {in_place_s:.2f} s ({cells / in_place_s / 1e6:.1f} M cells/s)"
+        )
         print(f"peak anon RSS volume  {volume_peak.peak / 1024:.1f} MiB total")
-        print(f"grv_m3                {result['grv_m3']!r} (analytic {grv!r}, rel err {abs(result['grv_m3'] - grv) / grv:.2e})")
-        print(f"hcpv_m3               {result['hcpv_m3']!r} (analytic {hcpv!r}, rel err {abs(result['hcpv_m3'] - hcpv) / hcpv:.2e})")
+        print(
+            f"grv_m3                {result['grv_m3']!r} (analytic {grv!r}, rel err {abs(result['grv_m3'] - grv) / grv:.2e})"
+        )
+        print(
+            f"hcpv_m3               {result['hcpv_m3']!r} (analytic {hcpv!r}, rel err {abs(result['hcpv_m3'] - hcpv) / hcpv:.2e})"
+        )
         print(f"cells_in_column       {result['cells_in_column']:,}")
         del model
         print(f"store removed         {not any(os.path.exists(f) for f in stores)}")
+        print(f"directory left empty  {not os.listdir(spill_dir)}")
 
 
 if __name__ == "__main__":

@@ -22,8 +22,19 @@ bool init_internal_fault_type();
 
 // Raises ValueError with the error's display text; an allocation failure raises MemoryError
 // with it and a stopped call KeyboardInterrupt (replaced by `guarded` with the exception that
-// stopped it). Returns nullptr for `return raise(...)`.
+// stopped it). Returns nullptr for `return raise(...)`. The entry points of the specified
+// interface raise this way.
 PyObject* raise_static_error(const zorvastatic::StaticError& error);
+
+// Raises the class registered for the error's kind (a ValueError subclass) with the display
+// text, CrossedSurfaces with `nodes` and `worst_m`, McDraw with `index`; plain ValueError
+// until classes are registered. A stopped call or an allocation failure raises as above. The
+// private entry points raise this way.
+PyObject* raise_engine_error(const zorvastatic::StaticError& error);
+
+// _register_error_types(types): a dict from kind name ("algo", "invalid_input", "grid",
+// "out_of_range", "crossed_surfaces", "mc_draw") to a ValueError subclass.
+extern PyMethodDef register_error_types_def;
 
 // Runs `body` (returning a new reference or nullptr with an exception set) as one engine call:
 // Ctrl-C and the progress callback reach it (call_monitor.hpp), and C++ exceptions become Python

@@ -4,7 +4,9 @@
 #include <Python.h>
 
 #include "build_flat_model.hpp"
+#include "builder.hpp"
 #include "call_monitor.hpp"
+#include "engine_functions.hpp"
 #include "errors.hpp"
 #include "property_pipeline.hpp"
 #include "py_ref.hpp"
@@ -41,10 +43,16 @@ PyMODINIT_FUNC PyInit__zorvastatic() {
   if (!zvpy::register_well_log(module.get())) return nullptr;
   if (!zvpy::register_property_pipeline(module.get())) return nullptr;
   if (!add_function(module.get(), &zvpy::build_flat_model_def)) return nullptr;
-  if (!add_function(module.get(), &zvpy::set_progress_callback_def)) return nullptr;
   if (!zvpy::init_internal_fault_type()) return nullptr;
   if (PyModule_AddObjectRef(module.get(), "InternalFault", zvpy::internal_fault_type()) < 0) {
     return nullptr;
+  }
+  // Private members of the zorvastatic package, after every specified name.
+  if (!zvpy::register_builder(module.get())) return nullptr;
+  for (PyMethodDef* def :
+       {&zvpy::register_error_types_def, &zvpy::set_max_threads_def, &zvpy::get_max_threads_def,
+        &zvpy::solve_surface_def, &zvpy::set_progress_callback_def}) {
+    if (!add_function(module.get(), def)) return nullptr;
   }
   return module.release();
 }

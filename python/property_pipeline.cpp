@@ -9,6 +9,7 @@
 #include "arguments.hpp"
 #include "build_flat_model.hpp"
 #include "errors.hpp"
+#include "names.hpp"
 #include "owned_object.hpp"
 #include "py_ref.hpp"
 #include "static_model.hpp"
@@ -67,20 +68,6 @@ std::string ascii_lower(std::string text) {
     if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
   }
   return text;
-}
-
-std::optional<UpscaleMethod> parse_upscale_method(const std::string& text) {
-  if (text == "arith" || text == "arithmetic") return UpscaleMethod::Arithmetic;
-  if (text == "harmonic") return UpscaleMethod::Harmonic;
-  if (text == "geo" || text == "geometric") return UpscaleMethod::Geometric;
-  return std::nullopt;
-}
-
-std::optional<VariogramModel> parse_variogram_model(const std::string& text) {
-  if (text == "sph" || text == "spherical") return VariogramModel::Spherical;
-  if (text == "exp" || text == "exponential") return VariogramModel::Exponential;
-  if (text == "gauss" || text == "gaussian") return VariogramModel::Gaussian;
-  return std::nullopt;
 }
 
 bool finite_positive(double v) {

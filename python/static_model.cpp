@@ -6,6 +6,7 @@
 
 #include "arguments.hpp"
 #include "errors.hpp"
+#include "model_records.hpp"
 #include "owned_object.hpp"
 #include "py_ref.hpp"
 #include "views.hpp"
@@ -127,6 +128,23 @@ PyObject* volume_bundle_method(PyObject* self, PyObject* args, PyObject* kwargs)
   return volume_bundle(model_of(self), args, kwargs);
 }
 
+// Private getters for the zorvastatic package.
+PyObject* private_dims(PyObject* self, PyObject*) {
+  return guarded([&] { return model_dims(model_of(self)); });
+}
+PyObject* private_zone_table(PyObject* self, PyObject*) {
+  return guarded([&] { return model_zone_table(model_of(self)); });
+}
+PyObject* private_provenance(PyObject* self, PyObject*) {
+  return guarded([&] { return model_provenance(model_of(self)); });
+}
+PyObject* private_spilled(PyObject* self, PyObject*) {
+  return PyBool_FromLong(model_of(self).spilled() ? 1 : 0);
+}
+PyObject* private_store_path(PyObject* self, PyObject*) {
+  return guarded([&] { return model_store_path(model_of(self)); });
+}
+
 #define ZV_KW_METHOD(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
 PyMethodDef methods[] = {
@@ -160,6 +178,15 @@ PyMethodDef methods[] = {
      "volume_bundle($self, property)\n--\n\nExterior shell of the cells where `property` is "
      "defined, as a JSON string:\na triangle mesh with shared vertices, one value and one zone "
      "per shell cell."},
+    {"_dims", private_dims, METH_NOARGS, "_dims($self)\n--\n\n(ni, nj, nk) cells."},
+    {"_zone_table", private_zone_table, METH_NOARGS,
+     "_zone_table($self)\n--\n\nThe zone table as a list of dicts."},
+    {"_provenance", private_provenance, METH_NOARGS,
+     "_provenance($self)\n--\n\nThe build provenance as a dict."},
+    {"_spilled", private_spilled, METH_NOARGS,
+     "_spilled($self)\n--\n\nWhether the model lives in a store file."},
+    {"_store_path", private_store_path, METH_NOARGS,
+     "_store_path($self)\n--\n\nThe store file of a spilled model, else None."},
     {nullptr, nullptr, 0, nullptr},
 };
 

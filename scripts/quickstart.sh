@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/install.sh
-cd examples && python3 quickstart.py
+cd examples && python3 quickstart.py && python3 flat_model.py

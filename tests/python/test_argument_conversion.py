@@ -141,9 +141,7 @@ def test_a_failing_conversion_keeps_its_exception_as_the_cause():
         def __float__(self):
             raise ArithmeticError("no value yet")
 
-    with pytest.raises(
-        ArithmeticError, match="^argument 'depth_m': no value yet$"
-    ) as raised:
+    with pytest.raises(ArithmeticError, match="^argument 'depth_m': no value yet$") as raised:
         zs.build_flat_model(depth_m=Broken())
     assert isinstance(raised.value.__cause__, ArithmeticError)
 
@@ -163,28 +161,20 @@ WELLS = [zs.WellLog(0.0, 0.0, [(1.0, 0.2)])]
     ("call", "parameter"),
     [
         (
-            lambda text: zs.PropertyPipeline(
-                text, WELLS, "arithmetic", "spherical", 500.0, 7
-            ),
+            lambda text: zs.PropertyPipeline(text, WELLS, "arithmetic", "spherical", 500.0, 7),
             "name",
         ),
         (
-            lambda text: zs.PropertyPipeline(
-                "PORO", WELLS, text, "spherical", 500.0, 7
-            ),
+            lambda text: zs.PropertyPipeline("PORO", WELLS, text, "spherical", 500.0, 7),
             "method",
         ),
         (
-            lambda text: zs.PropertyPipeline(
-                "PORO", WELLS, "arithmetic", text, 500.0, 7
-            ),
+            lambda text: zs.PropertyPipeline("PORO", WELLS, "arithmetic", text, 500.0, 7),
             "variogram_model",
         ),
         (lambda text: zs.build_flat_model().map_bundle(text), "property"),
         (
-            lambda text: zs.build_flat_model().intersection_bundle(
-                [(0, 0), (1, 1)], text
-            ),
+            lambda text: zs.build_flat_model().intersection_bundle([(0, 0), (1, 1)], text),
             "property",
         ),
         (lambda text: zs.build_flat_model().volume_bundle(text), "property"),
@@ -197,9 +187,7 @@ def test_unencodable_text_or_a_nul_is_refused_naming_the_parameter(call, paramet
         f"argument '{parameter}': 'utf-8' codec can't encode character '\\ud800'"
     )
     assert isinstance(surrogate.value.__cause__, UnicodeEncodeError)
-    with pytest.raises(
-        ValueError, match=f"^argument '{parameter}': embedded null character$"
-    ):
+    with pytest.raises(ValueError, match=f"^argument '{parameter}': embedded null character$"):
         call("PO\0RO")
 
 

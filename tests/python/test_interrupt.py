@@ -41,9 +41,7 @@ def pipeline(seed=7):
         )
         for i in range(8)
     ]
-    return zs.PropertyPipeline(
-        "PORO", wells, "arithmetic", "spherical", range_m=300.0, seed=seed
-    )
+    return zs.PropertyPipeline("PORO", wells, "arithmetic", "spherical", range_m=300.0, seed=seed)
 
 
 def interrupted_after(delay_s, work):
@@ -98,9 +96,7 @@ def test_sigint_stops_a_gaussian_pipeline_and_leaves_it_usable():
     small = pipe.apply_to_flat_model(n=41, nk=4, area_m2=1e6, gross_height_m=50)
     assert (
         small.in_place()
-        == pipeline()
-        .apply_to_flat_model(n=41, nk=4, area_m2=1e6, gross_height_m=50)
-        .in_place()
+        == pipeline().apply_to_flat_model(n=41, nk=4, area_m2=1e6, gross_height_m=50).in_place()
     )
 
 
@@ -127,9 +123,7 @@ class StopOnStage:
         ("volume bundle", lambda m: m.volume_bundle("PORO")),
         (
             "section",
-            lambda m: m.intersection_bundle(
-                [(0.0, 0.0), (1000.0, 1000.0)] * 50, "PORO"
-            ),
+            lambda m: m.intersection_bundle([(0.0, 0.0), (1000.0, 1000.0)] * 50, "PORO"),
         ),
     ],
 )
@@ -193,9 +187,7 @@ def test_an_exception_from_the_progress_callback_stops_the_call():
 
 
 def test_the_progress_callback_must_be_callable():
-    with pytest.raises(
-        TypeError, match="progress callback must be callable or None, not int"
-    ):
+    with pytest.raises(TypeError, match="progress callback must be callable or None, not int"):
         zs._set_progress_callback(3)
     assert zs._set_progress_callback(None) is None
 

@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <cmath>
+#include <limits>
+#include <new>
 
 #include "zorvastatic/gridder/solve_profile.hpp"
+#include "zorvatools/foundation/physical_memory.hpp"
 #include "zorvatools/gridding/min_curvature.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -14,6 +17,28 @@ using zorvatools::str_cat;
 namespace {
 
 constexpr double kPlaneDeterminantThreshold = 1e-9;
+
+// Lattice-sized surfaces alive at once during a converged solve: the seed, the current and the
+// next solution, and the engine's seed copy, result and rearranged result.
+constexpr std::uint64_t kSurfacesHeld = 6;
+
+// Fails, before anything lattice-sized is allocated, when the surfaces of a solve cannot fit in
+// the machine's memory.
+Result<void> check_surface_memory(std::size_t nx, std::size_t ny) {
+  const std::uint64_t limit =
+      zorvatools::physical_memory_bytes().value_or(std::numeric_limits<std::uint64_t>::max());
+  const auto nodes = zorvatools::checked_mul(nx, ny);
+  const auto per_surface = nodes ? zorvatools::checked_mul(*nodes, sizeof(double)) : std::nullopt;
+  const auto needed =
+      per_surface ? zorvatools::checked_mul(*per_surface, kSurfacesHeld) : std::nullopt;
+  if (needed && *needed <= limit) return {};
+  return std::unexpected(StaticError::grid(zorvatools::memory_shortfall_text(
+      "surface solve", nx, ny, needed.value_or(std::numeric_limits<std::uint64_t>::max()), limit)));
+}
+
+StaticError out_of_memory(std::size_t nx, std::size_t ny) {
+  return StaticError::grid(str_cat("surface solve of lattice ", nx, "x", ny, " ran out of memory"));
+}
 
 // Least-squares plane z = a + b i + c j in node coordinates; flat (b = c = 0) when the controls
 // do not determine a plane (one control, or all on one line).
@@ -110,6 +135,10 @@ Result<Surface> solve_seeded(const Surface& seed, const std::vector<ControlPoint
   return out;
 }
 
+Result<Surface> converged_solve(std::size_t nx, std::size_t ny,
+                                const std::vector<ControlPoint>& controls,
+                                zorvatools::MinCurvatureCache& cache);
+
 // Largest |a - b| over all nodes, NaN differences ignored; 0 when there is none.
 double largest_move(const Surface& before, const Surface& after) {
   double moved = 0;
@@ -126,7 +155,11 @@ double largest_move(const Surface& before, const Surface& after) {
 
 Result<Surface> solve_surface_seeded(const Surface& seed,
                                      const std::vector<ControlPoint>& controls) {
-  return solve_seeded(seed, controls, nullptr);
+  try {
+    return solve_seeded(seed, controls, nullptr);
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(out_of_memory(seed.nx(), seed.ny()));
+  }
 }
 
 Result<Surface> solve_surface_converged(std::size_t nx, std::size_t ny,
@@ -142,6 +175,19 @@ Result<Surface> solve_surface_converged(std::size_t nx, std::size_t ny,
     return std::unexpected(
         StaticError::invalid_input("structural solve needs at least one control point"));
   }
+  ZV_TRY(check_surface_memory(nx, ny));
+  try {
+    return converged_solve(nx, ny, controls, cache);
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(out_of_memory(nx, ny));
+  }
+}
+
+namespace {
+
+Result<Surface> converged_solve(std::size_t nx, std::size_t ny,
+                                const std::vector<ControlPoint>& controls,
+                                zorvatools::MinCurvatureCache& cache) {
   const PlaneTrend trend = fit_plane(controls);
   std::vector<ControlPoint> residuals;
   residuals.reserve(controls.size());
@@ -183,5 +229,7 @@ Result<Surface> solve_surface_converged(std::size_t nx, std::size_t ny,
   }
   return current;
 }
+
+}  // namespace
 
 }  // namespace zorvastatic

@@ -1,9 +1,11 @@
 #include "zorvastatic/model/builder.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "zorvastatic/gridder/layering.hpp"
+#include "zorvastatic/model/build_size.hpp"
 #include "zorvastatic/model/layering_warnings.hpp"
 #include "zorvastatic/spill/budget.hpp"
 #include "zorvastatic/spill/spill.hpp"
@@ -187,6 +189,35 @@ std::string StaticModelBuilder::inputs_ref_string() const {
   return inputs_ref.value_or("wireframe");
 }
 
+Result<NodeSpacing> StaticModelBuilder::areal_spacing(std::size_t nx, std::size_t ny) const {
+  if (!node_spacing) {
+    const double side = std::sqrt(spec.area_m2);
+    return NodeSpacing{side / static_cast<double>(nx - 1), side / static_cast<double>(ny - 1)};
+  }
+  const auto [dx, dy] = *node_spacing;
+  if (!(std::isfinite(dx) && dx > 0 && std::isfinite(dy) && dy > 0)) {
+    return std::unexpected(StaticError::invalid_input(
+        str_cat("node spacing must be finite and > 0, got ", dx, ", ", dy)));
+  }
+  // The georeference places the columns in the world; a different spacing would stretch them.
+  const auto agrees = [](double a, double b) {
+    return std::abs(a - b) <= 1e-9 * std::max(std::abs(a), std::abs(b));
+  };
+  if (georef && !(agrees(georef->spacing_x, dx) && agrees(georef->spacing_y, dy))) {
+    return std::unexpected(StaticError::invalid_input(
+        str_cat("node spacing ", dx, " x ", dy, " m does not match the georeference spacing ",
+                georef->spacing_x, " x ", georef->spacing_y, " m")));
+  }
+  return *node_spacing;
+}
+
+ZoneTable StaticModelBuilder::single_zone_table(std::size_t nk) const {
+  ZoneTable table = ZoneTable::single(nk);
+  table.zones.front().name = single_zone_name;
+  table.zones.front().label = single_zone_label;
+  return table;
+}
+
 Status StaticModelBuilder::apply_zone_population(Grid& grid, const std::vector<ZoneRange>& zones,
                                                  std::vector<PropertyReport>& reports) const {
   for (const auto& [name, priors] : zone_priors) {
@@ -224,6 +255,7 @@ Status StaticModelBuilder::populate_grid(Grid& grid, const std::vector<ZoneRange
 }
 
 Result<StaticModel> StaticModelBuilder::build() && {
+  ZV_TRY(check_build_size(build_shape(*this), query_physical_ram()));
   return zorvatools::catch_allocation_failure("building the model", [&] {
     if (horizon_stack) return std::move(*this).build_stack();
     return std::move(*this).build_single_zone();
@@ -233,6 +265,7 @@ Result<StaticModel> StaticModelBuilder::build() && {
 Result<StaticModel> StaticModelBuilder::build_single_zone() && {
   const std::size_t ni = top_max_i + 1;
   const std::size_t nj = top_max_j + 1;
+  ZV_ASSIGN_OR_RETURN(const NodeSpacing spacing, areal_spacing(ni, nj));
   ZV_TRY(zorvatools::poll_call(kSolving, 0, 2));
   ZV_ASSIGN_OR_RETURN(const Surface top, solve_controls(ni, nj, top_controls));
   ZV_TRY(zorvatools::poll_call(kSolving, 1, 2));
@@ -257,15 +290,12 @@ Result<StaticModel> StaticModelBuilder::build_single_zone() && {
     ZV_ASSIGN_OR_RETURN(base, base.guard_below(top, clamp_crossings));
   }
 
-  const double side = std::sqrt(spec.area_m2);
-  const double dx = side / static_cast<double>(ni - 1);
-  const double dy = side / static_cast<double>(nj - 1);
+  const auto [dx, dy] = spacing;
   const ZoneLayerSpec zone_spec{spec.conformity, spec.nk};
 
   // A model populated only with constant priors can be written plane by plane when it would
   // not fit the budget; zone priors need the whole grid, so they keep the in-memory road.
-  if (!collapse_below_m && !depth_profile && !areal_trend && pipelines.empty() &&
-      zone_pipelines.empty() && zone_priors.empty()) {
+  if (streams_when_over_budget(*this)) {
     ZV_ASSIGN_OR_RETURN(StreamingLayering streaming,
                         StreamingLayering::prepare(top, base, zone_spec, dx, dy));
     const std::uint64_t estimate = streaming_estimate(streaming.dims().cell_count());
@@ -282,7 +312,7 @@ Result<StaticModel> StaticModelBuilder::build_single_zone() && {
   const std::size_t nk = grid.dims().nk;
 
   std::vector<PropertyReport> reports;
-  ZV_TRY(populate_grid(grid, {{"RESERVOIR", 0, nk}}, reports));
+  ZV_TRY(populate_grid(grid, {{single_zone_name, 0, nk}}, reports));
 
   StaticModel model{
       .sw_gas = sw_gas,
@@ -292,7 +322,7 @@ Result<StaticModel> StaticModelBuilder::build_single_zone() && {
       .sugar_cube = sugar_cube,
       .wireframe = wireframe,
       .grid = std::move(grid),
-      .zone_table = ZoneTable::single(nk),
+      .zone_table = single_zone_table(nk),
       .zone_contacts = std::nullopt,
       .spill = nullptr,
   };

@@ -23,6 +23,12 @@ namespace zorvastatic {
 // Control points of every defined node of a horizon, rows j outer, i inner.
 std::vector<ControlPoint> horizon_controls(const Horizon& horizon);
 
+// Pillar spacing along i and along j, metres.
+struct NodeSpacing {
+  double dx = 0;
+  double dy = 0;
+};
+
 class StaticModelBuilder {
  public:
   static Result<StaticModelBuilder> from_wireframe(const Wireframe& wireframe,
@@ -33,6 +39,12 @@ class StaticModelBuilder {
 
   // The inputs reference, or "wireframe".
   [[nodiscard]] std::string inputs_ref_string() const;
+
+  // The pillar spacing of an nx x ny lattice: `node_spacing` when given (it must agree with the
+  // georeference's spacing when both are present), else a square footprint of `spec.area_m2`.
+  [[nodiscard]] Result<NodeSpacing> areal_spacing(std::size_t nx, std::size_t ny) const;
+  // The zone table of the single-zone road: one zone over layers 0 .. nk.
+  [[nodiscard]] ZoneTable single_zone_table(std::size_t nk) const;
 
   // Zone priors, then zone pipelines, over the named zones of `zones`.
   Status apply_zone_population(Grid& grid, const std::vector<ZoneRange>& zones,
@@ -47,6 +59,9 @@ class StaticModelBuilder {
   std::optional<std::string> inputs_ref;
   std::optional<std::vector<Point2>> stack_boundary;
   std::optional<Georef> georef;
+  std::optional<NodeSpacing> node_spacing;  // absent: sqrt(area_m2) / (n - 1) along each axis
+  std::string single_zone_name = "RESERVOIR";
+  std::optional<std::string> single_zone_label;
   bool clamp_crossings = false;
   bool sugar_cube = false;
   BuildSpec spec;

@@ -60,9 +60,8 @@ Result<StaticModel> StaticModelBuilder::build_stack() && {
   ZV_TRY(check_stack_shape(stack));
   const std::size_t nx = top_max_i + 1;
   const std::size_t ny = top_max_j + 1;
-  const double side = std::sqrt(spec.area_m2);
-  const double dx = side / static_cast<double>(nx - 1);
-  const double dy = side / static_cast<double>(ny - 1);
+  ZV_ASSIGN_OR_RETURN(const NodeSpacing spacing, areal_spacing(nx, ny));
+  const auto [dx, dy] = spacing;
 
   ZV_TRY(zorvatools::poll_call("resolving the horizon stack", 0, stack.horizons.size()));
   ZV_ASSIGN_OR_RETURN(ResolvedStack resolved, resolve_stack_surfaces(stack, nx, ny, taper));

@@ -21,8 +21,9 @@ struct FlatModelParams {
 };
 
 // The wireframe: the closed unit-square outline, a Top horizon "top" of n × n nodes at depth_m
-// and an OWC at owc_m.
-Wireframe flat_wireframe(const FlatModelParams& params);
+// and an OWC at owc_m; a lattice too large for this machine's memory is refused before any of it
+// is allocated.
+Result<Wireframe> flat_wireframe(const FlatModelParams& params);
 BuildSpec flat_spec(const FlatModelParams& params);
 // The builder of the flat model, before any further configuration.
 Result<StaticModelBuilder> flat_model_builder(const FlatModelParams& params);

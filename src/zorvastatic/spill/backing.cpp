@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "zorvastatic/grid/box_construction.hpp"
-#include "zorvastatic/spill/spill_path.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 
@@ -11,7 +10,7 @@ namespace zorvastatic {
 
 SpillBacking::SpillBacking(zorvatools::store::Store store, std::filesystem::path path,
                            std::vector<Pillar> pillars, std::vector<std::string> cube_names,
-                           std::size_t ni, std::size_t nj, std::size_t nk, bool delete_on_drop)
+                           std::size_t ni, std::size_t nj, std::size_t nk, StoreGuard guard)
     : store_(std::move(store)),
       path_(std::move(path)),
       pillars_(std::move(pillars)),
@@ -19,16 +18,7 @@ SpillBacking::SpillBacking(zorvatools::store::Store store, std::filesystem::path
       ni_(ni),
       nj_(nj),
       nk_(nk),
-      delete_on_drop_(delete_on_drop) {
-  if (delete_on_drop_) register_unkept_spill_file(path_);
-}
-
-SpillBacking::~SpillBacking() {
-  if (!delete_on_drop_) return;
-  std::error_code ignored;  // a file that cannot be removed is left behind silently
-  std::filesystem::remove(path_, ignored);
-  forget_unkept_spill_file(path_);
-}
+      guard_(std::move(guard)) {}
 
 bool SpillBacking::has_cube(const std::string& name) const {
   return std::ranges::find(cube_names_, name) != cube_names_.end();

@@ -7,7 +7,9 @@
 
 #include "zorvastatic/grid/box_construction.hpp"
 #include "zorvastatic/model/builder.hpp"
+#include "zorvastatic/spill/capacity.hpp"
 #include "zorvastatic/spill/spill_path.hpp"
+#include "zorvastatic/spill/store_guard.hpp"
 #include "zorvatools/store/writer.hpp"
 #include "zorvatools/text/json_writer.hpp"
 #include "zorvatools/text/str_cat.hpp"
@@ -43,30 +45,29 @@ Status make_directories(const std::filesystem::path& directory) {
   return {};
 }
 
-std::filesystem::path spill_directory(const StaticModelBuilder& builder) {
-  return builder.spill_dir ? *builder.spill_dir : system_temp_dir();
-}
-
-// A store being written: removed again unless it was finished, so that a failed spill leaves
-// nothing behind.
-class PendingStore {
- public:
-  explicit PendingStore(std::filesystem::path path) : path_(std::move(path)) {}
-  PendingStore(const PendingStore&) = delete;
-  PendingStore& operator=(const PendingStore&) = delete;
-  ~PendingStore() {
-    if (!done_) {
-      std::error_code ignored;
-      std::filesystem::remove(path_, ignored);
-    }
-  }
-  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-  void done() { done_ = true; }
-
- private:
-  std::filesystem::path path_;
-  bool done_ = false;
+// A store being written under its partial name, guarded by its lock file. Dropped before it is
+// finished, it takes every file of the store with it.
+struct NewStore {
+  std::filesystem::path path;  // the final name
+  StoreGuard guard;
+  StoreWriter writer;
 };
+
+// Directory, name, room and lock, then the writer: in the spill directory, whose stale stores
+// are swept first, a store for `dims` and `cube_names` that is known to fit.
+Result<NewStore> start_store(const StaticModelBuilder& builder, const Dims& dims,
+                             std::size_t pillar_count, const std::vector<std::string>& cube_names,
+                             std::uint64_t estimate) {
+  ZV_ASSIGN_OR_RETURN(const std::filesystem::path directory, spill_directory(builder.spill_dir));
+  ZV_TRY(make_directories(directory));
+  std::filesystem::path path = unique_spill_path(directory);
+  ZV_TRY(check_spill_fits(dims, cube_names, estimate, builder.spill_budget_bytes, directory));
+  ZV_ASSIGN_OR_RETURN(StoreGuard guard, StoreGuard::acquire(path));
+  ZV_ASSIGN_OR_RETURN(
+      StoreWriter writer,
+      StoreWriter::create(partial_store_path(path), store_schema(dims, pillar_count, cube_names)));
+  return NewStore{std::move(path), std::move(guard), std::move(writer)};
+}
 
 Status write_pillars(StoreWriter& writer, const std::vector<Pillar>& pillars) {
   ZV_ASSIGN_OR_RETURN(const std::span<double> coord, writer.flat_mut_f64("COORD"));
@@ -80,18 +81,23 @@ Status write_pillars(StoreWriter& writer, const std::vector<Pillar>& pillars) {
   return {};
 }
 
-// Finalises, reopens and wraps the store into a backing.
-Result<std::shared_ptr<const SpillBacking>> seal_backing(StoreWriter writer, PendingStore& pending,
+// Seals the store, gives it its final name, opens it and wraps it into a backing. A kept store
+// is flushed to disk before it takes its name; an unkept one, which no process reads after this
+// one, is left to the page cache.
+Result<std::shared_ptr<const SpillBacking>> finish_store(NewStore store,
                                                          std::vector<Pillar> pillars,
                                                          std::vector<std::string> cube_names,
                                                          const Dims& dims, bool keep) {
-  ZV_TRY(std::move(writer).finalize());
-  ZV_ASSIGN_OR_RETURN(zorvatools::store::Store store, zorvatools::store::open(pending.path()));
-  auto backing =
-      std::make_shared<const SpillBacking>(std::move(store), pending.path(), std::move(pillars),
-                                           std::move(cube_names), dims.ni, dims.nj, dims.nk, !keep);
-  pending.done();
-  return backing;
+  ZV_TRY(std::move(store.writer)
+             .finalize(keep ? StoreWriter::Flush::Synchronous : StoreWriter::Flush::Skip));
+  std::error_code error;
+  std::filesystem::rename(partial_store_path(store.path), store.path, error);
+  if (error) return std::unexpected(AlgoError::io(error.value()));
+  ZV_ASSIGN_OR_RETURN(zorvatools::store::Store opened, zorvatools::store::open(store.path));
+  if (keep) store.guard.keep();
+  return std::make_shared<const SpillBacking>(std::move(opened), store.path, std::move(pillars),
+                                              std::move(cube_names), dims.ni, dims.nj, dims.nk,
+                                              std::move(store.guard));
 }
 
 void announce_spill(std::uint64_t estimate, std::uint64_t budget, std::uint64_t cells,
@@ -150,20 +156,15 @@ Result<StaticModel> maybe_spill(const StaticModelBuilder& builder, StaticModel m
   const Dims dims = model.grid.dims();
   const std::uint64_t estimate = in_memory_estimate(dims, model.grid.properties.size());
   if (builder.spill_budget_bytes >= estimate) return model;
-
-  const std::filesystem::path directory = spill_directory(builder);
-  ZV_TRY(make_directories(directory));
-  const std::filesystem::path path = unique_spill_path(directory);
   if (!model.grid.geom.vertical()) {
     return std::unexpected(StaticError::invalid_input(
         "out-of-core spill supports vertical lattices only (every grid today)"));
   }
   const std::vector<std::string> cube_names = model.grid.properties.sorted_names();
-  ZV_TRY(make_directories(path.parent_path()));
   const std::vector<Pillar>& pillars = model.grid.geom.pillars();
-  ZV_ASSIGN_OR_RETURN(StoreWriter writer,
-                      StoreWriter::create(path, store_schema(dims, pillars.size(), cube_names)));
-  PendingStore pending(path);
+  ZV_ASSIGN_OR_RETURN(NewStore store,
+                      start_store(builder, dims, pillars.size(), cube_names, estimate));
+  StoreWriter& writer = store.writer;
   ZV_TRY(write_pillars(writer, pillars));
 
   const std::size_t layer = dims.layer_cells();
@@ -181,9 +182,10 @@ Result<StaticModel> maybe_spill(const StaticModelBuilder& builder, StaticModel m
                      [](double v) { return static_cast<float>(v); });
     }
   }
+  const std::filesystem::path path = store.path;
   ZV_ASSIGN_OR_RETURN(
       std::shared_ptr<const SpillBacking> backing,
-      seal_backing(std::move(writer), pending, pillars, cube_names, dims, builder.keep_spill_file));
+      finish_store(std::move(store), pillars, cube_names, dims, builder.keep_spill_file));
   announce_spill(estimate, builder.spill_budget_bytes, dims.cell_count(), path);
   return into_spilled(std::move(model), std::move(backing));
 }
@@ -196,6 +198,7 @@ Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
   const std::size_t nx = dims.ni + 1;
   const std::size_t ny = dims.nj + 1;
   const std::vector<std::string> cube_names = {"NTG", "PORO", "SW"};
+  ZV_ASSIGN_OR_RETURN(NewStore store, start_store(builder, dims, nx * ny, cube_names, estimate));
 
   std::vector<Pillar> pillars;
   pillars.reserve(nx * ny);
@@ -206,14 +209,7 @@ Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
       pillars.push_back({{x, y, layering.top().at(i, j)}, {x, y, layering.base().at(i, j)}});
     }
   }
-
-  const std::filesystem::path directory = spill_directory(builder);
-  ZV_TRY(make_directories(directory));
-  const std::filesystem::path path = unique_spill_path(directory);
-  ZV_TRY(make_directories(path.parent_path()));
-  ZV_ASSIGN_OR_RETURN(StoreWriter writer,
-                      StoreWriter::create(path, store_schema(dims, pillars.size(), cube_names)));
-  PendingStore pending(path);
+  StoreWriter& writer = store.writer;
   ZV_TRY(write_pillars(writer, pillars));
 
   const ConstantPriors& priors = builder.spec.priors;
@@ -247,7 +243,7 @@ Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
     }
   }
   ZV_ASSIGN_OR_RETURN(std::shared_ptr<const SpillBacking> backing,
-                      seal_backing(std::move(writer), pending, std::move(pillars), cube_names, dims,
+                      finish_store(std::move(store), std::move(pillars), cube_names, dims,
                                    builder.keep_spill_file));
   if (pinched != 0) warnings.push_back(BuildWarning::pinched_cells(pinched));
   if (layering.capped()) warnings.push_back(BuildWarning::layers_capped(dims.nk));
@@ -260,7 +256,7 @@ Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
       .sugar_cube = builder.sugar_cube,
       .wireframe = builder.wireframe,
       .grid = unit_box(),
-      .zone_table = ZoneTable::single(dims.nk),
+      .zone_table = builder.single_zone_table(dims.nk),
       .zone_contacts = std::nullopt,
       .spill = nullptr,
   };

@@ -5,8 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <mutex>
-#include <set>
 
 #include "zorvatools/text/str_cat.hpp"
 
@@ -15,33 +13,21 @@ namespace {
 
 std::atomic<std::uint64_t> spill_sequence{0};
 
-struct UnkeptFiles {
-  std::mutex mutex;
-  std::set<std::filesystem::path> paths;
-};
-
-// Never destroyed: the exit handler may run after static destructors.
-UnkeptFiles& unkept_files() {
-  static auto* files = new UnkeptFiles;
-  return *files;
-}
-
-void remove_unkept_files_at_exit() {
-  UnkeptFiles& files = unkept_files();
-  std::lock_guard lock(files.mutex);
-  for (const auto& path : files.paths) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
-  files.paths.clear();
-}
-
 }  // namespace
 
 std::filesystem::path system_temp_dir() {
   const char* tmpdir = std::getenv("TMPDIR");
   if (tmpdir != nullptr && *tmpdir != '\0') return tmpdir;
   return "/tmp";
+}
+
+Result<std::filesystem::path> spill_directory(
+    const std::optional<std::filesystem::path>& configured) {
+  std::error_code error;
+  std::filesystem::path directory =
+      std::filesystem::absolute(configured ? *configured : system_temp_dir(), error);
+  if (error) return std::unexpected(AlgoError::io(error.value()));
+  return directory;
 }
 
 std::filesystem::path unique_spill_path(const std::filesystem::path& directory) {
@@ -52,20 +38,6 @@ std::filesystem::path unique_spill_path(const std::filesystem::path& directory) 
   const std::uint64_t wide = nanos > 0 ? static_cast<std::uint64_t>(nanos) : 0;
   return directory / zorvatools::str_cat("zorvastatic-spill-", static_cast<long>(getpid()), "-",
                                          seq, "-", wide, ".zts");
-}
-
-void register_unkept_spill_file(const std::filesystem::path& path) {
-  static std::once_flag registered;
-  std::call_once(registered, [] { std::atexit(remove_unkept_files_at_exit); });
-  UnkeptFiles& files = unkept_files();
-  std::lock_guard lock(files.mutex);
-  files.paths.insert(path);
-}
-
-void forget_unkept_spill_file(const std::filesystem::path& path) {
-  UnkeptFiles& files = unkept_files();
-  std::lock_guard lock(files.mutex);
-  files.paths.erase(path);
 }
 
 }  // namespace zorvastatic

@@ -22,6 +22,7 @@ std::string AlgoError::display() const {
     case Kind::InvalidArgument:
       return "invalid argument: " + text_;
     case Kind::Io:
+      if (!text_.empty()) return "I/O error: " + text_ + ": " + os_error_text(os_code_);
       return "I/O error: " + os_error_text(os_code_);
     case Kind::Parse:
       return "parse error: " + text_;
@@ -44,6 +45,9 @@ std::string AlgoError::debug() const {
     case Kind::InvalidArgument:
       return "InvalidArgument(" + debug_quote(text_) + ")";
     case Kind::Io:
+      if (!text_.empty()) {
+        return "Io(" + debug_quote(text_) + ", " + debug_quote(os_error_text(os_code_)) + ")";
+      }
       return "Io(" + debug_quote(os_error_text(os_code_)) + ")";
     case Kind::Parse:
       return "Parse(" + debug_quote(text_) + ")";

@@ -15,7 +15,8 @@ class AlgoError {
     EmptyInput,       // a required input was empty; constant text chosen at the raising site
     InvalidGeometry,  // geometry that cannot be worked with; constant text
     InvalidArgument,  // an argument outside its domain; formatted text
-    Io,               // an operating-system I/O failure; carries the errno value
+    Io,               // an operating-system I/O failure; carries the errno value and, where
+                      // the bare system text would not say enough, what was being done
     Parse,            // malformed input text or bytes; formatted text
     NotFound,         // a named item is absent; formatted text
     Interrupted,      // the caller stopped the call (Ctrl-C); no text
@@ -28,6 +29,9 @@ class AlgoError {
     return {Kind::InvalidArgument, std::move(text), 0};
   }
   static AlgoError io(int os_code) { return {Kind::Io, {}, os_code}; }
+  static AlgoError io(int os_code, std::string context) {
+    return {Kind::Io, std::move(context), os_code};
+  }
   static AlgoError parse(std::string text) { return {Kind::Parse, std::move(text), 0}; }
   static AlgoError not_found(std::string text) { return {Kind::NotFound, std::move(text), 0}; }
   static AlgoError interrupted() { return {Kind::Interrupted, {}, 0}; }
@@ -37,12 +41,13 @@ class AlgoError {
   }
 
   [[nodiscard]] Kind kind() const { return kind_; }
-  // The message payload (empty for Io).
+  // The message payload (for Io, the context; empty when there is none).
   [[nodiscard]] const std::string& text() const { return text_; }
   // The errno value of an Io error (0 otherwise).
   [[nodiscard]] int os_code() const { return os_code_; }
 
-  // "invalid argument: ...", "I/O error: No such file or directory (os error 2)", ...
+  // "invalid argument: ...", "I/O error: No such file or directory (os error 2)",
+  // "I/O error: {context}: No space left on device (os error 28)", ...
   [[nodiscard]] std::string display() const;
   // Kind name with its payload: InvalidArgument("..."), Io(...).
   [[nodiscard]] std::string debug() const;

@@ -5,12 +5,66 @@
 #include <tbb/task_group.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "zorvatools/foundation/call_scope.hpp"
+
+namespace zorvatools {
+namespace {
+
+std::once_flag environment_read;
+std::mutex cap_mutex;
+// Never destroyed: a control released during static destruction could outlive the scheduler.
+tbb::global_control* cap = nullptr;
+
+void replace_cap(std::size_t threads) {
+  std::lock_guard lock(cap_mutex);
+  // Several live controls take the smallest value, so the old one goes first.
+  delete cap;
+  cap = nullptr;
+  if (threads != 0) {
+    cap = new tbb::global_control(tbb::global_control::max_allowed_parallelism, threads);
+  }
+}
+
+std::size_t threads_from_environment() {
+  const char* text = std::getenv("ZV_NUM_THREADS");
+  if (text == nullptr) return 0;
+  const std::string_view view(text);
+  std::size_t threads = 0;
+  const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), threads);
+  if (error != std::errc() || end != view.data() + view.size()) return 0;
+  return threads;
+}
+
+}  // namespace
+
+void apply_thread_cap_from_environment() {
+  std::call_once(environment_read, [] {
+    if (const std::size_t threads = threads_from_environment(); threads != 0) {
+      replace_cap(threads);
+    }
+  });
+}
+
+void set_max_threads(std::size_t threads) {
+  apply_thread_cap_from_environment();
+  replace_cap(threads);
+}
+
+std::size_t max_threads() {
+  apply_thread_cap_from_environment();
+  return tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism);
+}
+
+}  // namespace zorvatools
 
 namespace zorvatools::pool_detail {
 namespace {
@@ -18,12 +72,10 @@ namespace {
 // How long the calling thread sleeps between polls while the last tasks finish.
 constexpr std::chrono::milliseconds kWaitPoll{2};
 
-// Threads that may work on one loop: the arena's and the process limit's smaller.
+// Threads that may work on one loop: the arena's and the process cap's smaller.
 std::size_t loop_threads() {
   const auto arena = static_cast<std::size_t>(tbb::this_task_arena::max_concurrency());
-  const std::size_t limit =
-      tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism);
-  return std::max<std::size_t>(1, std::min(arena, limit));
+  return std::max<std::size_t>(1, std::min(arena, max_threads()));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // The process-wide work-stealing pool (oneTBB's, created on first use and sized to the
-// available processors). Loops over independent indices run on it; each index owns its
-// result slot, so results never depend on the number of threads.
+// available processors, or capped by ZV_NUM_THREADS / set_max_threads). Loops over independent
+// indices run on it; each index owns its result slot, so results never depend on the number of
+// threads.
 
 #include <atomic>
 #include <cstddef>
@@ -11,6 +12,15 @@
 #include <vector>
 
 namespace zorvatools {
+
+// Caps the pool at `threads` worker threads, the calling thread included; 0 lifts the cap.
+// The cap holds for the whole process until it is set again.
+void set_max_threads(std::size_t threads);
+// The number of threads loops may use now: the cap, or the processors available without one.
+std::size_t max_threads();
+// Applies ZV_NUM_THREADS (a positive integer; anything else is ignored) the first time it is
+// called, and before any explicit set_max_threads. Loops call it before they start.
+void apply_thread_cap_from_environment();
 
 namespace pool_detail {
 

@@ -8,6 +8,8 @@
 #include "zorvatools/foundation/try.hpp"
 #include "zorvatools/geostat/chacha12.hpp"
 #include "zorvatools/geostat/collocated_secondary.hpp"
+#include "zorvatools/geostat/lattice_neighbours.hpp"
+#include "zorvatools/geostat/lattice_offsets.hpp"
 #include "zorvatools/geostat/local_kriging.hpp"
 #include "zorvatools/geostat/nscore.hpp"
 #include "zorvatools/geostat/sgs_scratch.hpp"
@@ -19,19 +21,21 @@ namespace zorvatools {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
 AlgoResult<void> check_params(const Lattice& lattice, const SgsParams& params) {
   if (params.max_neighbours < 1 || !std::isfinite(params.radius_m) || !(params.radius_m > 0)) {
     return std::unexpected(
         AlgoError::invalid_argument("sgs: need max_neighbours >= 1 and radius > 0"));
   }
-  // The neighbourhood indexes nodes with 32-bit numbers.
+  // Informed nodes are numbered in 32 bits.
   constexpr std::uint64_t kMaxNodes = std::numeric_limits<std::uint32_t>::max();
   if (lattice.ny != 0 && lattice.nx > kMaxNodes / lattice.ny) {
     return std::unexpected(AlgoError::invalid_argument(
         str_cat("sgs: a lattice of ", lattice.nx, " x ", lattice.ny,
                 " nodes is more than the simulation can hold (", kMaxNodes, " nodes)")));
+  }
+  if (!node_positions_finite(lattice)) {
+    return std::unexpected(AlgoError::invalid_argument(
+        "sgs: lattice node coordinates must be finite and below 1e150 in magnitude"));
   }
   if (params.secondary) {
     if (!params.secondary->same_shape(lattice.nx, lattice.ny)) {
@@ -51,7 +55,7 @@ AlgoResult<void> check_params(const Lattice& lattice, const SgsParams& params) {
 // Places the data on their nearest nodes. The first datum on a node represents it, both in the
 // neighbour search and in the output, so the two never disagree.
 void place_data(std::span<const ConditioningDatum> data, const Lattice& lattice,
-                const NormalScore& transform, Array2D<double>& grid, SgsScratch& scratch) {
+                const NormalScore& transform, LatticeNeighbours& neighbours) {
   const auto nx = static_cast<double>(lattice.nx);
   const auto ny = static_cast<double>(lattice.ny);
   for (const ConditioningDatum& datum : data) {
@@ -63,12 +67,7 @@ void place_data(std::span<const ConditioningDatum> data, const Lattice& lattice,
     if (!(fi >= 0 && fi < nx && fj >= 0 && fj < ny)) continue;
     const auto i = static_cast<std::size_t>(fi);
     const auto j = static_cast<std::size_t>(fj);
-    if (!std::isnan(grid(i, j))) continue;
-    const double score = transform.forward(datum.value);
-    const Point2 at = lattice.node_xy(static_cast<double>(i), static_cast<double>(j));
-    scratch.neighbourhood.insert(at, scratch.informed_scores.size());
-    scratch.informed_scores.push_back(score);
-    grid(i, j) = score;
+    if (!neighbours.informed(i, j)) neighbours.inform(i, j, transform.forward(datum.value));
   }
 }
 
@@ -91,30 +90,31 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
 
   const std::size_t nx = lattice.nx;
   const std::size_t ny = lattice.ny;
-  Array2D<double> grid(nx, ny, kNaN);
-  SgsScratch scratch(nx * ny);
-  place_data(data, lattice, transform, grid, scratch);
+  SgsScratch scratch(lattice, params.radius_m * params.radius_m, params.max_neighbours);
+  LatticeNeighbours& neighbours = scratch.neighbours;
+  place_data(data, lattice, transform, neighbours);
 
+  auto& path = scratch.path;
   for (std::size_t j = 0; j < ny; ++j) {
     for (std::size_t i = 0; i < nx; ++i) {
-      if (std::isnan(grid(i, j))) scratch.path.emplace_back(i, j);
+      if (!neighbours.informed(i, j)) path.emplace_back(i, j);
     }
   }
   ChaCha12 rng = ChaCha12::from_seed(seed);
-  shuffle_from_end(std::span(scratch.path), rng);
+  shuffle_from_end(std::span(path), rng);
 
   SkScratch& kriging = scratch.kriging;
-  const double radius2 = params.radius_m * params.radius_m;
-  for (const auto& [i, j] : scratch.path) {
-    const Point2 at = lattice.node_xy(static_cast<double>(i), static_cast<double>(j));
-    // Each neighbour's score is read as the walk yields it: the reads, scattered over the
-    // scores, then overlap with the rest of the walk.
+  for (std::size_t step = 0; step < path.size(); ++step) {
+    const auto [i, j] = path[step];
+    // The path jumps about the lattice: what the next search reads starts loading now.
+    if (step + 1 < path.size()) {
+      neighbours.prefetch_around(path[step + 1].first, path[step + 1].second);
+    }
+    const Point2 at = neighbours.position(i, j);
     kriging.neighbours.clear();
-    scratch.walk.start(scratch.neighbourhood, at, radius2, params.max_neighbours);
-    while (const std::optional<Neighbourhood::Hit> hit = scratch.walk.next()) {
-      const Point2 p = hit->point;
-      kriging.neighbours.push_back(
-          {p.x, p.y, p.x - at.x, p.y - at.y, scratch.informed_scores[hit->index]});
+    for (const LatticeNeighbours::Hit& hit : neighbours.nearest(i, j)) {
+      const Point2 p = hit.position;
+      kriging.neighbours.push_back({p.x, p.y, p.x - at.x, p.y - at.y, hit.value});
     }
     std::optional<Collocated> collocated;
     if (secondary && std::isfinite((*secondary)(i, j))) {
@@ -124,11 +124,10 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
     // One deviate per node, also when the deviation is 0, so the stream's position depends
     // only on the path length.
     const double z = estimate.mean + estimate.std_dev * ziggurat_normal(rng);
-    grid(i, j) = z;
-    scratch.neighbourhood.insert(at, scratch.informed_scores.size());
-    scratch.informed_scores.push_back(z);
+    neighbours.inform(i, j, z);
   }
 
+  Array2D<double> grid = neighbours.take_values();
   for (double& v : grid.data()) v = transform.back(v);
   return grid;
 }

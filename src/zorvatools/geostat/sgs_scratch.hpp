@@ -7,23 +7,20 @@
 #include <vector>
 
 #include "zorvatools/foundation/lattice.hpp"
+#include "zorvatools/geostat/lattice_neighbours.hpp"
 #include "zorvatools/geostat/local_kriging.hpp"
-#include "zorvatools/geostat/neighbourhood.hpp"
 
 namespace zorvatools {
 
 struct SgsScratch {
-  explicit SgsScratch(std::size_t node_count) : neighbourhood(node_count) {
-    informed_scores.reserve(node_count);
-    path.reserve(node_count);
+  SgsScratch(const Lattice& lattice, double radius2, std::size_t max_neighbours)
+      : neighbours(lattice, radius2, max_neighbours) {
+    path.reserve(lattice.nx * lattice.ny);
   }
 
-  // Informed nodes: data nodes first, then simulated nodes in path order. The neighbourhood
-  // holds their positions (and hands them back with each hit), indexed like their scores.
-  std::vector<double> informed_scores;
-  Neighbourhood neighbourhood;
+  // Informed nodes: data nodes first, then simulated nodes in path order.
+  LatticeNeighbours neighbours;
   std::vector<std::pair<std::size_t, std::size_t>> path;  // nodes (i, j) still to simulate
-  Neighbourhood::NearestWalk walk;
   SkScratch kriging;
 };
 

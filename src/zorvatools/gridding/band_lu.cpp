@@ -165,6 +165,15 @@ bool factor_in_place(BandLu& lu) {
   return true;
 }
 
+// Adds `shift` to every diagonal entry when it is non-zero, and factors.
+std::optional<BandLu> shift_and_factor(BandLu lu, double shift) {
+  if (shift != 0) {
+    for (std::size_t r = 0; r < lu.n; ++r) lu.values[r * lu.w + lu.b] += shift;
+  }
+  if (!factor_in_place(lu)) return std::nullopt;
+  return lu;
+}
+
 }  // namespace
 
 void BandLu::solve_in_place(std::span<double> x) const {
@@ -197,11 +206,21 @@ std::optional<BandLu> build_and_factor(const SparseEntries& entries, std::size_t
             "band entry outside the band");
     lu.values[row * lu.w + b + col - row] = value;
   }
-  if (shift != 0) {
-    for (std::size_t r = 0; r < n; ++r) lu.values[r * lu.w + b] += shift;
+  return shift_and_factor(std::move(lu), shift);
+}
+
+std::optional<BandLu> build_and_factor(const CompressedRows& rows, std::size_t b, double shift) {
+  const std::size_t n = rows.n;
+  BandLu lu{n, b, 2 * b + 1, {}};
+  lu.values.assign(n * lu.w, 0.0);
+  for (std::size_t row = 0; row < n; ++row) {
+    for (auto p = rows.start[row]; p < rows.start[row + 1]; ++p) {
+      const auto col = static_cast<std::size_t>(rows.column[p]);
+      require((row > col ? row - col : col - row) <= b, "band entry outside the band");
+      lu.values[row * lu.w + b + col - row] = rows.value[p];
+    }
   }
-  if (!factor_in_place(lu)) return std::nullopt;
-  return lu;
+  return shift_and_factor(std::move(lu), shift);
 }
 
 }  // namespace zorvatools

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "zorvatools/gridding/compressed_rows.hpp"
+
 namespace zorvatools {
 
 // Sparse matrix entries keyed by (row << 32) | column; repeated taps sum into one entry.
@@ -46,5 +48,7 @@ inline constexpr double kPivotTolerance = 1e-10;  // relative to the largest abs
 // multiplier is not finite.
 std::optional<BandLu> build_and_factor(const SparseEntries& entries, std::size_t n, std::size_t b,
                                        double shift);
+// The same from compressed rows, every entry within b of the diagonal.
+std::optional<BandLu> build_and_factor(const CompressedRows& rows, std::size_t b, double shift);
 
 }  // namespace zorvatools

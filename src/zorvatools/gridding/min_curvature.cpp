@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <new>
+#include <string>
 
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/gridding/relaxation.hpp"
@@ -51,15 +53,19 @@ namespace {
 // The factored operator of this anchor layout, from the cache when it holds the same layout.
 AlgoResult<MinCurvatureOperator>& factored_operator(const Lattice& lattice,
                                                     const AnchorSet& anchors,
+                                                    const MinCurvatureOptions& options,
                                                     MinCurvatureCache& cache) {
   const bool hit = cache.factored && cache.nx == lattice.nx && cache.ny == lattice.ny &&
-                   cache.anchor_nodes == anchors.nodes;
+                   cache.anchor_nodes == anchors.nodes && cache.options.path == options.path &&
+                   cache.options.memory_limit_bytes == options.memory_limit_bytes;
   if (!hit) {
     cache.factored.reset();
     cache.nx = lattice.nx;
     cache.ny = lattice.ny;
     cache.anchor_nodes = anchors.nodes;
-    cache.factored.emplace(MinCurvatureOperator::assemble(lattice.nx, lattice.ny, anchors));
+    cache.options = options;
+    cache.factored.emplace(
+        MinCurvatureOperator::assemble(lattice.nx, lattice.ny, anchors, options));
   }
   return *cache.factored;
 }
@@ -81,7 +87,8 @@ Array2D<double> relaxation_fallback(std::span<const Sample> samples, const Latti
 
 AlgoResult<Array2D<double>> grid_min_curvature(std::span<const Sample> samples,
                                                const Lattice& lattice, const Array2D<double>& seed,
-                                               MinCurvatureCache* cache) {
+                                               MinCurvatureCache* cache,
+                                               const MinCurvatureOptions& options) {
   if (samples.empty()) {
     return std::unexpected(AlgoError::empty_input("min-curvature gridding needs samples"));
   }
@@ -89,11 +96,22 @@ AlgoResult<Array2D<double>> grid_min_curvature(std::span<const Sample> samples,
   if (lattice.nx >= 2 && lattice.ny >= 2) {
     MinCurvatureCache local;
     AlgoResult<MinCurvatureOperator>& op =
-        factored_operator(lattice, anchors, cache ? *cache : local);
-    // A singular system selects the relaxation.
-    if (op) return op->solve(anchors.values);
+        factored_operator(lattice, anchors, options, cache ? *cache : local);
+    // A singular system selects the relaxation; any other failure (memory) ends the solve.
+    if (!op) {
+      if (!is_singular_system(op.error())) return std::unexpected(op.error());
+    } else {
+      auto grid = op->solve(anchors.values);
+      if (grid || !is_singular_system(grid.error())) return grid;
+    }
   }
-  return relaxation_fallback(samples, lattice, seed, anchors);
+  try {
+    return relaxation_fallback(samples, lattice, seed, anchors);
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(AlgoError::invalid_argument(
+        "minimum-curvature relaxation of lattice " + std::to_string(lattice.nx) + "x" +
+        std::to_string(lattice.ny) + " ran out of memory"));
+  }
 }
 
 }  // namespace zorvatools

@@ -42,14 +42,18 @@ struct MinCurvatureCache {
   std::uint64_t nx = 0;
   std::uint64_t ny = 0;
   std::vector<std::size_t> anchor_nodes;
+  MinCurvatureOptions options;
   std::optional<AlgoResult<MinCurvatureOperator>> factored;  // empty until a direct solve ran
 };
 
 // Grid of `samples` on `lattice`, indexed [i][j] with shape (nx, ny). `seed` starts the fallback
-// relaxation when its shape is (nx, ny). Fails only when there is no sample at all. With a
-// cache, an unchanged anchor layout reuses the factorisation; results are bit-identical.
+// relaxation when its shape is (nx, ny), which also serves when the anchors cannot pin the
+// surface. Fails when there is no sample at all, and when the direct system does not fit in
+// memory (a clear error naming the lattice, checked before the memory is taken). With a cache,
+// an unchanged anchor layout reuses the factorisation; results are bit-identical.
 AlgoResult<Array2D<double>> grid_min_curvature(std::span<const Sample> samples,
                                                const Lattice& lattice, const Array2D<double>& seed,
-                                               MinCurvatureCache* cache = nullptr);
+                                               MinCurvatureCache* cache = nullptr,
+                                               const MinCurvatureOptions& options = {});
 
 }  // namespace zorvatools

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 #include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvatools/foundation/physical_memory.hpp"
+#include "zorvatools/foundation/try.hpp"
 
 namespace zorvatools {
 namespace {
@@ -26,25 +29,111 @@ constexpr Tap kStencil[13] = {
 
 constexpr std::size_t kMinAnchorsForShift = 4;
 constexpr double kRetryShift = 1e-8;  // relative to the largest absolute diagonal entry
+// A solution whose normwise backward error exceeds this is not accepted from a factorisation.
+constexpr double kBackwardErrorTolerance = 1e-12;
+
+// Seconds per unit of work, measured on the surface-solve benchmark: the band's n b^2 and the
+// sparse LU's nested-dissection estimate 180 s^2 l (s, l the shorter and longer axes) plus its
+// ordering, about linear in n.
+constexpr double kBandSecondsPerWork = 0.22e-9;
+constexpr double kSparseSecondsPerWork = 0.16e-9;
+constexpr double kSparseSecondsPerUnknown = 5.4e-6;
+
+// Bytes per node while assembling: the node maps, the free-node list, the matrix rows (13
+// entries of index and value at most) and the couplings.
+constexpr std::uint64_t kAssemblyBytesPerNode = 2 * sizeof(std::int32_t) + sizeof(std::size_t) +
+                                                13 * (sizeof(std::int32_t) + sizeof(double)) +
+                                                sizeof(std::int64_t) + 2 * sizeof(double);
 
 }  // namespace
 
-MinCurvatureOperator::MinCurvatureOperator(std::size_t nx, std::size_t ny, const AnchorSet& anchors)
-    : nx_(nx), ny_(ny), anchor_count_(anchors.nodes.size()), node_anchor_(anchors.node_anchor) {}
+bool is_singular_system(const AlgoError& error) {
+  return error.kind() == AlgoError::Kind::InvalidArgument && error.text() == kSingularSystemText;
+}
 
-AlgoResult<MinCurvatureOperator> MinCurvatureOperator::assemble(std::size_t nx, std::size_t ny,
-                                                                const AnchorSet& anchors) {
+bool anchors_pin_bilinear(std::size_t nx, std::size_t ny, const AnchorSet& anchors) {
+  if (anchors.nodes.size() < kMinAnchorsForShift) return false;
+  // Gram matrix of the bilinear basis 1, u, v, u v over the anchors, with u and v the node
+  // coordinates scaled to [-1, 1]; rank 4 unless one bilinear vanishes on every anchor.
+  double gram[4][4] = {};
+  const double su = nx > 1 ? 2.0 / static_cast<double>(nx - 1) : 0.0;
+  const double sv = ny > 1 ? 2.0 / static_cast<double>(ny - 1) : 0.0;
+  for (const std::size_t node : anchors.nodes) {
+    const double u = static_cast<double>(node / ny) * su - 1;
+    const double v = static_cast<double>(node % ny) * sv - 1;
+    const double basis[4] = {1, u, v, u * v};
+    for (int r = 0; r < 4; ++r) {
+      for (int c = 0; c < 4; ++c) gram[r][c] += basis[r] * basis[c];
+    }
+  }
+  // Cholesky: a pivot at rounding level relative to its diagonal means a vanishing bilinear.
+  const double scale = gram[0][0];
+  for (int k = 0; k < 4; ++k) {
+    double pivot = gram[k][k];
+    for (int p = 0; p < k; ++p) pivot -= gram[k][p] * gram[k][p];
+    if (!(pivot > 1e-12 * scale)) return false;
+    const double root = std::sqrt(pivot);
+    gram[k][k] = root;
+    for (int r = k + 1; r < 4; ++r) {
+      double s = gram[r][k];
+      for (int p = 0; p < k; ++p) s -= gram[r][p] * gram[k][p];
+      gram[r][k] = s / root;
+    }
+  }
+  return true;
+}
+
+MinCurvatureOperator::MinCurvatureOperator(std::size_t nx, std::size_t ny, const AnchorSet& anchors,
+                                           const MinCurvatureOptions& options)
+    : nx_(nx),
+      ny_(ny),
+      anchor_count_(anchors.nodes.size()),
+      options_(options),
+      memory_limit_(
+          options.memory_limit_bytes != 0
+              ? options.memory_limit_bytes
+              : physical_memory_bytes().value_or(std::numeric_limits<std::uint64_t>::max())),
+      node_anchor_(anchors.node_anchor) {}
+
+AlgoResult<MinCurvatureOperator> MinCurvatureOperator::assemble(
+    std::size_t nx, std::size_t ny, const AnchorSet& anchors, const MinCurvatureOptions& options) {
   require(nx >= 2 && ny >= 2, "min-curvature operator needs a lattice of at least 2x2");
   require(nx * ny <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()),
           "min-curvature lattice exceeds 32-bit node indices");
   require(anchors.node_anchor.size() == nx * ny, "anchor map size mismatch");
-  MinCurvatureOperator op(nx, ny, anchors);
-  op.number_free_nodes();
-  op.assemble_rows();
-  if (!op.factor()) {
+  // Fewer than four anchors never pin the bilinear null space: nothing to allocate or factor.
+  if (anchors.nodes.size() < kMinAnchorsForShift) {
     return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
   }
+  const bool pinned = anchors_pin_bilinear(nx, ny, anchors);
+  MinCurvatureOperator op(nx, ny, anchors, options);
+  const auto assembly_bytes = checked_mul(nx * ny, kAssemblyBytesPerNode);
+  if (!assembly_bytes || *assembly_bytes > op.memory_limit_) {
+    return std::unexpected(op.out_of_memory(assembly_bytes.value_or(UINT64_MAX)));
+  }
+  try {
+    op.number_free_nodes();
+    op.assemble_rows();
+    ZV_TRY(op.factor(pinned));
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(op.out_of_memory(*assembly_bytes));
+  }
   return op;
+}
+
+const BandLu& MinCurvatureOperator::band() const {
+  require(band_.has_value(), "min-curvature operator: no band factors");
+  return *band_;
+}
+
+const SparseLu& MinCurvatureOperator::sparse() const {
+  require(sparse_.has_value(), "min-curvature operator: no sparse factors");
+  return *sparse_;
+}
+
+AlgoError MinCurvatureOperator::out_of_memory(std::uint64_t needed_bytes) const {
+  return AlgoError::invalid_argument(
+      memory_shortfall_text("minimum-curvature solve", nx_, ny_, needed_bytes, memory_limit_));
 }
 
 void MinCurvatureOperator::number_free_nodes() {
@@ -70,89 +159,185 @@ void MinCurvatureOperator::number_free_nodes() {
 
 void MinCurvatureOperator::assemble_rows() {
   const std::size_t n = free_nodes_.size();
-  entries_.reserve(n * std::size(kStencil));
+  rows_.n = n;
+  rows_.start.reserve(n + 1);
+  rows_.column.reserve(n * std::size(kStencil));
+  rows_.value.reserve(n * std::size(kStencil));
+  rows_.start.push_back(0);
   coupling_start_.reserve(n + 1);
   coupling_start_.push_back(0);
+  RowEntries row_entries;
+  row_entries.reserve(std::size(kStencil));
   for (std::size_t row = 0; row < n; ++row) {
     const auto i = static_cast<std::int64_t>(free_nodes_[row] / ny_);
     const auto j = static_cast<std::int64_t>(free_nodes_[row] % ny_);
+    row_entries.clear();
     for (const Tap& tap : kStencil) {
-      accumulate(static_cast<std::uint32_t>(row), i + tap.di, j + tap.dj, tap.weight);
+      accumulate(i + tap.di, j + tap.dj, tap.weight, row_entries);
     }
+    std::sort(row_entries.begin(), row_entries.end());
+    for (const auto& [col, value] : row_entries) {
+      rows_.column.push_back(static_cast<std::int32_t>(col));
+      rows_.value.push_back(value);
+      const std::size_t distance = col > row ? col - row : row - col;
+      half_bandwidth_ = std::max(half_bandwidth_, distance);
+    }
+    rows_.start.push_back(static_cast<std::int64_t>(rows_.column.size()));
     coupling_start_.push_back(couplings_.size());
   }
 }
 
-void MinCurvatureOperator::accumulate(std::uint32_t row, std::int64_t i, std::int64_t j,
-                                      double weight) {
+void MinCurvatureOperator::accumulate(std::int64_t i, std::int64_t j, double weight,
+                                      RowEntries& entries) {
   const auto nx = static_cast<std::int64_t>(nx_);
   const auto ny = static_cast<std::int64_t>(ny_);
   // z(i) = 2 z(i + 1) - z(i + 2) before the first node, mirrored after the last; i first, then j.
   if (i < 0) {
-    accumulate(row, i + 1, j, 2 * weight);
-    accumulate(row, i + 2, j, -weight);
+    accumulate(i + 1, j, 2 * weight, entries);
+    accumulate(i + 2, j, -weight, entries);
   } else if (i >= nx) {
-    accumulate(row, i - 1, j, 2 * weight);
-    accumulate(row, i - 2, j, -weight);
+    accumulate(i - 1, j, 2 * weight, entries);
+    accumulate(i - 2, j, -weight, entries);
   } else if (j < 0) {
-    accumulate(row, i, j + 1, 2 * weight);
-    accumulate(row, i, j + 2, -weight);
+    accumulate(i, j + 1, 2 * weight, entries);
+    accumulate(i, j + 2, -weight, entries);
   } else if (j >= ny) {
-    accumulate(row, i, j - 1, 2 * weight);
-    accumulate(row, i, j - 2, -weight);
+    accumulate(i, j - 1, 2 * weight, entries);
+    accumulate(i, j - 2, -weight, entries);
   } else {
     const auto node = static_cast<std::size_t>(i * ny + j);
     if (const std::int32_t anchor = node_anchor_[node]; anchor >= 0) {
       couplings_.push_back({anchor, weight});
     } else {
+      // Repeated taps (from edge extrapolation) sum into one entry, in tap order.
       const auto col = static_cast<std::uint32_t>(node_free_[node]);
-      entries_[entry_key(row, col)] += weight;
-    }
-  }
-}
-
-std::size_t MinCurvatureOperator::half_bandwidth() const {
-  std::size_t b = 0;
-  for (const auto& entry : entries_) {
-    const std::uint32_t row = entry_row(entry.first);
-    const std::uint32_t col = entry_col(entry.first);
-    b = std::max<std::size_t>(b, row > col ? row - col : col - row);
-  }
-  return b;
-}
-
-bool MinCurvatureOperator::factor() {
-  const std::size_t n = free_nodes_.size();
-  const std::size_t b = half_bandwidth();
-  auto lu = build_and_factor(entries_, n, b, 0.0);
-  if (!lu) {
-    if (anchor_count_ < kMinAnchorsForShift) return false;
-    double largest_diagonal = 0;
-    for (const auto& [key, value] : entries_) {
-      if (entry_row(key) == entry_col(key)) {
-        largest_diagonal = std::max(largest_diagonal, std::fabs(value));
+      auto entry = std::find_if(entries.begin(), entries.end(),
+                                [col](const auto& e) { return e.first == col; });
+      if (entry == entries.end()) {
+        entries.emplace_back(col, weight);
+      } else {
+        entry->second += weight;
       }
     }
-    lu = build_and_factor(entries_, n, b, kRetryShift * largest_diagonal);
-    if (!lu) return false;
   }
-  lu_ = std::move(*lu);
-  SparseEntries().swap(entries_);
-  rhs_.assign(n, 0.0);
-  return true;
 }
 
-Array2D<double> MinCurvatureOperator::solve(std::span<const double> anchor_values) {
+AlgoResult<void> MinCurvatureOperator::factor(bool pinned) {
+  const std::size_t n = free_nodes_.size();
+  const std::size_t b = half_bandwidth_;
+  rhs_.assign(n, 0.0);
+  scratch_.assign(n, 0.0);
+  double largest_diagonal = 0;
+  for (std::size_t r = 0; r < n; ++r) {
+    for (auto p = rows_.start[r]; p < rows_.start[r + 1]; ++p) {
+      if (static_cast<std::size_t>(rows_.column[p]) == r) {
+        largest_diagonal = std::max(largest_diagonal, std::fabs(rows_.value[p]));
+      }
+    }
+  }
+  const double retry_shift = kRetryShift * largest_diagonal;
+  // Anchors that certainly leave the system singular go straight to the shifted system.
+  double shift = pinned ? 0.0 : retry_shift;
+
+  const auto band_values = checked_mul(n, 2 * static_cast<std::uint64_t>(b) + 1);
+  const auto band_bytes = band_values ? checked_mul(*band_values, sizeof(double)) : std::nullopt;
+  const bool band_fits = band_bytes && *band_bytes <= memory_limit_;
+  bool use_band = band_fits;
+  if (options_.path == MinCurvaturePath::Sparse) {
+    use_band = false;
+  } else if (options_.path == MinCurvaturePath::Cheapest && band_fits) {
+    const double s = static_cast<double>(std::min(nx_, ny_));
+    const double l = static_cast<double>(std::max(nx_, ny_));
+    const double band_seconds =
+        static_cast<double>(n) * double(b) * double(b) * kBandSecondsPerWork;
+    const double sparse_seconds =
+        static_cast<double>(n) * kSparseSecondsPerUnknown + 180 * s * s * l * kSparseSecondsPerWork;
+    use_band = band_seconds <= sparse_seconds;
+  }
+  if (!use_band) {
+    auto sparse = factor_sparse(shift);
+    if (sparse || shift != 0 || !is_singular_system(sparse.error())) return sparse;
+    return factor_sparse(retry_shift);  // singular after all: the shifted retry
+  }
+  if (auto lu = build_and_factor(rows_, b, shift)) {
+    band_ = std::move(*lu);
+    shift_ = shift;
+    return {};
+  }
+  if (shift != 0) return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
+  // A well-posed system the unpivoted band cannot factor: the pivoting LU solves it.
+  auto sparse = factor_sparse(0.0);
+  if (sparse || !is_singular_system(sparse.error())) return sparse;
+  if (auto lu = build_and_factor(rows_, b, retry_shift)) {
+    band_ = std::move(*lu);
+    shift_ = retry_shift;
+    return {};
+  }
+  return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
+}
+
+AlgoResult<void> MinCurvatureOperator::factor_sparse(double shift) {
+  std::uint64_t needed = 0;
+  auto lu = SparseLu::factor(rows_, shift, memory_limit_, &needed);
+  if (!lu) {
+    if (lu.error() == SparseLuFailure::Singular) {
+      return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
+    }
+    const auto bound =
+        sparse_lu_bytes_lower_bound(rows_.n, rows_.column.size(), std::min(nx_, ny_));
+    return std::unexpected(out_of_memory(needed != 0 ? needed : bound.value_or(UINT64_MAX)));
+  }
+  band_.reset();
+  sparse_ = std::move(*lu);
+  shift_ = shift;
+  return {};
+}
+
+bool MinCurvatureOperator::residual_ok(std::span<const double> x, std::span<const double> b) {
+  // Against the factored system: the matrix plus the shift on its diagonal.
+  const double shift = shift_;
+  rows_.multiply(x, scratch_);
+  double residual = 0, x_norm = 0, b_norm = 0;
+  for (std::size_t r = 0; r < rows_.n; ++r) {
+    if (!std::isfinite(x[r])) return false;
+    residual = std::max(residual, std::fabs(b[r] - (scratch_[r] + shift * x[r])));
+    x_norm = std::max(x_norm, std::fabs(x[r]));
+    b_norm = std::max(b_norm, std::fabs(b[r]));
+  }
+  const double scale = (rows_.norm_inf() + std::fabs(shift)) * x_norm + b_norm;
+  return residual <= kBackwardErrorTolerance * scale;
+}
+
+AlgoResult<Array2D<double>> MinCurvatureOperator::solve(std::span<const double> anchor_values) {
   require(anchor_values.size() == anchor_count_, "anchor value count mismatch");
   const std::size_t n = free_nodes_.size();
+  std::vector<double> b(n);
   for (std::size_t r = 0; r < n; ++r) {
     double sum = 0;
     for (std::size_t c = coupling_start_[r]; c < coupling_start_[r + 1]; ++c) {
       sum += couplings_[c].weight * anchor_values[static_cast<std::size_t>(couplings_[c].anchor)];
     }
-    rhs_[r] = -sum;
+    b[r] = -sum;
   }
-  lu_.solve_in_place(rhs_);
+  rhs_ = b;
+  try {
+    if (band_) {
+      band_->solve_in_place(rhs_);
+      if (!residual_ok(rhs_, b)) {
+        // The unpivoted factors lost accuracy: the pivoting LU takes over from here on.
+        ZV_TRY(factor_sparse(shift_));
+        rhs_ = b;
+      }
+    }
+    if (sparse_) {
+      sparse_->solve_in_place(rhs_);
+      if (!residual_ok(rhs_, b)) {
+        return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(out_of_memory(static_cast<std::uint64_t>(n) * 8 * sizeof(double)));
+  }
 
   Array2D<double> out(nx_, ny_);
   std::vector<double>& values = out.data();

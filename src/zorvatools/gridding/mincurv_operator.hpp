@@ -1,15 +1,18 @@
 #pragma once
 // The assembled and factored minimum-curvature system: free nodes are the unknowns, anchors feed
-// the right-hand side.
+// the right-hand side. Small lattices factor the band without pivoting; larger ones, and
+// well-posed systems the band cannot factor, take a pivoting sparse LU.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "zorvatools/foundation/array2d.hpp"
 #include "zorvatools/foundation/error.hpp"
 #include "zorvatools/gridding/band_lu.hpp"
+#include "zorvatools/gridding/sparse_lu.hpp"
 
 namespace zorvatools {
 
@@ -25,45 +28,82 @@ inline constexpr const char* kSingularSystemText =
     "MinCurvatureOperator: conditioning system is singular (too few / collinear hard anchors to "
     "pin the surface)";
 
+// True for the singular-system failure, which the driver answers with the relaxation.
+bool is_singular_system(const AlgoError& error);
+
+// Every bilinear a + b i + c j + d i j is a null vector of the operator; anchors on which one of
+// them vanishes (fewer than four, all on one line, on one row and one column, ...) cannot pin it.
+bool anchors_pin_bilinear(std::size_t nx, std::size_t ny, const AnchorSet& anchors);
+
+enum class MinCurvaturePath : std::uint8_t {
+  Cheapest,  // the band or the sparse LU, whichever the lattice makes cheaper
+  Band,      // the band whenever it fits in memory (it still gives way to the sparse LU when it
+             // cannot factor a well-posed system)
+  Sparse,    // the sparse LU
+};
+
+struct MinCurvatureOptions {
+  MinCurvaturePath path = MinCurvaturePath::Cheapest;
+  std::uint64_t memory_limit_bytes = 0;  // 0: the machine's physical memory
+};
+
 class MinCurvatureOperator {
  public:
   // Assembles the stencil rows of every free node on an nx x ny lattice (both >= 2) and factors
-  // them; fails with the singular-system text when the band cannot be factored.
+  // them. Fails with the singular-system text when the anchors cannot pin the surface or no
+  // factorisation succeeds, and with a memory error naming the lattice when neither path fits.
   static AlgoResult<MinCurvatureOperator> assemble(std::size_t nx, std::size_t ny,
-                                                   const AnchorSet& anchors);
+                                                   const AnchorSet& anchors,
+                                                   const MinCurvatureOptions& options = {});
 
   // The surface pinned to `anchor_values` (one per anchor): anchors take their values, free
-  // nodes the solution. Borrows the right-hand-side scratch for the duration of the call.
-  Array2D<double> solve(std::span<const double> anchor_values);
+  // nodes the solution. Borrows the right-hand-side scratch for the duration of the call. A band
+  // solution whose residual fails its check is replaced by the sparse LU's, which then serves
+  // every later solve.
+  AlgoResult<Array2D<double>> solve(std::span<const double> anchor_values);
 
   [[nodiscard]] std::size_t free_count() const { return free_nodes_.size(); }
-  [[nodiscard]] const BandLu& band() const { return lu_; }
+  [[nodiscard]] bool uses_band() const { return band_.has_value(); }
+  [[nodiscard]] const BandLu& band() const;
+  [[nodiscard]] const SparseLu& sparse() const;
+  [[nodiscard]] const CompressedRows& matrix() const { return rows_; }
 
  private:
+  // One row's entries while it is assembled: (column, value), repeated taps summed in tap order.
+  using RowEntries = std::vector<std::pair<std::uint32_t, double>>;
   struct Coupling {
     std::int32_t anchor;
     double weight;
   };
 
-  MinCurvatureOperator(std::size_t nx, std::size_t ny, const AnchorSet& anchors);
+  MinCurvatureOperator(std::size_t nx, std::size_t ny, const AnchorSet& anchors,
+                       const MinCurvatureOptions& options);
   void number_free_nodes();
   void assemble_rows();
   // Adds one weighted stencil tap of `row`, expanded through edge extrapolation onto real nodes.
-  void accumulate(std::uint32_t row, std::int64_t i, std::int64_t j, double weight);
-  [[nodiscard]] std::size_t half_bandwidth() const;
-  [[nodiscard]] bool factor();
+  void accumulate(std::int64_t i, std::int64_t j, double weight, RowEntries& entries);
+  [[nodiscard]] AlgoResult<void> factor(bool pinned);
+  [[nodiscard]] AlgoResult<void> factor_sparse(double shift);
+  [[nodiscard]] AlgoError out_of_memory(std::uint64_t needed_bytes) const;
+  [[nodiscard]] bool residual_ok(std::span<const double> x, std::span<const double> b);
 
   std::size_t nx_;
   std::size_t ny_;
   std::size_t anchor_count_;
+  MinCurvatureOptions options_;
+  std::uint64_t memory_limit_;
   std::vector<std::int32_t> node_anchor_;
   std::vector<std::int32_t> node_free_;
   std::vector<std::size_t> free_nodes_;
-  SparseEntries entries_;                    // released once factored
+  CompressedRows rows_;  // the matrix, kept for residual checks
+  std::size_t half_bandwidth_ = 0;
+  double shift_ = 0;                         // on the diagonal of the factored system
   std::vector<std::size_t> coupling_start_;  // row r's couplings: [start[r], start[r + 1])
   std::vector<Coupling> couplings_;
-  BandLu lu_;
+  std::optional<BandLu> band_;
+  std::optional<SparseLu> sparse_;
   std::vector<double> rhs_;
+  std::vector<double> scratch_;
 };
 
 }  // namespace zorvatools

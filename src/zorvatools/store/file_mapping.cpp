@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace zorvatools::store {
 
@@ -42,6 +45,66 @@ AlgoResult<std::uint64_t> file_length(int fd) {
   // Directory sizes depend on the file system; none of them is a file's content.
   if (S_ISDIR(status.st_mode)) return std::unexpected(AlgoError::io(EISDIR));
   return static_cast<std::uint64_t>(status.st_size);
+}
+
+namespace {
+
+std::uint64_t available(const struct statvfs& status) {
+  std::uint64_t bytes = 0;
+  if (__builtin_mul_overflow(std::uint64_t{status.f_bavail}, std::uint64_t{status.f_frsize},
+                             &bytes)) {
+    return std::numeric_limits<std::uint64_t>::max();
+  }
+  return bytes;
+}
+
+}  // namespace
+
+AlgoResult<std::uint64_t> free_bytes(int fd) {
+  struct statvfs status {};
+  if (::fstatvfs(fd, &status) != 0) return std::unexpected(AlgoError::io(errno));
+  return available(status);
+}
+
+AlgoResult<std::uint64_t> free_bytes(const std::filesystem::path& directory) {
+  struct statvfs status {};
+  if (::statvfs(directory.c_str(), &status) != 0) return std::unexpected(AlgoError::io(errno));
+  return available(status);
+}
+
+AlgoResult<void> reserve_file_space(int fd, std::uint64_t length) {
+  if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    return std::unexpected(AlgoError::io(EFBIG));
+  }
+  for (;;) {
+    // Returns the error number instead of setting errno.
+    const int result = ::posix_fallocate(fd, 0, static_cast<off_t>(length));
+    if (result == 0) return {};
+    if (result == EINTR) continue;
+    if (result == EOPNOTSUPP || result == EINVAL) return reserve_by_writing_zeros(fd, length);
+    return std::unexpected(AlgoError::io(result));
+  }
+}
+
+AlgoResult<void> reserve_by_writing_zeros(int fd, std::uint64_t length) {
+  if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    return std::unexpected(AlgoError::io(EFBIG));
+  }
+  const std::vector<char> zeros(std::size_t{1} << 20, 0);
+  std::uint64_t at = 0;
+  while (at < length) {
+    const std::size_t chunk =
+        static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), length - at));
+    const ssize_t written = ::pwrite(fd, zeros.data(), chunk, static_cast<off_t>(at));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(AlgoError::io(errno));
+    }
+    // A write that stops short without an error has found the file system full.
+    if (written == 0) return std::unexpected(AlgoError::io(ENOSPC));
+    at += static_cast<std::uint64_t>(written);
+  }
+  return {};
 }
 
 FileMapping::FileMapping(FileMapping&& other) noexcept

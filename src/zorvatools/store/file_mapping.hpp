@@ -35,6 +35,16 @@ class UniqueFd {
 AlgoResult<UniqueFd> open_file(const std::filesystem::path& path, int flags, mode_t mode = 0);
 // The file's length from its status; a directory fails with EISDIR.
 AlgoResult<std::uint64_t> file_length(int fd);
+// Bytes an unprivileged process may still allocate on the file system of `fd`, or of the
+// directory at `directory` (saturating).
+AlgoResult<std::uint64_t> free_bytes(int fd);
+AlgoResult<std::uint64_t> free_bytes(const std::filesystem::path& directory);
+// Makes the file `length` bytes long with every block allocated, so that writes through a shared
+// mapping of it can never fail for want of space (a failed write to a mapped page kills the
+// process). Fails with ENOSPC when the file system is full.
+AlgoResult<void> reserve_file_space(int fd, std::uint64_t length);
+// The same by writing zeros, for file systems that cannot allocate without writing.
+AlgoResult<void> reserve_by_writing_zeros(int fd, std::uint64_t length);
 
 class FileMapping {
  public:

@@ -47,12 +47,54 @@ AlgoResult<void> validate(const StoreSchema& schema) {
   return {};
 }
 
-// ftruncate(2), retried when interrupted by a signal.
-AlgoResult<void> set_length(int fd, std::uint64_t length) {
-  while (::ftruncate(fd, static_cast<off_t>(length)) != 0) {
-    if (errno != EINTR) return std::unexpected(AlgoError::io(errno));
+// What a schema becomes on disk: the schema with its app value in canonical form, its JSON and
+// the layout behind it.
+struct Plan {
+  StoreSchema schema;
+  std::string json;
+  Layout layout;
+};
+
+AlgoResult<Plan> plan_store(StoreSchema schema) {
+  ZV_TRY(validate(schema));
+  auto app = canonical_json(schema.app_json);
+  if (!app) {
+    return std::unexpected(
+        AlgoError::invalid_argument("store app value is not valid JSON: " + app.error().text()));
   }
-  return {};
+  schema.app_json = std::move(*app);
+  std::string json = write_schema_json(schema);
+  // The header holds the schema length in 32 bits.
+  if (json.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return std::unexpected(AlgoError::invalid_argument(
+        str_cat("store schema JSON of ", json.size(), " bytes exceeds 4294967295 bytes")));
+  }
+  std::optional<Layout> layout = Layout::compute(schema, json.size());
+  if (!layout) return std::unexpected(AlgoError::invalid_argument(std::string(kLaneSizesOverflow)));
+  return Plan{std::move(schema), std::move(json), std::move(*layout)};
+}
+
+AlgoError no_room(const std::filesystem::path& path, std::uint64_t needed, std::uint64_t free) {
+  const std::filesystem::path directory = path.has_parent_path() ? path.parent_path() : ".";
+  return AlgoError::io(ENOSPC, str_cat("store in ", directory.string(), " needs ", needed,
+                                       " bytes, ", free, " bytes free"));
+}
+
+// Reserves every byte of the freshly truncated file, then maps it. The free space is checked
+// first so that a store that cannot fit says where and by how much.
+AlgoResult<FileMapping> reserve_and_map(int fd, const std::filesystem::path& path,
+                                        std::uint64_t file_len) {
+  ZV_ASSIGN_OR_RETURN(const std::uint64_t free, free_bytes(fd));
+  if (free < file_len) return std::unexpected(no_room(path, file_len, free));
+  if (auto reserved = reserve_file_space(fd, file_len); !reserved) {
+    if (reserved.error().os_code() != ENOSPC) return std::unexpected(reserved.error());
+    // Another writer took the space between the check and the reservation.
+    return std::unexpected(no_room(path, file_len, free_bytes(fd).value_or(0)));
+  }
+  ZV_ASSIGN_OR_RETURN(const std::uint64_t length, file_length(fd));
+  // Only a concurrent truncation could make the file shorter than it was just sized.
+  if (length < file_len) return std::unexpected(AlgoError::io(EIO));
+  return FileMapping::map(fd, length, FileMapping::Access::ReadWrite);
 }
 
 void write_header(std::span<std::byte> file, std::string_view schema_json) {
@@ -64,32 +106,22 @@ void write_header(std::span<std::byte> file, std::string_view schema_json) {
 
 }  // namespace
 
-AlgoResult<StoreWriter> StoreWriter::create(const std::filesystem::path& path, StoreSchema schema) {
-  ZV_TRY(validate(schema));
-  auto app = canonical_json(schema.app_json);
-  if (!app) {
-    return std::unexpected(
-        AlgoError::invalid_argument("store app value is not valid JSON: " + app.error().text()));
-  }
-  schema.app_json = std::move(*app);
-  const std::string json = write_schema_json(schema);
-  // The header holds the schema length in 32 bits.
-  if (json.size() > std::numeric_limits<std::uint32_t>::max()) {
-    return std::unexpected(AlgoError::invalid_argument(
-        str_cat("store schema JSON of ", json.size(), " bytes exceeds 4294967295 bytes")));
-  }
-  std::optional<Layout> layout = Layout::compute(schema, json.size());
-  if (!layout) return std::unexpected(AlgoError::invalid_argument(std::string(kLaneSizesOverflow)));
+AlgoResult<std::uint64_t> StoreWriter::file_len(const StoreSchema& schema) {
+  ZV_ASSIGN_OR_RETURN(const Plan plan, plan_store(schema));
+  return plan.layout.file_len;
+}
 
-  ZV_ASSIGN_OR_RETURN(const UniqueFd fd, open_file(path, O_RDWR | O_CREAT | O_TRUNC, 0666));
-  ZV_TRY(set_length(fd.get(), layout->file_len));
-  ZV_ASSIGN_OR_RETURN(const std::uint64_t length, file_length(fd.get()));
-  // Only a concurrent truncation could make the file shorter than it was just sized.
-  if (length < layout->file_len) return std::unexpected(AlgoError::io(EIO));
-  ZV_ASSIGN_OR_RETURN(FileMapping mapping,
-                      FileMapping::map(fd.get(), length, FileMapping::Access::ReadWrite));
-  write_header(mapping.bytes(), json);
-  return StoreWriter(std::move(schema), std::move(*layout), std::move(mapping));
+AlgoResult<StoreWriter> StoreWriter::create(const std::filesystem::path& path, StoreSchema schema) {
+  ZV_ASSIGN_OR_RETURN(Plan plan, plan_store(std::move(schema)));
+  ZV_ASSIGN_OR_RETURN(const UniqueFd fd, open_file(path, O_RDWR | O_CREAT | O_TRUNC, 0600));
+  auto mapping = reserve_and_map(fd.get(), path, plan.layout.file_len);
+  if (!mapping) {
+    // A store that could not be made leaves no file behind.
+    ::unlink(path.c_str());
+    return std::unexpected(mapping.error());
+  }
+  write_header(mapping->bytes(), plan.json);
+  return StoreWriter(std::move(plan.schema), std::move(plan.layout), std::move(*mapping));
 }
 
 template <class T>
@@ -134,7 +166,7 @@ AlgoResult<std::span<std::uint32_t>> StoreWriter::flat_mut_u32(std::string_view 
   return flat_mut<std::uint32_t>(lane);
 }
 
-AlgoResult<void> StoreWriter::finalize() && {
+AlgoResult<void> StoreWriter::finalize(Flush flush) && {
   // Owned here so that the mapping is released on every path out.
   const FileMapping mapping = std::move(mapping_);
   require(mapping.size() >= layout_.file_len, "store writer finalised twice");
@@ -142,6 +174,7 @@ AlgoResult<void> StoreWriter::finalize() && {
   std::memcpy(seal, kSealMagic.data(), kSealMagic.size());
   store_u64_le(seal + 4, schema_.nslabs);
   store_u64_le(seal + 12, layout_.data_end);
+  if (flush == Flush::Skip) return {};
   return mapping.sync();
 }
 

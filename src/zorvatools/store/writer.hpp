@@ -16,9 +16,18 @@ namespace zorvatools::store {
 
 class StoreWriter {
  public:
-  // Validates the schema, creates or truncates the file (mode 0666 before the umask), sizes and
-  // maps it and writes the header and schema. Lane bytes start zero.
+  // Whether finalize() waits for the data to reach the disk. A store that no process will read
+  // after this one ends (it is removed when its user lets go) need not be written back at all.
+  enum class Flush { Synchronous, Skip };
+
+  // Validates the schema, creates or truncates the file (readable by its owner only), reserves
+  // every byte of it on the file system, maps it and writes the header and schema. Lane bytes
+  // start zero. A store that does not fit in the free space fails with an Io error (ENOSPC)
+  // naming the directory, the bytes needed and the bytes free; a failed create leaves no file.
   static AlgoResult<StoreWriter> create(const std::filesystem::path& path, StoreSchema schema);
+
+  // The length of the file `create` would make for `schema`, with the same checks.
+  static AlgoResult<std::uint64_t> file_len(const StoreSchema& schema);
 
   // Mutable views into the mapping. Each stays valid until finalize() or the writer is dropped;
   // hold one at a time.
@@ -31,9 +40,10 @@ class StoreWriter {
   AlgoResult<std::span<std::uint16_t>> flat_mut_u16(std::string_view lane);
   AlgoResult<std::span<std::uint32_t>> flat_mut_u32(std::string_view lane);
 
-  // Writes the end-of-store seal and flushes the mapping synchronously; the mapping is released
-  // whether or not the flush succeeds. Without it the file has no seal and does not open.
-  AlgoResult<void> finalize() &&;
+  // Writes the end-of-store seal and, unless told to skip it, flushes the mapping synchronously;
+  // the mapping is released whether or not the flush succeeds. Without it the file has no seal
+  // and does not open.
+  AlgoResult<void> finalize(Flush flush = Flush::Synchronous) &&;
 
   // The schema as written: its app value in canonical form.
   [[nodiscard]] const StoreSchema& schema() const { return schema_; }

@@ -64,6 +64,33 @@ TEST(SolveSurface, ReportsSeedSizeThenFirstOffLatticeControlThenEngineFailure) {
   EXPECT_THROW((void)solve_surface_converged(1, 4, {{0, 1, 5}}), zorvatools::InternalFault);
 }
 
+TEST(SolveSurfaceConverged, ALatticeBeyondTheMachinesMemoryFailsBeforeAllocating) {
+  const auto result = solve_surface_converged(200000, 200000, {{0, 0, 1}, {5, 9, 2}});
+  ASSERT_FALSE(result.has_value());
+  EXPECT_TRUE(result.error().display().starts_with(
+      "grid error: surface solve of lattice 200000x200000 needs 1920000000000 bytes (1788.1 GiB) "
+      "of memory, more than the "))
+      << result.error().display();
+}
+
+TEST(SolveSurfaceConverged, FiftyWellsOnALatticeForTheSparseLuRestartOnceWithoutMoving) {
+  // 180 x 170 nodes: the sparse LU is cheaper than a band about 340 wide; the restart reuses its
+  // factors and reproduces the first solution exactly.
+  std::vector<ControlPoint> wells;
+  for (std::size_t k = 0; k < 50; ++k) {
+    const std::size_t i = (k * 157) % 180, j = (k * 23) % 170;
+    wells.push_back({i, j, 2000 + 0.1 * double(i) - 0.2 * double(j) + 5 * std::sin(double(k))});
+  }
+  Surface converged;
+  const auto lines = profiled_lines(
+      "", [&] { ASSERT_OK_AND_ASSIGN(converged, solve_surface_converged(180, 170, wells)); });
+  for (const ControlPoint& cp : wells) {
+    EXPECT_NEAR(converged.at(cp.i, cp.j), cp.z, 1e-9 * 2000);
+  }
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "[SRS_PROFILE]   restart 1/16 moved=0.0000m restart_ms=T cum_ms=T");
+}
+
 TEST(SolveSurfaceConverged, ReproducesPlanesAndHonoursControls) {
   ASSERT_OK_AND_ASSIGN(Surface single, solve_surface_converged(5, 4, {{2, 1, 1234.5}}));
   EXPECT_EQ(single.values(), std::vector<double>(20, 1234.5));

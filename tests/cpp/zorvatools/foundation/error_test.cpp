@@ -14,6 +14,8 @@ TEST(AlgoError, DisplayTexts) {
   EXPECT_EQ(AlgoError::invalid_geometry("flat").display(), "invalid geometry: flat");
   EXPECT_EQ(AlgoError::invalid_argument("bad").display(), "invalid argument: bad");
   EXPECT_EQ(AlgoError::io(ENOENT).display(), "I/O error: No such file or directory (os error 2)");
+  EXPECT_EQ(AlgoError::io(ENOSPC, "store needs 9 bytes").display(),
+            "I/O error: store needs 9 bytes: No space left on device (os error 28)");
   EXPECT_EQ(AlgoError::parse("eof").display(), "parse error: eof");
   EXPECT_EQ(AlgoError::not_found("lane").display(), "not found: lane");
 }
@@ -21,6 +23,8 @@ TEST(AlgoError, DisplayTexts) {
 TEST(AlgoError, DebugForms) {
   EXPECT_EQ(AlgoError::invalid_argument("a \"b\"").debug(), R"(InvalidArgument("a \"b\""))");
   EXPECT_EQ(AlgoError::io(ENOENT).debug(), R"x(Io("No such file or directory (os error 2)"))x");
+  EXPECT_EQ(AlgoError::io(ENOSPC, "full").debug(),
+            R"x(Io("full", "No space left on device (os error 28)"))x");
   EXPECT_EQ(AlgoError::not_found("x").debug(), R"(NotFound("x"))");
 }
 

@@ -36,3 +36,22 @@ TEST(ParallelCollect, TheLowestFailingIndexIsReportedWhateverTheThreadCount) {
 
 }  // namespace
 }  // namespace zorvatools
+
+namespace zorvatools {
+namespace {
+
+TEST(ThreadCap, SetReadAndLifted) {
+  const std::size_t uncapped = max_threads();
+  set_max_threads(1);
+  EXPECT_EQ(max_threads(), 1u);
+  auto squares = parallel_collect<Outcome>(50, [](std::size_t i) -> Outcome { return i * i; });
+  ASSERT_TRUE(squares);
+  EXPECT_EQ((*squares)[49], 49u * 49u);
+  set_max_threads(2);
+  EXPECT_EQ(max_threads(), std::min<std::size_t>(2, uncapped));
+  set_max_threads(0);
+  EXPECT_EQ(max_threads(), uncapped);
+}
+
+}  // namespace
+}  // namespace zorvatools

@@ -115,7 +115,28 @@ INSTANTIATE_TEST_SUITE_P(
         // The radius falls exactly on the second ring of nodes.
         Case{"radius on a ring of nodes", Lattice{0, 0, 25, 25, 30, 20, 0, false}, 10, 24, 50,
              IsotropicVariogram{0, 1, 80, VariogramModel::Spherical}, true, 5,
-             9477081225888816166ULL}),
+             9477081225888816166ULL},
+        // Recorded from the R*-tree walk, before the search moved onto the lattice: positions
+        // whose distances round, more neighbours than one vector holds, a single neighbour,
+        // none at all, and a radius through a ring on a rotated lattice.
+        Case{"map coordinates, rotated and flipped, unequal spacings",
+             Lattice{456'789.125, 6'712'345.75, 25, 20, 45, 35, 37.5, true}, 30, 16, 100,
+             AnisotropicVariogram{0.1, 0.9, 400, 150, 10, 65, VariogramModel::Spherical}, true, 99,
+             13447884632007095931ULL},
+        Case{"few data, more neighbours than a vector holds, radius past the lattice",
+             Lattice{0, 0, 10, 10, 50, 40, 0, false}, 3, 40, 1e4,
+             IsotropicVariogram{0, 1, 300, VariogramModel::Exponential}, false, 17,
+             498713610792772410ULL},
+        Case{"one neighbour", Lattice{100, 200, 30, 30, 25, 25, 15, false}, 8, 1, 200,
+             IsotropicVariogram{0.3, 0.7, 150, VariogramModel::Spherical}, false, 4,
+             18124053066463984719ULL},
+        Case{"radius shorter than the spacing", Lattice{0, 0, 10, 10, 12, 10, 0, false}, 5, 16, 9.5,
+             IsotropicVariogram{0, 1, 50, VariogramModel::Spherical}, false, 8,
+             12804819351966263931ULL},
+        Case{"long lattice, radius on a ring",
+             Lattice{-1000, 3000, 12.5, 12.5, 120, 80, -90, false}, 40, 12, 50,
+             AnisotropicVariogram{0, 1, 200, 60, 5, 100, VariogramModel::Gaussian}, true, 31,
+             9655294967642803512ULL}),
     [](const testing::TestParamInfo<Case>& info) { return std::to_string(info.index); });
 
 }  // namespace

@@ -61,6 +61,16 @@ TEST(Sgs, RejectsBadParametersBeforeAnythingElse) {
   EXPECT_ERROR_TEXT(sgs_seeded(kData, huge, spherical_params(100), 1),
                     "invalid argument: sgs: a lattice of 70000 x 70000 nodes is more than the "
                     "simulation can hold (4294967295 nodes)");
+  // Node positions that are not numbers would make every distance NaN.
+  for (auto spoil :
+       {+[](Lattice& l) { l.origin_y = kNaN; }, +[](Lattice& l) { l.rotation_deg = kInf; },
+        +[](Lattice& l) { l.spacing_x = 1e300; }}) {
+    Lattice spoiled = kLattice;
+    spoil(spoiled);
+    EXPECT_ERROR_TEXT(sgs_seeded(kData, spoiled, spherical_params(100), 1),
+                      "invalid argument: sgs: lattice node coordinates must be finite and below "
+                      "1e150 in magnitude");
+  }
   params = spherical_params(100);
   params.variogram = AnisotropicVariogram{0, 0, 100, 100, 10, 0, VariogramModel::Spherical};
   EXPECT_ERROR_TEXT(sgs_seeded(kData, kLattice, params, 1),
@@ -199,9 +209,8 @@ TEST(Sgs, CollocatedSecondaryAtTheExtremeCorrelations) {
   const Array2D<double> standardised = standardised_secondary(secondary);
   for (std::size_t i = 0; i < 12; ++i) {
     for (std::size_t j = 0; j < 9; ++j) {
-      const bool is_data = std::ranges::any_of(kData, [&](const auto& d) {
-        return node_of(kLattice, d) == std::pair{i, j};
-      });
+      const bool is_data = std::ranges::any_of(
+          kData, [&](const auto& d) { return node_of(kLattice, d) == std::pair{i, j}; });
       if (!is_data) {
         EXPECT_NEAR(result(i, j), transform.back(standardised(i, j)), 1e-9);
       }

@@ -35,6 +35,7 @@ class ScratchDir {
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 
+  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
   [[nodiscard]] std::filesystem::path file(std::string_view name) const { return path_ / name; }
 
  private:

@@ -128,18 +128,16 @@ TEST(StoreWriter, FileSystemFailuresAreIoErrors) {
                     "I/O error: Is a directory (os error 21)");
 }
 
-TEST(StoreWriter, CreatesWithMode0666UnderTheUmaskAndTruncatesExistingFiles) {
+TEST(StoreWriter, CreatesReadableByItsOwnerOnlyAndTruncatesExistingFiles) {
   ScratchDir dir;
   const auto path = dir.file("m.zts");
-  testing_support::write_file(path, Bytes(5000, std::byte{0x7F}));
-  const mode_t old_mask = ::umask(022);
-  std::filesystem::remove(path);
+  const mode_t old_mask = ::umask(0);
   auto created = StoreWriter::create(path, {1, {{"A", LaneDtype::U32, LaneKind::flat(2)}}, "1"});
   ::umask(old_mask);
   ASSERT_OK(created);
   struct stat status {};
   ASSERT_EQ(::stat(path.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0644u);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
 
   testing_support::write_file(path, Bytes(5000, std::byte{0x7F}));
   ASSERT_OK_AND_ASSIGN(

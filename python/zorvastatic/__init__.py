@@ -1,0 +1,108 @@
+"""zorvastatic: static reservoir models from surfaces, picks, logs and zones.
+
+Describe a model with a `ModelSpec` (a `Lattice`, `Horizon` surfaces or picks, `Zone` layering
+with `Contacts` and `Priors`, property `Pipeline` s) and `build` it::
+
+    import zorvastatic as zv
+    model = zv.build(spec)
+    for zone in model.in_place_by_zone(boi=1.2):
+        print(zone.zone, zone.grv_m3, zone.ooip_sm3)
+
+Arrays follow one order everywhere: surfaces are ``(ncol, nrow)`` indexed ``[i, j]``; depth is
+positive down. Only numpy is required; pandas, lasio, xtgeo and gstools are optional extras.
+The engine's own module is ``_zorvastatic``.
+"""
+
+from __future__ import annotations
+
+try:
+    import _zorvastatic
+except ImportError as error:  # pragma: no cover - an installation fault
+    raise ImportError(
+        "zorvastatic needs its compiled extension _zorvastatic: install the package with "
+        "'pip install .' from the source tree"
+    ) from error
+
+from ._errors import (
+    AlgorithmError,
+    CrossedSurfacesError,
+    GridError,
+    InvalidInputError,
+    MonteCarloDrawError,
+    OutOfRangeError,
+)
+from ._geom import Lattice, Surface, Taper
+from ._model import Model, ZoneInfo, ZoneVolumes, build
+from ._props import ArealTrend, DepthProfile, Pipeline, Search, Trend, Variogram
+from ._provenance import (
+    BuildNote,
+    HorizonResolution,
+    InterfaceRepair,
+    PropertyReport,
+    Provenance,
+    TieResidual,
+    ZoneLayering,
+)
+from ._spec import (
+    BaseConform,
+    BuildOptions,
+    Contacts,
+    Horizon,
+    ModelSpec,
+    Priors,
+    Proportional,
+    TopConform,
+    Zone,
+)
+from ._threads import get_num_threads, set_num_threads, thread_limit
+from ._warnings import BuildWarning, InputWarning, WellOutsideGridWarning
+from ._wells import Picks, WellLog
+
+__version__: str = _zorvastatic.__version__
+
+__all__ = [
+    "AlgorithmError",
+    "ArealTrend",
+    "BaseConform",
+    "BuildNote",
+    "BuildOptions",
+    "BuildWarning",
+    "Contacts",
+    "CrossedSurfacesError",
+    "DepthProfile",
+    "GridError",
+    "Horizon",
+    "HorizonResolution",
+    "InputWarning",
+    "InterfaceRepair",
+    "InvalidInputError",
+    "Lattice",
+    "Model",
+    "ModelSpec",
+    "MonteCarloDrawError",
+    "OutOfRangeError",
+    "Picks",
+    "Pipeline",
+    "Priors",
+    "PropertyReport",
+    "Proportional",
+    "Provenance",
+    "Search",
+    "Surface",
+    "Taper",
+    "TieResidual",
+    "TopConform",
+    "Trend",
+    "Variogram",
+    "WellLog",
+    "WellOutsideGridWarning",
+    "Zone",
+    "ZoneInfo",
+    "ZoneLayering",
+    "ZoneVolumes",
+    "__version__",
+    "build",
+    "get_num_threads",
+    "set_num_threads",
+    "thread_limit",
+]
