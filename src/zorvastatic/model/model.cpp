@@ -1,7 +1,9 @@
 #include "zorvastatic/model/model.hpp"
 
 #include <cmath>
+#include <optional>
 
+#include "zorvastatic/grid/row_volumes.hpp"
 #include "zorvastatic/spill/backing.hpp"
 #include "zorvastatic/volumetrics/clip_kernel.hpp"
 #include "zorvastatic/volumetrics/volumetrics.hpp"
@@ -9,7 +11,6 @@
 #include "zorvatools/foundation/call_scope.hpp"
 
 namespace zorvastatic {
-
 
 StaticModel StaticModel::with_zone_contacts(std::vector<std::vector<Contact>> contacts) && {
   zone_contacts = std::move(contacts);
@@ -77,9 +78,21 @@ Result<double> StaticModel::bulk_volume() const {
   double total = -0.0;
   const Dims& dims = grid.dims();
   const std::size_t layer = dims.layer_cells();
+  // Rows on vertical pillars have their volumes computed together, each as cell_volume_at gives
+  // it; the sum still runs cell by cell in index order.
+  const std::optional<PillarTops> tops =
+      grid.geom.vertical() ? std::optional<PillarTops>(grid.geom.pillars()) : std::nullopt;
+  RowVolumes rows(dims.ni);
   for (std::size_t k = 0; k < dims.nk; ++k) {
     ZV_TRY(zorvatools::poll_call("computing volumes", k, dims.nk));
-    for (std::size_t c = k * layer; c < (k + 1) * layer; ++c) total += grid.geom.cell_volume_at(c);
+    for (std::size_t j = 0, first = k * layer; j < dims.nj; ++j, first += dims.ni) {
+      if (tops) {
+        rows.compute(*tops, j, grid.geom.cell_depths(first));
+        for (const double volume : rows.volumes()) total += volume;
+      } else {
+        for (std::size_t c = first; c < first + dims.ni; ++c) total += grid.geom.cell_volume_at(c);
+      }
+    }
     if (std::isfinite(total)) continue;
     // A cell whose volume overflowed, or else the sum.
     for (std::size_t c = k * layer; c < (k + 1) * layer; ++c) {

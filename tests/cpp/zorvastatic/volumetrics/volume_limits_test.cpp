@@ -1,7 +1,9 @@
 // Volumes at the edges of what a double holds: overflow fails, a collapsed cell is exactly 0.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <random>
 
@@ -9,6 +11,7 @@
 #include "zorvastatic/grid/row_volumes.hpp"
 #include "zorvastatic/model/flat_model.hpp"
 #include "zorvastatic/model/population.hpp"
+#include "zorvastatic/model/view/view_fixtures.hpp"
 #include "zorvastatic/spill/spill.hpp"
 #include "zorvastatic/volumetrics/fvf.hpp"
 #include "zorvastatic/volumetrics/volumetrics.hpp"
@@ -203,6 +206,41 @@ TEST(CollapsedCells, HaveVolumeExactlyZeroByEveryRoad) {
   for (Pillar& p : leaning) p.bottom.x += 40;
   const CornerPointGeom leaning_geom(Dims{ni, 1, 1}, leaning, zcorn);
   for (std::size_t i = 0; i < ni; ++i) EXPECT_EQ(leaning_geom.cell_volume_at(i), 0);
+}
+
+// The model's gross volume is the sum of cell_volume_at over the cells in index order, from -0,
+// whether the rows of a layer are computed together (vertical pillars) or not.
+TEST(BulkVolume, IsTheCellByCellSumBitForBit) {
+  for (const double lean : {0.0, 30.0}) {
+    std::mt19937_64 random(23);
+    std::uniform_real_distribution<double> jitter(-4.0, 4.0);
+    const std::size_t ni = 9, nj = 4, nk = 3;
+    std::vector<Pillar> pillars;
+    for (std::size_t pj = 0; pj <= nj; ++pj) {
+      for (std::size_t pi = 0; pi <= ni; ++pi) {
+        const double x = 70.0 * static_cast<double>(pi) + jitter(random);
+        const double y = 55.0 * static_cast<double>(pj) + jitter(random);
+        pillars.push_back({{x, y, 1900}, {x + lean, y, 2100}});
+      }
+    }
+    std::vector<double> zcorn;
+    for (std::size_t c = 0; c < ni * nj * nk; ++c) {
+      double top[4];
+      for (double& z : top) z = 2000 + 10.0 * static_cast<double>(c / (ni * nj)) + jitter(random);
+      const bool collapsed = c % 5 == 0;
+      for (double z : top) zcorn.push_back(z);
+      for (double z : top) zcorn.push_back(collapsed ? z : z + 6 + jitter(random));
+    }
+    const StaticModel model = testing::box_model(
+        Grid{CornerPointGeom(Dims{ni, nj, nk}, std::move(pillars), std::move(zcorn)),
+             {},
+             Properties(ni * nj * nk)});
+    ASSERT_EQ(model.grid.geom.vertical(), lean == 0);
+    double literal = -0.0;
+    for (std::size_t c = 0; c < ni * nj * nk; ++c) literal += model.grid.geom.cell_volume_at(c);
+    ASSERT_OK_AND_ASSIGN(const double bulk, model.bulk_volume());
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(bulk), std::bit_cast<std::uint64_t>(literal)) << lean;
+  }
 }
 
 }  // namespace
