@@ -76,13 +76,13 @@ def write_grdecl(
     --------
     >>> import os, tempfile
     >>> import numpy as np
-    >>> from zorvastatic.io import CornerPointArrays, read_grid, write_grdecl
+    >>> from zorvastatic.io import CornerPointArrays, read_arrays, write_grdecl
     >>> box = CornerPointArrays.box((3, 2, 2), increments=(50.0, 50.0, 5.0), top=1500.0)
     >>> grid = CornerPointArrays(box.dims, box.coord, box.zcorn, box.actnum,
     ...                          {"PORO": np.full((3, 2, 2), 0.25)})
     >>> path = os.path.join(tempfile.mkdtemp(), "box.grdecl")
     >>> write_grdecl(path, grid)
-    >>> back = read_grid(path)
+    >>> back = read_arrays(path)
     >>> back.dims, float(back.properties["PORO"][2, 1, 1])
     ((3, 2, 2), 0.25)
     """
