@@ -8,6 +8,7 @@
 #include "builder.hpp"
 #include "engine_functions.hpp"
 #include "errors.hpp"
+#include "keyword_text.hpp"
 #include "model_arrays.hpp"
 #include "property_pipeline.hpp"
 #include "py_ref.hpp"
@@ -53,7 +54,7 @@ PyMODINIT_FUNC PyInit__zorvastatic() {
   if (!zvpy::register_array(module.get())) return nullptr;
   for (PyMethodDef* def :
        {&zvpy::register_error_types_def, &zvpy::set_max_threads_def, &zvpy::get_max_threads_def,
-        &zvpy::solve_surface_def, &zvpy::model_from_arrays_def}) {
+        &zvpy::solve_surface_def, &zvpy::model_from_arrays_def, &zvpy::format_values_def}) {
     if (!add_function(module.get(), def)) return nullptr;
   }
   return module.release();

@@ -198,3 +198,21 @@ def test_what_a_format_cannot_hold(tmp_path):
         model.to_grdecl(tmp_path / "a.grdecl", properties=["PORO"], nan_value=-1.0)
     assert [str(w.message) for w in caught] == ["1 NaN value(s) of PORO written to GRDECL as -1.0"]
     assert zv.read_grid(tmp_path / "a.grdecl").property("PORO")[1, 1, 0] == -1.0
+
+
+@pytest.mark.parametrize("dtype", [np.float64, np.float32, np.int32, np.int64])
+def test_keyword_text_reads_back_value_for_value(dtype):
+    from zorvastatic.io.grdecl import format_values, parse_numbers
+
+    rng = np.random.default_rng(5)
+    if np.dtype(dtype).kind == "f":
+        values = np.concatenate(
+            [rng.normal(2000.0, 300.0, 5000), np.repeat([0.1, -0.0, 1e16, 1e-5, 5e-324], 7)]
+        ).astype(dtype)
+    else:
+        values = rng.integers(-(2**31), 2**31, 5000).astype(dtype)
+    values = np.repeat(values, rng.integers(1, 4, values.size))  # runs of equal values
+    text = format_values(values).decode()
+    assert text.endswith("\n") and max(map(len, text.splitlines())) <= 128
+    back = parse_numbers(text.split(), "test")
+    np.testing.assert_array_equal(back.astype(dtype), values)  # shortest text of own precision
