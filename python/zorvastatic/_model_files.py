@@ -16,43 +16,40 @@ from .io import write_egrid, write_grdecl, write_roff, write_vtk
 from .io._files import PathLike
 from .io.roff import UNDEFINED
 
-_DEFAULT = ("PORO", "NTG", "SW")
-
 
 class FilesMixin:
     """File writers of `Model`."""
 
     def _chosen(self, properties: Iterable[str] | None) -> list[str]:
-        """The properties asked for; by default those of PORO, NTG and SW the model has."""
+        """The properties asked for; by default every property of the model."""
         if properties is None:
-            names = self.property_names()  # type: ignore[attr-defined]
-            return [name for name in _DEFAULT if name in names]
+            return self.property_names()  # type: ignore[attr-defined]
         return [properties] if isinstance(properties, str) else list(properties)
 
     def to_grdecl(
         self,
         path: PathLike,
         properties: Iterable[str] | None = None,
-        world: bool = True,
         nan_value: float = 0.0,
+        map_origin: bool = True,
     ) -> None:
         """Write the grid and properties as a GRDECL text file.
 
-        ``SPECGRID``, ``COORD`` (world; relative to ``MAPAXES`` when the grid lies far from the
-        map origin, so that readers keeping 32-bit floats lose nothing), ``ZCORN``, ``ACTNUM``
-        and one keyword per property, each formatted one k-layer at a time.
+        ``SPECGRID``, ``COORD`` in world coordinates, ``ZCORN``, ``ACTNUM`` and one keyword per
+        property, each formatted one k-layer at a time (a spilled model streams from its store).
 
         Parameters
         ----------
         path : str or os.PathLike
             Output file; it appears only once complete.
         properties : iterable of str, optional
-            Default: whichever of PORO, NTG and SW the model has.
-        world : bool
-            Write coordinates relative to ``MAPAXES`` where that keeps precision (default), or
-            exactly as they are.
+            Default: every property of the model.
         nan_value : float
             Written for NaN values; a `zorvastatic.io.NaNWrittenWarning` counts them.
+        map_origin : bool
+            Many readers keep COORD as 32-bit floats, about 0.5 m apart at a northing of
+            6,000 km: with ``map_origin`` (default) a grid far from the map origin is written
+            relative to a whole-metre origin given by ``MAPAXES``, which readers add back.
 
         Raises
         ------
@@ -74,17 +71,18 @@ class FilesMixin:
         (2, 2, 2)
         """
         arrays = self._arrays(self._chosen(properties))  # type: ignore[attr-defined]
-        write_grdecl(path, arrays, nan_value=nan_value, map_origin=world)
+        write_grdecl(path, arrays, nan_value=nan_value, map_origin=map_origin)
 
-    def to_egrid(self, path: PathLike, world: bool = True) -> None:
+    def to_egrid(self, path: PathLike, map_origin: bool = True) -> None:
         """Write the grid's geometry and ACTNUM as an EGRID file (it holds no properties).
 
         Parameters
         ----------
         path : str or os.PathLike
             Output file.
-        world : bool
-            Coordinates relative to ``MAPAXES`` where that keeps precision (default).
+        map_origin : bool
+            Coordinates relative to ``MAPAXES`` where that keeps precision (default), as for
+            `to_grdecl`.
 
         Raises
         ------
@@ -101,7 +99,7 @@ class FilesMixin:
         >>> [kw.strip() for kw, _ in resfo.read(path)][-1]
         'ENDGRID'
         """
-        write_egrid(path, self._arrays([]), map_origin=world)  # type: ignore[attr-defined]
+        write_egrid(path, self._arrays([]), map_origin=map_origin)  # type: ignore[attr-defined]
 
     def to_roff(
         self, path: PathLike, properties: Iterable[str] | None = None, nan_value: float = UNDEFINED

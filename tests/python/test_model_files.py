@@ -192,7 +192,7 @@ def test_what_a_format_cannot_hold(tmp_path):
     with pytest.raises(KeyError, match="no property 'PERMX'"):
         model.to_grdecl(tmp_path / "a.grdecl", properties=["PERMX"])
     with pytest.raises(FileNotFoundError):
-        model.to_grdecl(tmp_path / "missing" / "a.grdecl")
+        model.to_grdecl(tmp_path / "missing" / "a.grdecl", properties=["PORO"])
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         model.to_grdecl(tmp_path / "a.grdecl", properties=["PORO"], nan_value=-1.0)
