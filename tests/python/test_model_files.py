@@ -216,3 +216,23 @@ def test_keyword_text_reads_back_value_for_value(dtype):
     assert text.endswith("\n") and max(map(len, text.splitlines())) <= 128
     back = parse_numbers(text.split(), "test")
     np.testing.assert_array_equal(back.astype(dtype), values)  # shortest text of own precision
+
+
+def test_the_files_example_runs_end_to_end():
+    import pathlib
+    import subprocess
+    import sys
+
+    pytest.importorskip("pandas")
+    for peer in ("xtgeo", "pyvista", "roffio", "resfo"):
+        pytest.importorskip(peer)
+    example = pathlib.Path(__file__).parents[2] / "examples" / "grid_files.py"
+    out = subprocess.run(
+        [sys.executable, "-W", "error", str(example)], capture_output=True, text=True, check=True
+    ).stdout
+    assert "xtgeo GRDECL Dimensions(ncol=30, nrow=20, nlay=18)" in out
+    assert "roffio ROFF {'nX': 30, 'nY': 20, 'nZ': 18}" in out
+    assert [line.split(":")[0] for line in out.splitlines() if line.startswith("read back")] == [
+        "read back",
+        "read back",
+    ]
