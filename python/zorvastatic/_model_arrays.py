@@ -9,6 +9,8 @@ read straight from its store file, which then lives until the last view is gone.
 
 from __future__ import annotations
 
+import os
+import tempfile
 from typing import Any
 
 import numpy as np
@@ -162,12 +164,27 @@ class ArraysMixin:
         8
         """
         ni, nj, nk = self._dims
-        out = np.empty((nk, nj, ni), dtype=np.int32)
-        step = max(1, (1 << 22) // max(1, ni * nj))  # layers of volumes computed at a time
+        return self._fill_actnum(np.empty((nk, nj, ni), dtype=np.int32)).transpose(2, 1, 0)
+
+    def _fill_actnum(self, out: np.ndarray) -> np.ndarray:
+        """ACTNUM in the engine's order, a few million cells' volumes at a time."""
+        nk, nj, ni = out.shape
+        step = max(1, (1 << 22) // max(1, ni * nj))
         for k in range(0, nk, step):
             volumes = np.asarray(self.raw._cell_volumes(k, min(nk, k + step)))
             out[k : k + step] = volumes > 0
-        return out.transpose(2, 1, 0)
+        return out
+
+    def _actnum_for_writers(self) -> np.ndarray:
+        """`actnum`, held in an unnamed file beside the store for a spilled model, so that
+        writing its files keeps no per-cell array in the process's own memory."""
+        store = getattr(self, "_store_path", None)
+        if store is None:
+            return self.actnum()
+        ni, nj, nk = self._dims
+        with tempfile.TemporaryFile(dir=os.path.dirname(store)) as backing:
+            on_disk = np.memmap(backing, dtype=np.int32, mode="w+", shape=(nk, nj, ni))
+        return self._fill_actnum(on_disk).transpose(2, 1, 0)
 
     def cell_centers(self) -> np.ndarray:
         """World ``x, y`` and depth of every cell's centre, the mean of its eight corners:
@@ -199,7 +216,7 @@ class ArraysMixin:
             self._dims,
             self.coord(),
             np.asarray(self.raw._zcorn()),
-            self.actnum(),
+            self._actnum_for_writers(),
             cubes,
             zones,
         )

@@ -141,6 +141,7 @@ def test_a_spilled_model_writes_the_same_grdecl(model, tmp_path):
     stored = spilled(two_zone_spec(), tmp_path)
     stored.to_grdecl(tmp_path / "stored.grdecl")
     back = zv.read_grid(tmp_path / "stored.grdecl")
+    np.testing.assert_array_equal(back.actnum(), model.actnum())
     # 32-bit values are written in their own shortest text
     as_stored = np.float32
     np.testing.assert_array_equal(back.zcorn().astype(as_stored), model.zcorn().astype(as_stored))
