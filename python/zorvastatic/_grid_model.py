@@ -165,7 +165,12 @@ def model_from_arrays(
         georef,
         outline,
     )
-    return Model(raw, frame=frame, lattice=frame if regular else None, road="file")
+    model = Model(raw, frame=frame, lattice=frame if regular else None, road="file")
+    # The engine holds every cube as float64; integer cubes are written back as integers.
+    model._integer_properties = frozenset(
+        name for name, values in arrays.properties.items() if np.asarray(values).dtype.kind in "iu"
+    )
+    return model
 
 
 def read_grid(

@@ -41,6 +41,7 @@ class ArraysMixin:
     raw: Any
     _dims: tuple[int, int, int]
     _frame: Lattice | None
+    _integer_properties: frozenset[str] = frozenset()  # cubes read from a file as integers
 
     def property_names(self) -> list[str]:
         """Names of the model's property cubes, sorted.
@@ -206,11 +207,17 @@ class ArraysMixin:
 
     def _arrays(self, properties: Any = None) -> CornerPointArrays:
         """The grid as the file layer takes it: world pillars, the engine's corners (a view),
-        `actnum`, properties as views, the zones."""
+        `actnum`, properties as views (region and other integer cubes of a grid read from a
+        file go back to integers), the zones."""
         names = self.property_names() if properties is None else properties
         if isinstance(names, str):
             names = [names]
-        cubes = {name: self.property(name) for name in names}
+        cubes = {
+            name: self.property(name).astype(np.int32)
+            if name in self._integer_properties
+            else self.property(name)
+            for name in names
+        }
         zones = [(z.name, z.k_start, z.k_end) for z in getattr(self, "zones", ())]
         return CornerPointArrays(
             self._dims,

@@ -184,10 +184,18 @@ def test_what_a_format_cannot_hold(tmp_path):
     box = zv.io.CornerPointArrays.box((2, 2, 1), increments=(10.0, 10.0, 1.0), top=1000.0)
     values = np.full((2, 2, 1), 0.2)
     values[1, 1, 0] = np.nan
+    regions = np.arange(4, dtype=np.int32).reshape(2, 2, 1)
     arrays = zv.io.CornerPointArrays(
-        box.dims, box.coord, box.zcorn, box.actnum, {"PORO": values, "LONG_NAME_9": values}
+        box.dims,
+        box.coord,
+        box.zcorn,
+        box.actnum,
+        {"PORO": values, "LONG_NAME_9": values, "FIPNUM": regions},
     )
     model = zv.model_from_arrays(arrays)
+    # integer cubes go back to the file as integers
+    model.to_grdecl(tmp_path / "fip.grdecl", properties=["FIPNUM"])
+    assert "0 2 1 3" in (tmp_path / "fip.grdecl").read_text()
     with pytest.raises(ValueError, match="GRDECL cannot hold property name 'LONG_NAME_9'"):
         model.to_grdecl(tmp_path / "a.grdecl", properties=["LONG_NAME_9"])
     with pytest.raises(KeyError, match="no property 'PERMX'"):
