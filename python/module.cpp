@@ -6,6 +6,7 @@
 #include "array_export.hpp"
 #include "build_flat_model.hpp"
 #include "builder.hpp"
+#include "call_monitor.hpp"
 #include "engine_functions.hpp"
 #include "errors.hpp"
 #include "keyword_text.hpp"
@@ -54,7 +55,8 @@ PyMODINIT_FUNC PyInit__zorvastatic() {
   if (!zvpy::register_array(module.get())) return nullptr;
   for (PyMethodDef* def :
        {&zvpy::register_error_types_def, &zvpy::set_max_threads_def, &zvpy::get_max_threads_def,
-        &zvpy::solve_surface_def, &zvpy::model_from_arrays_def, &zvpy::format_values_def}) {
+        &zvpy::solve_surface_def, &zvpy::set_progress_callback_def, &zvpy::model_from_arrays_def,
+        &zvpy::format_values_def}) {
     if (!add_function(module.get(), def)) return nullptr;
   }
   return module.release();

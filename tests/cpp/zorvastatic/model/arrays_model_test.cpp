@@ -36,7 +36,7 @@ TEST(ModelFromArrays, BuildsAModelEveryComputationReads) {
   auto model = model_from_arrays(two_layer_block());
   ASSERT_TRUE(model) << model.error().display();
   EXPECT_EQ(model->grid.dims().cell_count(), 4u);
-  EXPECT_EQ(model->bulk_volume(), 2000.0);
+  EXPECT_EQ(model->bulk_volume().value(), 2000.0);
   EXPECT_EQ(model->property_names(), (std::vector<std::string>{"NTG", "PORO", "SW"}));
   ASSERT_EQ(model->zone_table.zones.size(), 2u);
   EXPECT_EQ(model->zone_table.zones[1].k_start, 1u);
@@ -61,7 +61,7 @@ TEST(ModelFromArrays, InactiveCellsHaveNoVolume) {
   ASSERT_TRUE(model) << model.error().display();
   EXPECT_EQ(model->grid.geom.cell_volume_at(1), 0.0);
   EXPECT_EQ(model->grid.geom.cell_volume_at(0), 500.0);
-  EXPECT_EQ(model->bulk_volume(), 1500.0);
+  EXPECT_EQ(model->bulk_volume().value(), 1500.0);
   // The inactive cell keeps its top corners.
   EXPECT_EQ(model->grid.geom.cell_depths(1)[0], 1000.0);
   EXPECT_EQ(model->grid.geom.cell_depths(1)[7], 1000.0);

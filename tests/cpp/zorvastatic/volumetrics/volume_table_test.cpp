@@ -79,7 +79,7 @@ TEST(VolumeTable, HydrocarbonsAreTheInPlaceCellsSummedAlike) {
     }
     // Zone B's only contact is a GWC: gas, no oil.
     EXPECT_EQ(table->at(1, 0, TableFluid::Oil).cells, 0u);
-    EXPECT_NEAR(bulk, model->bulk_volume(), 1e-9 * bulk);
+    EXPECT_NEAR(bulk, model->bulk_volume().value(), 1e-9 * bulk);
   }
 }
 
