@@ -19,6 +19,8 @@
 #include "zorvastatic/volumetrics/fvf.hpp"
 #include "zorvastatic/volumetrics/slab_source.hpp"
 #include "zorvastatic/volumetrics/volume_table.hpp"
+#include "zorvatools/foundation/allocation_failure.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 
 namespace zvpy {
@@ -70,6 +72,7 @@ Result<std::vector<double>> cell_volumes(const StaticModel& model, std::size_t k
   if (model.spilled()) {
     const SpillSource source(*model.spill);
     for (std::size_t k = k_start; k < k_end; ++k) {
+      ZV_TRY(zorvatools::poll_call("computing cell volumes", k - k_start, k_end - k_start));
       ZV_ASSIGN_OR_RETURN(const CellSlab slab, source.slab(k));
       double* out = volumes.data() + (k - k_start) * layer;
       for (std::size_t c = 0; c < layer; ++c) out[c] = slab.cell_volume(c);
@@ -77,8 +80,11 @@ Result<std::vector<double>> cell_volumes(const StaticModel& model, std::size_t k
     return volumes;
   }
   const CornerPointGeom& geom = model.grid.geom;
-  for (std::size_t n = 0; n < volumes.size(); ++n)
-    volumes[n] = geom.cell_volume_at(k_start * layer + n);
+  for (std::size_t k = k_start; k < k_end; ++k) {
+    ZV_TRY(zorvatools::poll_call("computing cell volumes", k - k_start, k_end - k_start));
+    double* out = volumes.data() + (k - k_start) * layer;
+    for (std::size_t c = 0; c < layer; ++c) out[c] = geom.cell_volume_at(k * layer + c);
+  }
   return volumes;
 }
 
@@ -132,8 +138,10 @@ PyObject* model_cell_volumes(const StaticModel& model, PyObject* args, PyObject*
                              ") are not within [0, " + std::to_string(dims.nk) + ")");
     return nullptr;
   }
-  Result<std::vector<double>> volumes =
-      without_gil([&] { return cell_volumes(model, k_start, k_end); });
+  Result<std::vector<double>> volumes = without_gil([&] {
+    return zorvatools::catch_allocation_failure(
+        "computing cell volumes", [&] { return cell_volumes(model, k_start, k_end); });
+  });
   if (!volumes) return raise_engine_error(volumes.error());
   return export_owned(std::move(*volumes),
                       {ssize(k_end - k_start), ssize(dims.nj), ssize(dims.ni)});

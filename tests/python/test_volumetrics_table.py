@@ -195,3 +195,39 @@ def test_an_invalid_value_in_a_hydrocarbon_cell_is_refused_as_in_place_refuses_i
     table = other.volumetrics(as_frame=False)
     assert np.isnan(table["PORV"][table["FLUID"] == "water"]).all()
     assert not np.isnan(table["PORV"][table["FLUID"] == "oil"]).any()
+
+
+def test_an_exception_from_the_progress_callback_stops_the_table_and_the_volumes():
+    import _zorvastatic as zs
+
+    lattice = zv.Lattice(ncol=201, nrow=201, xinc=50.0, yinc=50.0)
+    spec = zv.ModelSpec(
+        lattice,
+        [
+            zv.Horizon("Top", zv.Surface(lattice, np.full(lattice.shape, 2000.0))),
+            zv.Horizon("Base", zv.Surface(lattice, np.full(lattice.shape, 2050.0))),
+        ],
+        [zv.Zone("Z", zv.Proportional(50), zv.Contacts(owc=2030.0))],
+    )
+    model = zv.build(spec)  # two million cells
+
+    class Cancelled(Exception):
+        pass
+
+    stages = []
+
+    def cancel(stage, done, total):
+        stages.append(stage)
+        raise Cancelled(stage)
+
+    previous = zs._set_progress_callback(cancel)
+    try:
+        with pytest.raises(Cancelled, match="computing the volumes table"):
+            model.volumetrics(as_frame=False)
+        with pytest.raises(Cancelled, match="computing cell volumes"):
+            model.cell_volumes()
+    finally:
+        zs._set_progress_callback(previous)
+    table = model.volumetrics(as_frame=False)  # the model is untouched
+    assert table["FLUID"].tolist() == ["oil", "water"]
+    assert float(table["BULK"].sum()) == pytest.approx(200 * 200 * 50 * 50.0 * 50.0, rel=1e-12)

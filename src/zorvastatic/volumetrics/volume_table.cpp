@@ -1,6 +1,7 @@
 #include "zorvastatic/volumetrics/volume_table.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -12,6 +13,8 @@
 #include "zorvastatic/volumetrics/clip_kernel.hpp"
 #include "zorvastatic/volumetrics/clip_rows.hpp"
 #include "zorvastatic/volumetrics/contact_spec.hpp"
+#include "zorvatools/foundation/allocation_failure.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
@@ -102,6 +105,11 @@ Status table_layer(const ZoneRule& zone, std::size_t z, std::size_t k, const Lay
     const std::span<const double> volumes = std::as_const(rows).volumes();
     for (std::size_t i = 0; i < ni; ++i) {
       const double v = volumes[i];
+      // Every cell of positive volume is in some row of the table: one whose volume overflowed
+      // would drop out unseen.
+      if (!std::isfinite(v)) [[unlikely]] {
+        return std::unexpected(clip_detail::volume_overflow(i, j, k));
+      }
       if (!(v > 0)) continue;
       const double depth = depths[i];
       const std::size_t c = row_start + i;
@@ -159,9 +167,24 @@ Status require_grid_cubes(const Grid& grid) {
   return {};
 }
 
-}  // namespace
+Status require_finite_sums(const VolumeTable& table, const std::vector<Zone>& zones) {
+  for (std::size_t n = 0; n < table.sums.size(); ++n) {
+    const TableSums& sums = table.sums[n];
+    for (const auto& [what, value] :
+         {std::pair{"bulk volume", sums.bulk_m3}, std::pair{"net volume", sums.net_m3},
+          std::pair{"pore volume", sums.porv_m3},
+          std::pair{"hydrocarbon pore volume", sums.hcpv_m3}}) {
+      // NaN comes from NaN properties of water cells, and stays in the table as such.
+      if (!std::isinf(value)) continue;
+      return std::unexpected(StaticError::out_of_range(
+          str_cat("the ", what, " of zone '", zones[n / (table.regions * kTableFluids)].name,
+                  "' exceeds the largest representable volume (about 1.8e308 m³)")));
+    }
+  }
+  return {};
+}
 
-Result<VolumeTable> volume_table(const StaticModel& model, const RegionIds& regions) {
+Result<VolumeTable> compute_table(const StaticModel& model, const RegionIds& regions) {
   const Dims dims = model.spilled() ? model.spill->dims() : model.grid.dims();
   ZV_TRY(check_regions(regions, dims));
   const std::vector<Zone>& zones = model.zone_table.zones;
@@ -177,6 +200,9 @@ Result<VolumeTable> volume_table(const StaticModel& model, const RegionIds& regi
     tops.emplace(model.grid.geom.pillars());
   }
   RowVolumes rows(dims.ni);
+  std::size_t total = 0, done = 0;
+  for (const Zone& zone : zones)
+    total += std::min(zone.k_end, dims.nk) - std::min(zone.k_start, dims.nk);
   for (std::size_t z = 0; z < zones.size(); ++z) {
     const std::vector<Contact>& contacts = model.zone_contacts && z < model.zone_contacts->size()
                                                ? (*model.zone_contacts)[z]
@@ -188,6 +214,7 @@ Result<VolumeTable> volume_table(const StaticModel& model, const RegionIds& regi
     }
     const std::size_t k_end = std::min(zones[z].k_end, dims.nk);
     for (std::size_t k = zones[z].k_start; k < k_end; ++k) {
+      ZV_TRY(zorvatools::poll_call("computing the volumes table", done++, total));
       if (source) {
         ZV_ASSIGN_OR_RETURN(const CellSlab slab, source->slab(k));
         ZV_TRY(table_layer(zone, z, k, slab, &*tops, rows, regions, table));
@@ -197,7 +224,15 @@ Result<VolumeTable> volume_table(const StaticModel& model, const RegionIds& regi
       }
     }
   }
+  ZV_TRY(require_finite_sums(table, zones));
   return table;
+}
+
+}  // namespace
+
+Result<VolumeTable> volume_table(const StaticModel& model, const RegionIds& regions) {
+  return zorvatools::catch_allocation_failure("computing the volumes table",
+                                              [&] { return compute_table(model, regions); });
 }
 
 }  // namespace zorvastatic
