@@ -32,6 +32,17 @@ class StaticModel:
     def _provenance(self) -> dict[str, Any]: ...
     def _spilled(self) -> bool: ...
     def _store_path(self) -> str | None: ...
+    def _zcorn(self) -> _Array: ...
+    def _coord(self) -> _Array: ...
+    def _cube(self, name: str, /) -> _Array | None: ...
+    def _cell_volumes(self, k_start: int = 0, k_end: int | None = None) -> _Array: ...
+    def _volume_table(
+        self,
+        regions: Any = None,
+        region_count: int = 1,
+        per_cell: bool = False,
+        fvfs: Sequence[tuple[float, float | None]] | None = None,
+    ) -> _Array: ...
 
 @final
 class WellLog:
@@ -107,7 +118,12 @@ _Trend = tuple[Buffer, int, int, float, float, float, float, float, bool]
 class _Builder:
     def __init__(self) -> None: ...
     def add_horizon(
-        self, name: str, role: Literal["top", "base", "intermediate"], depths: Buffer, ni: int, nj: int
+        self,
+        name: str,
+        role: Literal["top", "base", "intermediate"],
+        depths: Buffer,
+        ni: int,
+        nj: int,
     ) -> None: ...
     def add_contact(self, kind: _ContactKind, depth_m: float) -> None: ...
     def set_outline(self, points: Sequence[tuple[float, float]]) -> None: ...
@@ -205,3 +221,27 @@ def _solve_surface(
 def _set_progress_callback(
     callback: Callable[[str, int, int], object] | None, /
 ) -> Callable[[str, int, int], object] | None: ...
+
+@final
+class _Array:
+    """A read-only buffer over engine memory; use numpy.asarray()."""
+
+    @property
+    def shape(self) -> tuple[int, ...]: ...
+    def __buffer__(self, flags: int, /) -> memoryview: ...
+
+def _model_from_arrays(
+    ni: int,
+    nj: int,
+    nk: int,
+    coord: Any,
+    zcorn: Any,
+    actnum: Any = None,
+    cubes: Sequence[tuple[str, Any]] = (),
+    zones: Sequence[tuple[str, int, int, Sequence[tuple[str, float]]]] = (),
+    sw_gas: float | None = None,
+    georef: tuple[float, float, float, float, float, bool] | None = None,
+    outline: Sequence[tuple[float, float]] = (),
+    inputs_ref: str = "arrays",
+) -> StaticModel: ...
+def _format_values(values: Any, width: int = 128) -> bytes: ...

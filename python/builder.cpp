@@ -13,6 +13,7 @@
 #include "builder_inputs.hpp"
 #include "errors.hpp"
 #include "gil.hpp"
+#include "item_conversions.hpp"
 #include "names.hpp"
 #include "owned_object.hpp"
 #include "py_ref.hpp"
@@ -25,59 +26,6 @@ using namespace zorvastatic;
 
 BuilderInputs& inputs_of(PyObject* self) {
   return value_of<BuilderInputs>(self);
-}
-
-PyObject* choice_error(const char* name, const std::string& got, const char* expected) {
-  raise_argument_error(PyExc_ValueError, name,
-                       std::string("expected ") + expected + ", got '" + got + "'");
-  return nullptr;
-}
-
-// Items of a tuple or list of exactly `count` entries (borrowed), else TypeError naming `name`.
-bool unpack(PyObject* item, const char* name, std::size_t count, std::vector<PyObject*>& out) {
-  if (!(PyTuple_Check(item) || PyList_Check(item)) ||
-      static_cast<std::size_t>(PySequence_Fast_GET_SIZE(item)) != count) {
-    raise_argument_error(
-        PyExc_TypeError, name,
-        "expected tuples of " + std::to_string(count) + " items, got " + type_name(item));
-    return false;
-  }
-  out.assign(PySequence_Fast_ITEMS(item), PySequence_Fast_ITEMS(item) + count);
-  return true;
-}
-
-// Calls `each` on every item of a sequence argument; false as soon as it fails.
-template <class Each>
-bool for_each_item(PyObject* value, const char* name, Each&& each) {
-  auto items = to_sequence(value, name);
-  if (!items) return false;
-  PyRef list = PyRef::steal(*items);
-  for (Py_ssize_t n = 0; n < PyList_GET_SIZE(list.get()); ++n) {
-    if (!each(PyList_GET_ITEM(list.get(), n))) return false;
-  }
-  return true;
-}
-
-std::optional<ContactKind> contact_kind(const std::string& text) {
-  if (text == "owc") return ContactKind::Owc;
-  if (text == "goc") return ContactKind::Goc;
-  if (text == "gwc") return ContactKind::Gwc;
-  return std::nullopt;
-}
-
-bool contact_from(PyObject* item, const char* name, std::vector<Contact>& out) {
-  std::vector<PyObject*> parts;
-  if (!unpack(item, name, 2, parts)) return false;
-  auto kind_text = to_string(parts[0], name);
-  auto depth = kind_text ? to_double(parts[1], name) : std::nullopt;
-  if (!depth) return false;
-  const auto kind = contact_kind(*kind_text);
-  if (!kind) {
-    choice_error(name, *kind_text, "'owc', 'goc' or 'gwc'");
-    return false;
-  }
-  out.push_back({*depth, *kind});
-  return true;
 }
 
 std::optional<Conformity> conformity_from(const std::string& text, double dz_m) {

@@ -3,11 +3,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "array_export.hpp"
 #include "build_flat_model.hpp"
 #include "builder.hpp"
 #include "call_monitor.hpp"
 #include "engine_functions.hpp"
 #include "errors.hpp"
+#include "keyword_text.hpp"
+#include "model_arrays.hpp"
 #include "property_pipeline.hpp"
 #include "py_ref.hpp"
 #include "static_model.hpp"
@@ -49,9 +52,11 @@ PyMODINIT_FUNC PyInit__zorvastatic() {
   }
   // Private members of the zorvastatic package, after every specified name.
   if (!zvpy::register_builder(module.get())) return nullptr;
+  if (!zvpy::register_array(module.get())) return nullptr;
   for (PyMethodDef* def :
        {&zvpy::register_error_types_def, &zvpy::set_max_threads_def, &zvpy::get_max_threads_def,
-        &zvpy::solve_surface_def, &zvpy::set_progress_callback_def}) {
+        &zvpy::solve_surface_def, &zvpy::set_progress_callback_def, &zvpy::model_from_arrays_def,
+        &zvpy::format_values_def}) {
     if (!add_function(module.get(), def)) return nullptr;
   }
   return module.release();

@@ -6,6 +6,7 @@
 
 #include "arguments.hpp"
 #include "errors.hpp"
+#include "model_arrays.hpp"
 #include "model_records.hpp"
 #include "owned_object.hpp"
 #include "py_ref.hpp"
@@ -145,6 +146,22 @@ PyObject* private_store_path(PyObject* self, PyObject*) {
   return guarded([&] { return model_store_path(model_of(self)); });
 }
 
+PyObject* private_zcorn(PyObject* self, PyObject*) {
+  return guarded([&] { return model_zcorn(self, model_of(self)); });
+}
+PyObject* private_coord(PyObject* self, PyObject*) {
+  return guarded([&] { return model_coord(self, model_of(self)); });
+}
+PyObject* private_cube(PyObject* self, PyObject* name) {
+  return guarded([&] { return model_cube(self, model_of(self), name); });
+}
+PyObject* private_cell_volumes(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] { return model_cell_volumes(model_of(self), args, kwargs); });
+}
+PyObject* private_volume_table(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&] { return model_volume_table(model_of(self), args, kwargs); });
+}
+
 #define ZV_KW_METHOD(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
 PyMethodDef methods[] = {
@@ -187,6 +204,19 @@ PyMethodDef methods[] = {
      "_spilled($self)\n--\n\nWhether the model lives in a store file."},
     {"_store_path", private_store_path, METH_NOARGS,
      "_store_path($self)\n--\n\nThe store file of a spilled model, else None."},
+    {"_zcorn", private_zcorn, METH_NOARGS,
+     "_zcorn($self)\n--\n\nZCORN as a read-only _Array (nk, nj, ni, 8), float32 when spilled."},
+    {"_coord", private_coord, METH_NOARGS,
+     "_coord($self)\n--\n\nCOORD as a read-only _Array (nj + 1, ni + 1, 6), local frame."},
+    {"_cube", private_cube, METH_O,
+     "_cube($self, name, /)\n--\n\nA cube as a read-only _Array (nk, nj, ni), else None."},
+    {"_cell_volumes", ZV_KW_METHOD(private_cell_volumes), METH_VARARGS | METH_KEYWORDS,
+     "_cell_volumes($self, k_start=0, k_end=None)\n--\n\nThe bulk volume of every cell of "
+     "layers [k_start, k_end), an _Array (layers, nj, ni)."},
+    {"_volume_table", ZV_KW_METHOD(private_volume_table), METH_VARARGS | METH_KEYWORDS,
+     "_volume_table($self, regions=None, region_count=1, per_cell=False, fvfs=None)\n--\n\n"
+     "Bulk, net, pore and hydrocarbon pore volumes and cell counts per zone, region and fluid "
+     "(oil, gas, water): an _Array (zones, regions, 3, 5)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -7,9 +7,13 @@ with `Contacts` and `Priors`, property `Pipeline` s) and `build` it::
     model = zv.build(spec)
     for zone in model.in_place_by_zone(boi=1.2):
         print(zone.zone, zone.grv_m3, zone.ooip_sm3)
+    table = model.volumetrics(zv.Fluids(bo=1.2, bg=0.005))   # ZONE, REGION, FLUID, BULK, ...
+    model.to_grdecl("model.grdecl")                         # also to_roff, to_egrid, to_vtk
+    other = zv.read_grid("elsewhere.grdecl", contacts=zv.Contacts(owc=2100.0))
 
-Arrays follow one order everywhere: surfaces are ``(ncol, nrow)`` indexed ``[i, j]``; depth is
-positive down. Only numpy is required; pandas, lasio, xtgeo and gstools are optional extras.
+Arrays follow one order everywhere: surfaces are ``(ncol, nrow)`` indexed ``[i, j]``, cell arrays
+``(ni, nj, nk)`` indexed ``[i, j, k]`` (``model.property("PORO")``); depth is positive down.
+Only numpy is required; pandas, lasio, xtgeo, pyvista, roffio, resfo and gstools are optional.
 The engine's own module is ``_zorvastatic``.
 """
 
@@ -23,6 +27,7 @@ except ImportError as error:  # pragma: no cover - an installation fault
         "'pip install .' from the source tree"
     ) from error
 
+from . import io
 from ._errors import (
     AlgorithmError,
     CrossedSurfacesError,
@@ -32,6 +37,7 @@ from ._errors import (
     OutOfRangeError,
 )
 from ._geom import Lattice, Surface, Taper
+from ._grid_model import model_from_arrays, read_grid
 from ._model import Model, ZoneInfo, ZoneVolumes, build
 from ._props import ArealTrend, DepthProfile, Pipeline, Search, Trend, Variogram
 from ._provenance import (
@@ -55,6 +61,7 @@ from ._spec import (
     Zone,
 )
 from ._threads import get_num_threads, set_num_threads, thread_limit
+from ._volumetrics import Fluids
 from ._warnings import BuildWarning, InputWarning, WellOutsideGridWarning
 from ._wells import Picks, WellLog
 
@@ -70,6 +77,7 @@ __all__ = [
     "Contacts",
     "CrossedSurfacesError",
     "DepthProfile",
+    "Fluids",
     "GridError",
     "Horizon",
     "HorizonResolution",
@@ -103,6 +111,9 @@ __all__ = [
     "__version__",
     "build",
     "get_num_threads",
+    "io",
+    "model_from_arrays",
+    "read_grid",
     "set_num_threads",
     "thread_limit",
 ]

@@ -10,8 +10,11 @@ from typing import Any
 
 from ._geom import Lattice
 from ._lower import lower
+from ._model_arrays import ArraysMixin
+from ._model_files import FilesMixin
 from ._provenance import Provenance
 from ._spec import ModelSpec
+from ._volumetrics import VolumetricsMixin
 from ._warnings import BuildWarning
 
 __all__ = ["Model", "ZoneInfo", "ZoneVolumes", "build"]
@@ -63,13 +66,17 @@ class ZoneVolumes:
     ooip_sm3: float
 
 
-class Model:
-    """A built model. Get one from `build` (or ``spec.build()``).
+class Model(ArraysMixin, VolumetricsMixin, FilesMixin):
+    """A model: built by `build` (or ``spec.build()``), or read by `read_grid`.
 
     The engine's handle is `raw` (``_zorvastatic.StaticModel``: ``in_place``, the bundles, ...).
     A model holds its grid in memory, or in a store file when it was too large (`spilled`,
     `store_path`); `close` (or leaving a ``with`` block) releases it. A model cannot be pickled:
     return tables or arrays from worker processes instead.
+
+    Arrays (`property`, `zcorn`, `coord`, `actnum`, `cell_volumes`, `cell_centers`), the
+    in-place table (`volumetrics`) and file writers (`to_grdecl`, `to_egrid`, `to_roff`,
+    `to_vtk`, `to_pyvista`, `to_xtgeo`) come from its mixins.
 
     Examples
     --------
@@ -85,17 +92,41 @@ class Model:
     (2, 2, 2) Z 400000.0
     """
 
-    def __init__(self, raw: Any, spec: ModelSpec) -> None:
+    def __init__(
+        self,
+        raw: Any,
+        spec: ModelSpec | None = None,
+        *,
+        frame: Lattice | None = None,
+        lattice: Lattice | None = None,
+        road: str = "arrays",
+    ) -> None:
+        # Private: `build` passes the spec; `read_grid` passes the frame of the engine's local
+        # pillars (None: they are world coordinates), the lattice when the pillars stand on one,
+        # and how the model came.
         self._raw = raw
         self._spec = spec
         self._dims: tuple[int, int, int] = tuple(raw._dims())  # type: ignore[assignment]
         table = raw._zone_table()
-        names = [h.name for h in spec.horizons]
-        self._zones = tuple(
-            ZoneInfo(row["name"], names[z], names[z + 1], row["k_start"], row["k_end"], zone.color)
-            for z, (row, zone) in enumerate(zip(table, spec.zones, strict=True))
-        )
-        self._provenance = Provenance._from_record(raw._provenance(), spec.road, names)
+        if spec is not None:
+            names = [h.name for h in spec.horizons]
+            self._zones = tuple(
+                ZoneInfo(
+                    row["name"], names[z], names[z + 1], row["k_start"], row["k_end"], zone.color
+                )
+                for z, (row, zone) in enumerate(zip(table, spec.zones, strict=True))
+            )
+            frame = lattice = spec.lattice
+            road = spec.road
+        else:
+            names = [row["top"] for row in table] + [row["base"] for row in table[-1:]]
+            self._zones = tuple(
+                ZoneInfo(row["name"], row["top"], row["base"], row["k_start"], row["k_end"])
+                for row in table
+            )
+        self._frame = frame
+        self._lattice = lattice
+        self._provenance = Provenance._from_record(raw._provenance(), road, names)
         self._spilled = bool(raw._spilled())
         self._store_path: str | None = raw._store_path()
 
@@ -114,8 +145,8 @@ class Model:
         return self._raw
 
     @property
-    def spec(self) -> ModelSpec:
-        """The spec the model was built from.
+    def spec(self) -> ModelSpec | None:
+        """The spec the model was built from; None for a model read from a file.
 
         Examples
         --------
@@ -150,8 +181,9 @@ class Model:
         return self._zones
 
     @property
-    def lattice(self) -> Lattice:
-        """The areal lattice of the pillars, in the world frame.
+    def lattice(self) -> Lattice | None:
+        """The areal lattice of the pillars, in the world frame; None for a grid read from a
+        file whose pillars do not stand on a regular lattice.
 
         Examples
         --------
@@ -159,7 +191,7 @@ class Model:
         >>> _example().lattice.shape
         (3, 3)
         """
-        return self._spec.lattice
+        return self._lattice
 
     @property
     def provenance(self) -> Provenance:

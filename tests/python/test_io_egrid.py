@@ -1,4 +1,4 @@
-"""EGRID files: read back by resfo record by record, by xtgeo, and by read_grid."""
+"""EGRID files: read back by resfo record by record, by xtgeo, and by read_arrays."""
 
 from __future__ import annotations
 
@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 from io_grids import GRIDS, cell_volumes, planar_grid
-from zorvastatic.io import CornerPointArrays, from_xtgeo, read_grid, write_egrid
+from zorvastatic.io import CornerPointArrays, from_xtgeo, read_arrays, write_egrid
 from zorvastatic.io._layout import grdecl_layer
 
 resfo = pytest.importorskip("resfo")
@@ -77,7 +77,7 @@ def test_xtgeo_reads_dims_actnum_geometry_and_volumes(grid, tmp_path):
 def test_read_grid_gives_back_the_float32_arrays(grid, tmp_path):
     path = tmp_path / "g.egrid"
     write_egrid(path, grid)
-    back = read_grid(path)
+    back = read_arrays(path)
     assert back.dims == grid.dims and back.properties == {}
     np.testing.assert_array_equal(back.zcorn, grid.zcorn.astype(np.float32))
     np.testing.assert_array_equal(back.actnum, grid.actnum)
@@ -90,7 +90,7 @@ def test_world_coordinates_without_map_origin(tmp_path):
     path = tmp_path / "g.egrid"
     write_egrid(path, grid, map_origin=False)
     assert "MAPAXES" not in dict(records(path))
-    np.testing.assert_array_equal(read_grid(path).coord, grid.coord.astype(np.float32))
+    np.testing.assert_array_equal(read_arrays(path).coord, grid.coord.astype(np.float32))
 
 
 @pytest.mark.parametrize("fformat", ["egrid", "fegrid"])
@@ -101,7 +101,7 @@ def test_xtgeo_written_egrid_reads_back_as_xtgeo_holds_it(fformat, tmp_path):
     )
     box._actnumsv[2, 1, 4] = 0
     box.to_file(tmp_path / f"theirs.{fformat}", fformat=fformat)
-    ours, expected = read_grid(tmp_path / f"theirs.{fformat}"), from_xtgeo(box)
+    ours, expected = read_arrays(tmp_path / f"theirs.{fformat}"), from_xtgeo(box)
     np.testing.assert_allclose(ours.coord, expected.coord, rtol=1e-6)
     np.testing.assert_array_equal(ours.zcorn, expected.zcorn)
     np.testing.assert_array_equal(ours.actnum, expected.actnum)
@@ -121,7 +121,7 @@ def test_a_memory_mapped_grid_is_streamed(tmp_path):
     finally:
         tracemalloc.stop()
     assert peak < zcorn.nbytes / 4, f"peak {peak} bytes for a {zcorn.nbytes}-byte zcorn"
-    np.testing.assert_array_equal(read_grid(tmp_path / "g.egrid").zcorn, zcorn)
+    np.testing.assert_array_equal(read_arrays(tmp_path / "g.egrid").zcorn, zcorn)
 
 
 def test_failure_leaves_no_file(tmp_path):

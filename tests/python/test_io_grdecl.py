@@ -1,4 +1,4 @@
-"""GRDECL files: read back by xtgeo, by pyvista and by read_grid; errors and streaming."""
+"""GRDECL files: read back by xtgeo, by pyvista and by read_arrays; errors and streaming."""
 
 from __future__ import annotations
 
@@ -14,7 +14,7 @@ from zorvastatic.io import (
     CornerPointArrays,
     NaNWrittenWarning,
     from_xtgeo,
-    read_grid,
+    read_arrays,
     write_egrid,
     write_grdecl,
 )
@@ -88,7 +88,7 @@ def test_pyvista_reads_cells_properties_and_volumes(grid, tmp_path):
 def test_read_grid_gives_back_identical_arrays(grid, tmp_path):
     path = tmp_path / "grid.grdecl"
     write_grdecl(path, grid)
-    back = read_grid(path)
+    back = read_arrays(path)
     assert back.dims == grid.dims
     np.testing.assert_array_equal(back.coord, grid.coord)
     np.testing.assert_array_equal(back.zcorn, grid.zcorn)
@@ -110,7 +110,7 @@ def test_xtgeo_written_grids_read_back_as_xtgeo_holds_them(tmp_path):
     box.append_prop(poro)
     box.to_file(tmp_path / "theirs.grdecl", fformat="grdecl")
     poro.to_file(tmp_path / "poro.grdecl", fformat="grdecl", name="PORO")
-    ours = read_grid(tmp_path / "theirs.grdecl", property_files=[tmp_path / "poro.grdecl"])
+    ours = read_arrays(tmp_path / "theirs.grdecl", property_files=[tmp_path / "poro.grdecl"])
     expected = from_xtgeo(box)
     np.testing.assert_allclose(ours.coord, expected.coord, rtol=0, atol=1e-6)
     np.testing.assert_array_equal(ours.zcorn, expected.zcorn)
@@ -128,7 +128,7 @@ def test_reader_handles_the_format_as_written_by_hand(tmp_path):
         " 0 10 1000 0 10 1010   10 10 1000 10 10 1010 /\n"
         "INCLUDE\n 'zcorn.inc' /\nPERMX\n 1.5D2 / trailing text\nACTNUM\n 1 /\nECHO\n"
     )
-    grid = read_grid(tmp_path / "main.grdecl")
+    grid = read_arrays(tmp_path / "main.grdecl")
     foot = 0.3048
     assert grid.dims == (1, 1, 1)
     np.testing.assert_allclose(
@@ -206,7 +206,7 @@ def test_nan_values_are_written_as_the_stand_in_and_counted(tmp_path):
         "1 NaN value(s) of SW written to GRDECL as -1.0",
         "2 NaN value(s) of PORO written to GRDECL as -1.0",
     ]
-    back = read_grid(tmp_path / "g.grdecl")
+    back = read_arrays(tmp_path / "g.grdecl")
     assert back.properties["PORO"][0, 0, 0] == back.properties["PORO"][2, 1, 1] == -1.0
     assert back.properties["SW"][1, 1, 0] == -1.0
 
@@ -261,7 +261,7 @@ def test_a_float32_memory_map_is_streamed_a_layer_at_a_time(tmp_path):
     finally:
         tracemalloc.stop()
     assert peak < zcorn.nbytes / 4, f"peak {peak} bytes for a {zcorn.nbytes}-byte zcorn"
-    back = read_grid(tmp_path / "big.grdecl")
+    back = read_arrays(tmp_path / "big.grdecl")
     np.testing.assert_array_equal(back.zcorn, zcorn)
 
 
@@ -278,7 +278,7 @@ def test_layers_written_a_few_rows_at_a_time_give_the_same_grid(tmp_path, monkey
     assert (tmp_path / "rows.egrid").read_bytes() == (tmp_path / "whole.egrid").read_bytes()
     # Text pieces end their own lines and runs, so only the values must agree.
     assert (tmp_path / "rows.grdecl").read_bytes() != (tmp_path / "whole.grdecl").read_bytes()
-    np.testing.assert_array_equal(read_grid(tmp_path / "rows.grdecl").zcorn, grid.zcorn)
+    np.testing.assert_array_equal(read_arrays(tmp_path / "rows.grdecl").zcorn, grid.zcorn)
 
 
 def test_no_warning_from_the_peers_on_our_files(tmp_path):

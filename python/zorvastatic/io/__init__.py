@@ -6,16 +6,16 @@ time where the format allows, to a temporary file renamed into place once comple
 Examples
 --------
 >>> import os, tempfile
->>> from zorvastatic.io import CornerPointArrays, read_grid, write_grdecl
+>>> from zorvastatic.io import CornerPointArrays, read_arrays, write_grdecl
 >>> path = os.path.join(tempfile.mkdtemp(), "box.grdecl")
 >>> write_grdecl(path, CornerPointArrays.box((2, 2, 2), top=1000.0))
->>> read_grid(path).dims
+>>> read_arrays(path).dims
 (2, 2, 2)
 """
 
 from ._arrays import CornerPointArrays
 from ._files import NaNWrittenWarning
-from ._read import read_grid
+from ._read import read_arrays
 from .egrid import write_egrid
 from .grdecl import write_grdecl
 from .roff import write_roff
@@ -26,7 +26,7 @@ __all__ = [
     "CornerPointArrays",
     "NaNWrittenWarning",
     "from_xtgeo",
-    "read_grid",
+    "read_arrays",
     "to_pyvista",
     "to_xtgeo",
     "write_egrid",

@@ -26,7 +26,7 @@ _GRID_KEYWORDS = frozenset(
 _RECORD_START = b"\x00\x00\x00\x10"  # a binary record header opens with its length, 16
 
 
-def read_grid(path: PathLike, property_files: Iterable[PathLike] = ()) -> CornerPointArrays:
+def read_arrays(path: PathLike, property_files: Iterable[PathLike] = ()) -> CornerPointArrays:
     """A corner-point grid and its cell properties from a GRDECL or EGRID file.
 
     The format is recognised from the content (binary or formatted EGRID, else GRDECL text).
@@ -59,14 +59,14 @@ def read_grid(path: PathLike, property_files: Iterable[PathLike] = ()) -> Corner
     --------
     >>> import os, tempfile
     >>> import numpy as np
-    >>> from zorvastatic.io import CornerPointArrays, read_grid, write_egrid, write_grdecl
+    >>> from zorvastatic.io import CornerPointArrays, read_arrays, write_egrid, write_grdecl
     >>> folder = tempfile.mkdtemp()
     >>> box = CornerPointArrays.box((3, 2, 2), top=1000.0)
     >>> write_egrid(os.path.join(folder, "g.egrid"), box)
     >>> poro = CornerPointArrays(box.dims, box.coord, box.zcorn, box.actnum,
     ...                          {"PORO": np.full((3, 2, 2), 0.3)})
     >>> write_grdecl(os.path.join(folder, "p.grdecl"), poro)
-    >>> grid = read_grid(os.path.join(folder, "g.egrid"), [os.path.join(folder, "p.grdecl")])
+    >>> grid = read_arrays(os.path.join(folder, "g.egrid"), [os.path.join(folder, "p.grdecl")])
     >>> sorted(grid.properties), float(grid.properties["PORO"].max())
     (['PORO'], 0.3)
     """

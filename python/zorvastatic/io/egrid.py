@@ -51,12 +51,12 @@ def write_egrid(path: PathLike, grid: CornerPointArrays, map_origin: bool = True
     Examples
     --------
     >>> import os, tempfile
-    >>> from zorvastatic.io import CornerPointArrays, read_grid, write_egrid
+    >>> from zorvastatic.io import CornerPointArrays, read_arrays, write_egrid
     >>> grid = CornerPointArrays.box((3, 2, 2), increments=(25.0, 25.0, 2.0),
     ...                             origin=(456000.5, 6780000.25), top=1800.0)
     >>> path = os.path.join(tempfile.mkdtemp(), "box.egrid")
     >>> write_egrid(path, grid)
-    >>> back = read_grid(path)
+    >>> back = read_arrays(path)
     >>> float(back.coord[2, 3, 0]), float(back.coord[2, 3, 1])
     (456075.5, 6780050.25)
     """

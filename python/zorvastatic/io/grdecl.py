@@ -1,8 +1,8 @@
 """GRDECL: the keyword text format of corner-point grids, written one k-layer at a time.
 
-Runs of equal values are written ``count*value`` and every distinct run is formatted once per
-face of a layer (the shortest text that reads back to the same number), so a layer costs a sort,
-a few thousand number formats and a join rather than one format per value.
+Runs of equal values are written ``count*value``, each number in the shortest text that reads
+back to the same value of its own precision; the engine formats the values a bounded slice at a
+time, formatting each distinct value once.
 """
 
 from __future__ import annotations
@@ -12,6 +12,8 @@ from collections.abc import Iterable, Iterator
 from typing import IO
 
 import numpy as np
+
+import _zorvastatic
 
 from ._arrays import CornerPointArrays
 from ._files import (
@@ -76,13 +78,13 @@ def write_grdecl(
     --------
     >>> import os, tempfile
     >>> import numpy as np
-    >>> from zorvastatic.io import CornerPointArrays, read_grid, write_grdecl
+    >>> from zorvastatic.io import CornerPointArrays, read_arrays, write_grdecl
     >>> box = CornerPointArrays.box((3, 2, 2), increments=(50.0, 50.0, 5.0), top=1500.0)
     >>> grid = CornerPointArrays(box.dims, box.coord, box.zcorn, box.actnum,
     ...                          {"PORO": np.full((3, 2, 2), 0.25)})
     >>> path = os.path.join(tempfile.mkdtemp(), "box.grdecl")
     >>> write_grdecl(path, grid)
-    >>> back = read_grid(path)
+    >>> back = read_arrays(path)
     >>> back.dims, float(back.properties["PORO"][2, 1, 1])
     ((3, 2, 2), 0.25)
     """
@@ -166,35 +168,13 @@ def format_chunks(values: np.ndarray) -> Iterator[bytes]:
 
 
 def _format_slice(values: np.ndarray) -> bytes:
-    count = values.size
-    starts = np.flatnonzero(np.concatenate(([True], values[1:] != values[:-1])))
-    runs = np.diff(np.append(starts, count))
-    distinct, which = np.unique(values[starts], return_inverse=True)
-    # Each distinct (run length, value) pair is formatted once: nodes shared by neighbouring
-    # cells repeat the same pair all over a layer.
-    pairs, token_of = np.unique(which * (count + 1) + runs, return_inverse=True)
-    value_texts = _shortest_texts(distinct)
-    texts = [
-        value_texts[v] if n == 1 else f"{n}*{value_texts[v]}"
-        for v, n in zip((pairs // (count + 1)).tolist(), (pairs % (count + 1)).tolist())
-    ]
-    tokens = np.array(texts, dtype=object)[token_of]
-    widest = max(map(len, texts))
-    per_line = max(1, _LINE_WIDTH // (widest + 1))
-    separators = np.full(tokens.size, " ", dtype=object)
-    separators[per_line - 1 :: per_line] = "\n"
-    separators[-1] = "\n"
-    joined = np.empty(2 * tokens.size, dtype=object)
-    joined[0::2], joined[1::2] = tokens, separators
-    return "".join(joined.tolist()).encode("ascii")
-
-
-def _shortest_texts(distinct: np.ndarray) -> list[str]:
-    if distinct.dtype == np.float64:
-        return list(map(float.__repr__, distinct.tolist()))
-    if distinct.dtype.kind == "f":  # float32: numpy prints the shortest text of its own precision
-        return distinct.astype(str).tolist()
-    return list(map(str, distinct.tolist()))
+    # The engine formats: runs, shortest texts of the values' own precision, line breaks.
+    if values.dtype.kind in "bu" or (values.dtype.kind == "i" and values.dtype.itemsize < 4):
+        values = values.astype(np.int64)
+    elif values.dtype.kind == "f" and values.dtype.itemsize not in (4, 8):
+        values = values.astype(np.float64)
+    native = values.dtype.newbyteorder("=")
+    return _zorvastatic._format_values(np.ascontiguousarray(values, dtype=native), _LINE_WIDTH)
 
 
 # Keywords that take no data and no terminating slash.
