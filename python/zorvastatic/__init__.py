@@ -33,6 +33,7 @@ from ._errors import (
 )
 from ._geom import Lattice, Surface, Taper
 from ._model import Model, ZoneInfo, ZoneVolumes, build
+from ._progress import Progress
 from ._props import ArealTrend, DepthProfile, Pipeline, Search, Trend, Variogram
 from ._provenance import (
     BuildNote,
@@ -84,6 +85,7 @@ __all__ = [
     "Picks",
     "Pipeline",
     "Priors",
+    "Progress",
     "PropertyReport",
     "Proportional",
     "Provenance",

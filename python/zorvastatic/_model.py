@@ -10,6 +10,8 @@ from typing import Any
 
 from ._geom import Lattice
 from ._lower import lower
+from ._model_views import ModelViews
+from ._progress import ProgressArg, reporting
 from ._provenance import Provenance
 from ._spec import ModelSpec
 from ._warnings import BuildWarning
@@ -63,7 +65,7 @@ class ZoneVolumes:
     ooip_sm3: float
 
 
-class Model:
+class Model(ModelViews):
     """A built model. Get one from `build` (or ``spec.build()``).
 
     The engine's handle is `raw` (``_zorvastatic.StaticModel``: ``in_place``, the bundles, ...).
@@ -266,12 +268,22 @@ class Model:
         )
 
 
-def build(spec: ModelSpec) -> Model:
+def build(spec: ModelSpec, *, progress: ProgressArg = None) -> Model:
     """Builds a model from a spec.
 
     The inputs are copied before the engine starts, and the engine runs without the
     interpreter lock, so other Python threads go on meanwhile. Build warnings are issued as
-    `BuildWarning` and kept in ``model.provenance.warnings``.
+    `BuildWarning` and kept in ``model.provenance.warnings``. Ctrl-C stops the build.
+
+    Parameters
+    ----------
+    spec
+        What to build.
+    progress
+        None shows a bar when stderr is a terminal and tqdm is installed; True shows one
+        wherever the output goes (a notebook too; needs tqdm); False shows nothing; a callable
+        is called with a `Progress` record every few milliseconds, the last one "done" at
+        fraction 1 (an exception it raises stops the build and is raised here).
 
     Raises
     ------
@@ -288,7 +300,9 @@ def build(spec: ModelSpec) -> Model:
     if not isinstance(spec, ModelSpec):
         raise TypeError(f"build() needs a ModelSpec, got {type(spec).__name__}")
     builder = lower(spec)
-    model = Model(builder.build(), spec)
+    with reporting(progress, "build"):
+        raw = builder.build()
+    model = Model(raw, spec)
     for note in model.provenance.warnings:
         warnings.warn(note.message, BuildWarning, stacklevel=2)
     return model
