@@ -1,6 +1,6 @@
 """The `_zorvastatic` extension module."""
 
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from typing import Any, Literal, final
 
 from typing_extensions import Buffer
@@ -202,3 +202,6 @@ def _solve_surface(
     taper_start: float | None = None,
     taper_width: float | None = None,
 ) -> bytes: ...
+def _set_progress_callback(
+    callback: Callable[[str, int, int], object] | None, /
+) -> Callable[[str, int, int], object] | None: ...

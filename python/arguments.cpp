@@ -83,32 +83,61 @@ bool parse_arguments(const char* function, PyObject* args, PyObject* kwargs,
 
 namespace {
 
-// Re-raises the pending exception with the parameter's name in front of its message.
+// Re-raises the pending exception with the parameter's name in front of its message, as an
+// exception of the same type when that type takes a message alone, else as a ValueError (a
+// UnicodeEncodeError, say) or TypeError; the original becomes its cause.
 void prefix_pending_error(const char* name) {
   PyObject* type = nullptr;
   PyObject* value = nullptr;
   PyObject* traceback = nullptr;
   PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  // Ctrl-C, an exit or a failed allocation while converting passes through as it is.
+  if (type == nullptr || !PyErr_GivenExceptionMatches(type, PyExc_Exception) ||
+      PyErr_GivenExceptionMatches(type, PyExc_MemoryError)) {
+    PyErr_Restore(type, value, traceback);
+    return;
+  }
   PyRef type_ref = PyRef::steal(type);
   PyRef value_ref = PyRef::steal(value);
   PyRef traceback_ref = PyRef::steal(traceback);
+  if (value != nullptr && traceback != nullptr) PyException_SetTraceback(value, traceback);
   PyRef text = PyRef::steal(value != nullptr ? PyObject_Str(value) : nullptr);
   const char* reason = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
   PyErr_Clear();
-  raise_argument_error(type != nullptr ? type : PyExc_TypeError, name,
-                       reason != nullptr ? reason : "invalid value");
+  const std::string message =
+      std::string("argument '") + name + "': " + (reason != nullptr ? reason : "invalid value");
+  PyRef message_object = PyRef::steal(PyUnicode_FromString(message.c_str()));
+  if (!message_object) return;  // MemoryError set
+  PyRef replacement;
+  if (!PyErr_GivenExceptionMatches(type, PyExc_UnicodeError)) {
+    replacement = PyRef::steal(PyObject_CallOneArg(type, message_object.get()));
+    if (!replacement || !PyExceptionInstance_Check(replacement.get())) {
+      PyErr_Clear();
+      replacement = PyRef();
+    }
+  }
+  if (!replacement) {
+    PyObject* fallback =
+        PyErr_GivenExceptionMatches(type, PyExc_ValueError) ? PyExc_ValueError : PyExc_TypeError;
+    replacement = PyRef::steal(PyObject_CallOneArg(fallback, message_object.get()));
+    if (!replacement) return;
+  }
+  PyException_SetCause(replacement.get(), Py_NewRef(value));  // steals the new reference
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(replacement.get())), replacement.get());
 }
 
 }  // namespace
 
+// Integers as Python's own argument parsing takes them: anything with __index__ (an int, a
+// numpy integer), never a float.
 std::optional<std::uint64_t> to_u64(PyObject* value, const char* name) {
-  if (!PyLong_Check(value)) {
-    raise_argument_error(
-        PyExc_TypeError, name,
-        std::string("'") + type_name(value) + "' object cannot be interpreted as an integer");
+  PyRef index = PyRef::steal(PyNumber_Index(value));
+  if (!index) {
+    prefix_pending_error(name);
     return std::nullopt;
   }
-  const unsigned long long result = PyLong_AsUnsignedLongLong(value);
+  const unsigned long long result = PyLong_AsUnsignedLongLong(index.get());
   if (result == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
     prefix_pending_error(name);
     return std::nullopt;
@@ -116,19 +145,16 @@ std::optional<std::uint64_t> to_u64(PyObject* value, const char* name) {
   return static_cast<std::uint64_t>(result);
 }
 
+// Floats as Python's own argument parsing takes them: anything float() takes without parsing
+// text (__float__, or __index__ for integers).
 std::optional<double> to_double(PyObject* value, const char* name) {
-  if (PyFloat_Check(value)) return PyFloat_AS_DOUBLE(value);
-  if (PyLong_Check(value)) {
-    const double result = PyLong_AsDouble(value);
-    if (result == -1.0 && PyErr_Occurred()) {
-      prefix_pending_error(name);
-      return std::nullopt;
-    }
-    return result;
+  if (PyFloat_CheckExact(value)) return PyFloat_AS_DOUBLE(value);
+  const double result = PyFloat_AsDouble(value);
+  if (result == -1.0 && PyErr_Occurred()) {
+    prefix_pending_error(name);
+    return std::nullopt;
   }
-  raise_argument_error(PyExc_TypeError, name,
-                       std::string("must be real number, not ") + type_name(value));
-  return std::nullopt;
+  return result;
 }
 
 std::optional<bool> to_bool(PyObject* value, const char* name) {
@@ -139,6 +165,8 @@ std::optional<bool> to_bool(PyObject* value, const char* name) {
   return std::nullopt;
 }
 
+// Text as UTF-8; a lone surrogate (not encodable) or a NUL character is refused naming the
+// parameter, as Python's own argument parsing refuses them.
 std::optional<std::string> to_string(PyObject* value, const char* name) {
   if (!PyUnicode_Check(value)) {
     raise_argument_error(
@@ -152,7 +180,12 @@ std::optional<std::string> to_string(PyObject* value, const char* name) {
     prefix_pending_error(name);
     return std::nullopt;
   }
-  return std::string(text, static_cast<std::size_t>(size));
+  std::string result(text, static_cast<std::size_t>(size));
+  if (result.find('\0') != std::string::npos) {
+    raise_argument_error(PyExc_ValueError, name, "embedded null character");
+    return std::nullopt;
+  }
+  return result;
 }
 
 namespace {

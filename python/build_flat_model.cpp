@@ -3,6 +3,7 @@
 #include "arguments.hpp"
 #include "errors.hpp"
 #include "static_model.hpp"
+#include "zorvatools/foundation/allocation_failure.hpp"
 
 namespace zvpy {
 
@@ -24,15 +25,26 @@ bool flat_model_params(const char* function, PyObject* args, PyObject* kwargs,
          convert(values[8], "water_saturation", params.water_saturation);
 }
 
+zorvastatic::Result<zorvastatic::StaticModel> build_flat(
+    const zorvastatic::FlatModelParams& params,
+    const std::optional<zorvastatic::PropertyPipeline>& pipeline) {
+  // The wireframe of a large lattice may not fit either.
+  return zorvatools::catch_allocation_failure(
+      "building the model", [&]() -> zorvastatic::Result<zorvastatic::StaticModel> {
+        ZV_ASSIGN_OR_RETURN(zorvastatic::StaticModelBuilder builder,
+                            zorvastatic::flat_model_builder(params));
+        if (pipeline) builder.pipelines.push_back(*pipeline);
+        return std::move(builder).build();
+      });
+}
+
 namespace {
 
 PyObject* build_flat_model(PyObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     zorvastatic::FlatModelParams params;
     if (!flat_model_params("build_flat_model", args, kwargs, params)) return nullptr;
-    auto builder = zorvastatic::flat_model_builder(params);
-    if (!builder) return raise_static_error(builder.error());
-    auto model = std::move(*builder).build();
+    auto model = build_flat(params, std::nullopt);
     if (!model) return raise_static_error(model.error());
     return wrap_model(std::move(*model));
   });

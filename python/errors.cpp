@@ -70,11 +70,18 @@ bool init_internal_fault_type() {
 }
 
 PyObject* raise_static_error(const zorvastatic::StaticError& error) {
-  PyErr_SetString(PyExc_ValueError, error.display().c_str());
+  using Kind = zorvatools::AlgoError::Kind;
+  PyObject* type = PyExc_ValueError;
+  if (error.kind() == zorvastatic::StaticError::Kind::Algo) {
+    if (error.algo().kind() == Kind::Interrupted) type = PyExc_KeyboardInterrupt;
+    if (error.algo().kind() == Kind::OutOfMemory) type = PyExc_MemoryError;
+  }
+  PyErr_SetString(type, error.display().c_str());
   return nullptr;
 }
 
 PyObject* raise_engine_error(const StaticError& error) {
+  if (!error.wrappable()) return raise_static_error(error);  // KeyboardInterrupt or MemoryError
   PyObject* type = engine_types[static_cast<std::size_t>(error.kind())];
   if (type == nullptr) return raise_static_error(error);
   const std::string text = error.display();

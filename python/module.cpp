@@ -5,6 +5,7 @@
 
 #include "build_flat_model.hpp"
 #include "builder.hpp"
+#include "call_monitor.hpp"
 #include "engine_functions.hpp"
 #include "errors.hpp"
 #include "property_pipeline.hpp"
@@ -48,8 +49,9 @@ PyMODINIT_FUNC PyInit__zorvastatic() {
   }
   // Private members of the zorvastatic package, after every specified name.
   if (!zvpy::register_builder(module.get())) return nullptr;
-  for (PyMethodDef* def : {&zvpy::register_error_types_def, &zvpy::set_max_threads_def,
-                           &zvpy::get_max_threads_def, &zvpy::solve_surface_def}) {
+  for (PyMethodDef* def :
+       {&zvpy::register_error_types_def, &zvpy::set_max_threads_def, &zvpy::get_max_threads_def,
+        &zvpy::solve_surface_def, &zvpy::set_progress_callback_def}) {
     if (!add_function(module.get(), def)) return nullptr;
   }
   return module.release();

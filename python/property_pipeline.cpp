@@ -297,10 +297,7 @@ PyObject* apply_to_flat_model(PyObject* self, PyObject* args, PyObject* kwargs) 
                                         .net_to_gross = 0.8,
                                         .water_saturation = 0.3};
     if (!flat_model_params("apply_to_flat_model", args, kwargs, params)) return nullptr;
-    auto builder = zorvastatic::flat_model_builder(params);
-    if (!builder) return raise_static_error(builder.error());
-    builder->pipelines.push_back(handle_of(self).core);
-    auto model = std::move(*builder).build();
+    auto model = build_flat(params, handle_of(self).core);
     if (!model) return raise_static_error(model.error());
     return wrap_model(std::move(*model));
   });

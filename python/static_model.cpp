@@ -40,7 +40,11 @@ PyObject* property_names(PyObject* self, PyObject*) {
 }
 
 PyObject* bulk_volume(PyObject* self, PyObject*) {
-  return guarded([&] { return PyFloat_FromDouble(model_of(self).bulk_volume()); });
+  return guarded([&]() -> PyObject* {
+    const zorvastatic::Result<double> volume = model_of(self).bulk_volume();
+    if (!volume) return raise_static_error(volume.error());
+    return PyFloat_FromDouble(*volume);
+  });
 }
 
 bool set_item(PyObject* dict, const char* key, PyObject* value) {
@@ -65,11 +69,13 @@ PyObject* in_place_common(PyObject* self, PyObject* args, PyObject* kwargs, cons
     if (auto status = zorvastatic::require_oil_fvf(boi); !status) {
       return raise_static_error(status.error());
     }
-    std::optional<zorvastatic::GasFvf> gas_fvf;
+    std::optional<double> ogip;
     if (bgi) {
-      auto created = zorvastatic::GasFvf::create(*bgi);
-      if (!created) return raise_static_error(created.error());
-      gas_fvf = *created;
+      auto gas_fvf = zorvastatic::GasFvf::create(*bgi);
+      if (!gas_fvf) return raise_static_error(gas_fvf.error());
+      auto gas = gas_fvf->stock_tank_volume(in_place->hcpv_m3);
+      if (!gas) return raise_static_error(gas.error());
+      ogip = *gas;
     }
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
@@ -79,8 +85,7 @@ PyObject* in_place_common(PyObject* self, PyObject* args, PyObject* kwargs, cons
         !set_item(dict.get(), "ooip_sm3", PyFloat_FromDouble(in_place->hcpv_m3 / boi))) {
       return nullptr;
     }
-    if (gas_fvf && !set_item(dict.get(), "ogip_sm3",
-                             PyFloat_FromDouble(in_place->hcpv_m3 / gas_fvf->value()))) {
+    if (ogip && !set_item(dict.get(), "ogip_sm3", PyFloat_FromDouble(*ogip))) {
       return nullptr;
     }
     return dict.release();

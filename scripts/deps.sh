@@ -21,9 +21,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-python3 - <<'PY' || python3 -m pip install -q "scikit-build-core>=0.10" "cmake>=3.25" ninja "pytest>=7" "hypothesis>=6"
+python3 - <<'PY' || python3 -m pip install -q "scikit-build-core>=0.10" "cmake>=3.25" ninja "pytest>=7" "hypothesis>=6" numpy
 import importlib.util, shutil, sys
-needed = ["scikit_build_core", "pytest", "hypothesis"]
+needed = ["scikit_build_core", "pytest", "hypothesis", "numpy"]
 missing = [m for m in needed if importlib.util.find_spec(m) is None]
 missing += [t for t in ("cmake", "ninja") if shutil.which(t) is None]
 sys.exit(1 if missing else 0)

@@ -43,6 +43,12 @@ const AlgoError& StaticError::algo() const {
   return *algo_;
 }
 
+bool StaticError::wrappable() const {
+  if (kind_ != Kind::Algo) return true;
+  const AlgoError::Kind kind = algo_->kind();
+  return kind != AlgoError::Kind::Interrupted && kind != AlgoError::Kind::OutOfMemory;
+}
+
 std::string StaticError::display() const {
   switch (kind_) {
     case Kind::Algo:

@@ -54,6 +54,10 @@ class StaticError {
   [[nodiscard]] std::string display() const;
   [[nodiscard]] std::string debug() const;
 
+  // A stop of the call (Ctrl-C) or an allocation failure: such an error reaches the caller as it
+  // is, never folded into another error's text.
+  [[nodiscard]] bool wrappable() const;
+
  private:
   StaticError(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
 

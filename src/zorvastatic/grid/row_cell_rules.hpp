@@ -3,8 +3,10 @@
 // instruction. The pillar lines are those of PillarTops::Row. Each comes out exactly as the
 // per-cell rules give it, bit for bit.
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 
 #include "zorvatools/foundation/prefetch.hpp"
@@ -53,7 +55,7 @@ inline double sixth(double value) {
 // division is `sixth`. So a result for which shortcut_holds is the general rule's bit for bit.
 // Every depth difference enters the result, and nothing brings an infinity or NaN back to a
 // finite number, so a difference that is not finite shows as a result that is not: callers go
-// back to the general rule for any result that does not hold.
+// back to the general rule for any result that does not hold. A collapsed cell is 0, as there.
 inline double shortcut_cell_volume(const double* x0, const double* y0, const double* x1,
                                    const double* y1, std::size_t i, const double* z) {
   // x and y offsets from corner 7 of the pillars of corners 0 and 4, 1 and 5, 2 and 6.
@@ -72,7 +74,10 @@ inline double shortcut_cell_volume(const double* x0, const double* y0, const dou
                      dz[0] * (p0x * p1y - p0y * p1x);
   const double t51 = p0x * (p1y * dz[1] - dz[5] * p1y) + p0y * (dz[5] * p1x - p1x * dz[1]);
   const double sum = ((((t13 + t32) + t26) + t64) + t45) + t51;
-  return std::fabs(sixth(sum));
+  // +0 for a collapsed cell, chosen with bits rather than a branch so that the row loops stay
+  // vectorised.
+  const std::uint64_t keep = std::uint64_t{0} - static_cast<std::uint64_t>(!collapsed_cell(z));
+  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(std::fabs(sixth(sum))) & keep);
 }
 
 // Whether a volume from shortcut_cell_volume is the general rule's: it is finite, and zero or

@@ -2,6 +2,7 @@
 // The one cell-volume rule of the system, used in memory and out of core.
 
 #include <array>
+#include <cmath>
 
 namespace zorvastatic {
 
@@ -16,9 +17,22 @@ struct Point3 {
 // (i+1, j+1).
 using CellCorners = std::array<Point3, 8>;
 
+// Thickness at or below which a pillar has none, in metres: what rounding leaves of layers that
+// run out against a surface.
+inline constexpr double kZeroThicknessM = 1e-9;
+
+// Whether the cell's four pillars have no thickness (corners n and n + 4 share a pillar): such a
+// cell has no volume. A depth that is not a number is not thin.
+inline bool collapsed_cell(const double* z) {
+  // Bitwise rather than short-circuit logic keeps the row loops that inline this vectorised.
+  return (std::fabs(z[4] - z[0]) <= kZeroThicknessM) & (std::fabs(z[5] - z[1]) <= kZeroThicknessM) &
+         (std::fabs(z[6] - z[2]) <= kZeroThicknessM) & (std::fabs(z[7] - z[3]) <= kZeroThicknessM);
+}
+
 // Signed sum of six tetrahedra around the diagonal from corner 0 to corner 7 (ring 1, 3, 2, 6,
 // 4, 5), over the corners' coordinates as three arrays of eight. Exact for planar faces;
-// callers take the absolute value.
+// callers take the absolute value. A collapsed cell has volume exactly 0, not what rounding
+// leaves of the six terms (nor the sliver of a rounding-thin pillar).
 inline double hexahedron_volume(const double* x, const double* y, const double* z) {
   static constexpr int kRing[6][2] = {{1, 3}, {3, 2}, {2, 6}, {6, 4}, {4, 5}, {5, 1}};
   const double d0x = x[0] - x[7];
@@ -35,7 +49,7 @@ inline double hexahedron_volume(const double* x, const double* y, const double* 
     sum += d0x * cross_x + d0y * cross_y + d0z * cross_z;
   }
   // Six times each tetrahedron summed, divided once: a box comes out exact.
-  return sum / 6.0;
+  return collapsed_cell(z) ? 0.0 : sum / 6.0;
 }
 
 // The same rule over corner points.

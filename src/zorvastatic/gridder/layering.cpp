@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "zorvastatic/gridder/layering_rules.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
@@ -11,6 +12,12 @@
 namespace zorvastatic {
 
 using zorvatools::str_cat;
+
+namespace {
+
+constexpr std::string_view kStage = "layering the grid";
+
+}  // namespace
 
 Status require_finite_surfaces(std::span<const Surface* const> surfaces) {
   for (std::size_t s = 0; s < surfaces.size(); ++s) {
@@ -76,10 +83,10 @@ class StackLayering {
         nodes_(nx_ * ny_) {}
 
   // Raw boundaries of every column; the final ones are the raw ones unless collapsed.
-  void compute_boundaries(std::optional<double> collapse_below_m);
+  Status compute_boundaries(std::optional<double> collapse_below_m);
   [[nodiscard]] std::vector<Pillar> pillars(double dx, double dy) const;
   // ZCORN in cell order, charging pinched and collapsed cells to the zone of their layer.
-  [[nodiscard]] std::vector<double> zcorn(std::vector<StackedZone>& zones) const;
+  [[nodiscard]] Result<std::vector<double>> zcorn(std::vector<StackedZone>& zones) const;
 
  private:
   std::span<const Surface* const> surfaces_;
@@ -93,7 +100,7 @@ class StackLayering {
   std::vector<double> collapsed_;  // empty without collapse
 };
 
-void StackLayering::compute_boundaries(std::optional<double> collapse_below_m) {
+Status StackLayering::compute_boundaries(std::optional<double> collapse_below_m) {
   const std::size_t zones = zone_specs_.size();
   const std::size_t per_column = layout_.nk_total + 1;
   // k / n of every zone boundary, so the column loop does no division.
@@ -112,6 +119,7 @@ void StackLayering::compute_boundaries(std::optional<double> collapse_below_m) {
   size_scratch(raw_, nodes_ * per_column);
   if (collapse_below_m) size_scratch(collapsed_, nodes_ * per_column);
   for (std::size_t node = 0; node < nodes_; ++node) {  // j outer, i inner
+    if (node % nx_ == 0) ZV_TRY(zorvatools::poll_call(kStage, node, 2 * nodes_));
     for (std::size_t z = 0; z < zones; ++z) {
       const Conformity& rule = zone_specs_[z].conformity;
       const double u = surfaces_[z]->values()[node];
@@ -132,6 +140,7 @@ void StackLayering::compute_boundaries(std::optional<double> collapse_below_m) {
     }
     for (std::size_t k = 0; k < per_column; ++k) collapsed_[k * nodes_ + node] = column[k];
   }
+  return {};
 }
 
 std::vector<Pillar> StackLayering::pillars(double dx, double dy) const {
@@ -163,7 +172,7 @@ bool any_thick(const double* top, const double* bottom, const std::size_t* corne
 
 }  // namespace
 
-std::vector<double> StackLayering::zcorn(std::vector<StackedZone>& zones) const {
+Result<std::vector<double>> StackLayering::zcorn(std::vector<StackedZone>& zones) const {
   const bool collapsed = !collapsed_.empty();
   const double* final_b = collapsed ? collapsed_.data() : raw_.data();
   std::vector<double> out;
@@ -176,6 +185,10 @@ std::vector<double> StackLayering::zcorn(std::vector<StackedZone>& zones) const 
     std::size_t pinched = 0;
     std::size_t emptied = 0;
     for (std::size_t j = 0; j < dims_.nj; ++j) {
+      // Half the work is the boundaries, half the cells.
+      const std::size_t row = k * dims_.nj + j;
+      ZV_TRY(
+          zorvatools::poll_call(kStage, nodes_ + row * nodes_ / (dims_.nk * dims_.nj), 2 * nodes_));
       for (std::size_t i = 0; i < dims_.ni; ++i) {
         // Corners (i, j), (i+1, j), (i, j+1), (i+1, j+1): top face, then bottom face.
         const std::size_t n = i + nx_ * j;
@@ -251,9 +264,9 @@ Result<LayeringReport> layer_grid_stack(std::span<const Surface* const> surfaces
   const bool capped = layout.capped;
 
   StackLayering stack(surfaces, zone_specs, std::move(layout), dims);
-  stack.compute_boundaries(collapse_below_m);
+  ZV_TRY(stack.compute_boundaries(collapse_below_m));
   std::vector<Pillar> pillars = stack.pillars(dx, dy);
-  std::vector<double> zcorn = stack.zcorn(zones);
+  ZV_ASSIGN_OR_RETURN(std::vector<double> zcorn, stack.zcorn(zones));
   std::size_t pinched = 0;
   std::size_t collapsed = 0;
   for (const StackedZone& zone : zones) {

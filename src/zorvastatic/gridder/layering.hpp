@@ -13,8 +13,8 @@
 
 namespace zorvastatic {
 
-inline constexpr std::size_t kLayerCap = 200;            // total layers, per conformity zone, zones
-inline constexpr double kZeroThicknessTolerance = 1e-9;  // metres
+inline constexpr std::size_t kLayerCap = 200;  // total layers, per conformity zone, zones
+inline constexpr double kZeroThicknessTolerance = kZeroThicknessM;  // the volume rule's
 
 // How a zone is divided into layers.
 struct Conformity {

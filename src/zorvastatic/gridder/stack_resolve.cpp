@@ -7,6 +7,7 @@
 #include <tbb/enumerable_thread_specific.h>
 
 #include "zorvastatic/gridder/stack_thickness.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/worker_pool.hpp"
 #include "zorvatools/gridding/min_curvature.hpp"
 #include "zorvatools/text/str_cat.hpp"
@@ -18,6 +19,7 @@ using zorvatools::str_cat;
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+constexpr std::string_view kStage = "resolving the horizon stack";
 
 StaticError fully_undefined(const std::string& name) {
   return StaticError::grid(str_cat("mapped horizon '", name, "' is fully undefined (all NaN)"));
@@ -150,6 +152,7 @@ class StackResolver {
     }
     for (std::size_t h = 0; h < stack_.horizons.size(); ++h) {
       if (stack_.horizons[h].is_mapped()) continue;
+      ZV_TRY(zorvatools::poll_call(kStage, h, stack_.horizons.size()));
       ZV_TRY(resolve_tops_only(h, out));
     }
     return out;
@@ -179,13 +182,17 @@ class StackResolver {
     ReferenceCopies copies;
     ZV_ASSIGN_OR_RETURN(std::vector<Isochore> isochores,
                         zorvatools::parallel_collect<Result<Isochore>>(
-                            mapped_.size() - 1, [&](std::size_t task) -> Result<Isochore> {
+                            mapped_.size() - 1,
+                            [&](std::size_t task) -> Result<Isochore> {
+                              ZV_TRY(zorvatools::poll_call());
                               return isochore(task + 1, copies);
-                            }));
+                            },
+                            kStage));
     for (std::size_t m = 1; m < mapped_.size(); ++m) {
       if (isochores[m - 1]) {
         thickness_.push_back(std::move(*isochores[m - 1]));
       } else {
+        ZV_TRY(zorvatools::poll_call(kStage, mapped_[m], stack_.horizons.size()));
         ZV_ASSIGN_OR_RETURN(MappedThickness rebuilt, rebuild(m));
         thickness_.push_back(std::move(rebuilt));
       }

@@ -49,19 +49,21 @@ struct PlaneTrend {
   [[nodiscard]] double at(double i, double j) const { return a + b * i + c * j; }
 };
 
-PlaneTrend fit_plane(const std::vector<ControlPoint>& controls) {
+// The fit over depths times `scale` (a power of two).
+PlaneTrend fit_scaled_plane(const std::vector<ControlPoint>& controls, double scale) {
   double si = 0, sj = 0, sz = 0, sii = 0, sjj = 0, sij = 0, siz = 0, sjz = 0;
   for (const ControlPoint& cp : controls) {
     const auto i = static_cast<double>(cp.i);
     const auto j = static_cast<double>(cp.j);
+    const double z = cp.z * scale;
     si += i;
     sj += j;
-    sz += cp.z;
+    sz += z;
     sii += i * i;
     sjj += j * j;
     sij += i * j;
-    siz += i * cp.z;
-    sjz += j * cp.z;
+    siz += i * z;
+    sjz += j * z;
   }
   const auto n = static_cast<double>(controls.size());
   const double mi = si / n, mj = sj / n, mz = sz / n;
@@ -78,6 +80,22 @@ PlaneTrend fit_plane(const std::vector<ControlPoint>& controls) {
   }
   plane.a = mz - plane.b * mi - plane.c * mj;
   return plane;
+}
+
+bool finite_plane(const PlaneTrend& plane) {
+  return std::isfinite(plane.a) && std::isfinite(plane.b) && std::isfinite(plane.c);
+}
+
+PlaneTrend fit_plane(const std::vector<ControlPoint>& controls) {
+  const PlaneTrend plane = fit_scaled_plane(controls, 1.0);
+  if (finite_plane(plane)) return plane;
+  // Finite depths so large that a sum overflowed: the fit of the depths scaled down by a power of
+  // two, scaled back up, is the same fit (the scaling is exact) without the overflow.
+  constexpr double kDown = 0x1p-64;
+  constexpr double kUp = 0x1p64;
+  const PlaneTrend scaled = fit_scaled_plane(controls, kDown);
+  const PlaneTrend restored{scaled.a * kUp, scaled.b * kUp, scaled.c * kUp};
+  return finite_plane(restored) ? restored : plane;
 }
 
 // The seeded solve; with a cache, restarts on an unchanged anchor layout skip the factorisation.

@@ -9,6 +9,8 @@
 #include "zorvastatic/model/layering_warnings.hpp"
 #include "zorvastatic/spill/budget.hpp"
 #include "zorvastatic/spill/spill.hpp"
+#include "zorvatools/foundation/allocation_failure.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -23,6 +25,8 @@ Status require_positive_finite(const char* name, double value) {
   return std::unexpected(
       StaticError::invalid_input(str_cat(name, " must be finite and > 0, got ", value)));
 }
+
+constexpr std::string_view kSolving = "solving the structural surfaces";
 
 StaticError no_controls() {
   return StaticError::invalid_input("structural solve needs at least one control point");
@@ -52,6 +56,12 @@ std::optional<double> flat_corner_depth(const std::vector<ControlPoint>& control
 Result<Surface> solve_controls(std::size_t ni, std::size_t nj,
                                const std::vector<ControlPoint>& controls) {
   if (controls.empty()) return std::unexpected(no_controls());
+  // An infinite depth would come out of the solve as NaN, far from where it went in.
+  for (const ControlPoint& c : controls) {
+    if (std::isfinite(c.z)) continue;
+    return std::unexpected(StaticError::invalid_input(str_cat(
+        "structural solve needs finite depths, got ", c.z, " at node (", c.i, ", ", c.j, ")")));
+  }
   if (auto depth = flat_corner_depth(controls, ni, nj)) return Surface::constant(ni, nj, *depth);
   return solve_surface_converged(ni, nj, controls);
 }
@@ -223,6 +233,7 @@ Status StaticModelBuilder::apply_zone_population(Grid& grid, const std::vector<Z
     if (zone == nullptr) return std::unexpected(zone_not_found(name));
     auto report = apply_zone_pipeline(pipeline, grid, *zone, georef);
     if (!report) {
+      if (!report.error().wrappable()) return std::unexpected(std::move(report).error());
       return std::unexpected(
           StaticError::invalid_input("zone '" + name + "': " + report.error().display()));
     }
@@ -234,7 +245,9 @@ Status StaticModelBuilder::apply_zone_population(Grid& grid, const std::vector<Z
 Status StaticModelBuilder::populate_grid(Grid& grid, const std::vector<ZoneRange>& zones,
                                          std::vector<PropertyReport>& reports) const {
   ZV_TRY(populate(grid, spec.priors, depth_profile, areal_trend, georef));
-  for (const PropertyPipeline& pipeline : pipelines) {
+  for (std::size_t p = 0; p < pipelines.size(); ++p) {
+    const PropertyPipeline& pipeline = pipelines[p];
+    ZV_TRY(zorvatools::poll_call("applying property pipelines", p, pipelines.size()));
     ZV_ASSIGN_OR_RETURN(PropertyReport report, apply_with_georef(pipeline, grid, georef));
     reports.push_back(std::move(report));
   }
@@ -243,15 +256,19 @@ Status StaticModelBuilder::populate_grid(Grid& grid, const std::vector<ZoneRange
 
 Result<StaticModel> StaticModelBuilder::build() && {
   ZV_TRY(check_build_size(build_shape(*this), query_physical_ram()));
-  if (horizon_stack) return std::move(*this).build_stack();
-  return std::move(*this).build_single_zone();
+  return zorvatools::catch_allocation_failure("building the model", [&] {
+    if (horizon_stack) return std::move(*this).build_stack();
+    return std::move(*this).build_single_zone();
+  });
 }
 
 Result<StaticModel> StaticModelBuilder::build_single_zone() && {
   const std::size_t ni = top_max_i + 1;
   const std::size_t nj = top_max_j + 1;
   ZV_ASSIGN_OR_RETURN(const NodeSpacing spacing, areal_spacing(ni, nj));
+  ZV_TRY(zorvatools::poll_call(kSolving, 0, 2));
   ZV_ASSIGN_OR_RETURN(const Surface top, solve_controls(ni, nj, top_controls));
+  ZV_TRY(zorvatools::poll_call(kSolving, 1, 2));
   Surface base;
   if (!base_controls) {
     std::vector<double> depths = top.values();

@@ -9,6 +9,7 @@
 #include "zorvastatic/model/layering_warnings.hpp"
 #include "zorvastatic/model/stack_interfaces.hpp"
 #include "zorvastatic/spill/spill.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
@@ -62,6 +63,7 @@ Result<StaticModel> StaticModelBuilder::build_stack() && {
   ZV_ASSIGN_OR_RETURN(const NodeSpacing spacing, areal_spacing(nx, ny));
   const auto [dx, dy] = spacing;
 
+  ZV_TRY(zorvatools::poll_call("resolving the horizon stack", 0, stack.horizons.size()));
   ZV_ASSIGN_OR_RETURN(ResolvedStack resolved, resolve_stack_surfaces(stack, nx, ny, taper));
   std::vector<bool> tops_only;
   for (const HorizonResolution& how : resolved.horizons) tops_only.push_back(!how.mapped);
@@ -77,6 +79,7 @@ Result<StaticModel> StaticModelBuilder::build_stack() && {
     tie_records = std::move(tied.records);
   }
 
+  ZV_TRY(zorvatools::poll_call("checking the stack interfaces", 0, 1));
   ZV_ASSIGN_OR_RETURN(CheckedInterfaces checked,
                       check_stack_interfaces(std::move(resolved.surfaces), tops_only,
                                              min_thickness_m, clamp_crossings));

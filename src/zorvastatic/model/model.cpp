@@ -1,12 +1,15 @@
 #include "zorvastatic/model/model.hpp"
 
 #include <cmath>
-#include <limits>
 
 #include "zorvastatic/spill/backing.hpp"
+#include "zorvastatic/volumetrics/clip_kernel.hpp"
 #include "zorvastatic/volumetrics/volumetrics.hpp"
+#include "zorvatools/foundation/allocation_failure.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 
 namespace zorvastatic {
+
 
 StaticModel StaticModel::with_zone_contacts(std::vector<std::vector<Contact>> contacts) && {
   zone_contacts = std::move(contacts);
@@ -23,8 +26,10 @@ std::vector<std::string> StaticModel::property_names() const {
 
 Result<InPlace> StaticModel::volumetrics(const ContactSpec& spec, std::size_t k_start,
                                          std::size_t k_end, bool with_cells) const {
-  if (spill) return compute_clipped(SpillSource(*spill), spec, k_start, k_end, with_cells);
-  return grid_volumetrics(grid, spec, k_start, k_end, with_cells);
+  return zorvatools::catch_allocation_failure("computing volumes", [&] {
+    if (spill) return compute_clipped(SpillSource(*spill), spec, k_start, k_end, with_cells);
+    return grid_volumetrics(grid, spec, k_start, k_end, with_cells);
+  });
 }
 
 Result<InPlace> StaticModel::in_place_impl(bool with_cells) const {
@@ -59,17 +64,33 @@ Result<ZonedInPlace> StaticModel::in_place_by_zone() const {
     add_phase(total.oil, in_place.oil);
     result.zones.push_back({zone.name, std::move(*computed)});
   }
+  ZV_TRY(require_finite_totals(result.total));
   return result;
 }
 
-double StaticModel::bulk_volume() const {
+Result<double> StaticModel::bulk_volume() const {
   if (spill) {
-    const auto gross = volumetrics(ContactSpec::no_contact(), 0, layer_count(), false);
-    return gross ? gross->grv_m3 : std::numeric_limits<double>::quiet_NaN();
+    ZV_ASSIGN_OR_RETURN(const InPlace gross,
+                        volumetrics(ContactSpec::no_contact(), 0, layer_count(), false));
+    return gross.grv_m3;
   }
   double total = -0.0;
-  const std::size_t cells = grid.dims().cell_count();
-  for (std::size_t c = 0; c < cells; ++c) total += grid.geom.cell_volume_at(c);
+  const Dims& dims = grid.dims();
+  const std::size_t layer = dims.layer_cells();
+  for (std::size_t k = 0; k < dims.nk; ++k) {
+    ZV_TRY(zorvatools::poll_call("computing volumes", k, dims.nk));
+    for (std::size_t c = k * layer; c < (k + 1) * layer; ++c) total += grid.geom.cell_volume_at(c);
+    if (std::isfinite(total)) continue;
+    // A cell whose volume overflowed, or else the sum.
+    for (std::size_t c = k * layer; c < (k + 1) * layer; ++c) {
+      if (std::isfinite(grid.geom.cell_volume_at(c))) continue;
+      const CellIndex cell = dims.triple(c);
+      return std::unexpected(clip_detail::volume_overflow(cell.i, cell.j, cell.k));
+    }
+    InPlace gross;
+    gross.grv_m3 = total;
+    ZV_TRY(require_finite_totals(gross));
+  }
   return total;
 }
 

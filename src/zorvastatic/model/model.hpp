@@ -42,8 +42,9 @@ struct StaticModel {
   [[nodiscard]] Result<InPlace> in_place_impl(bool with_cells) const;
   // Per zone (each with its own contacts when the model has them) and the total.
   [[nodiscard]] Result<ZonedInPlace> in_place_by_zone() const;
-  // Gross volume of every cell (no clipping); NaN when a spilled store cannot be read.
-  [[nodiscard]] double bulk_volume() const;
+  // Gross volume of every cell (no clipping); fails when a spilled store cannot be read or the
+  // sum overflows.
+  [[nodiscard]] Result<double> bulk_volume() const;
   // Names of the populated property cubes, in ascending byte order.
   [[nodiscard]] std::vector<std::string> property_names() const;
   // Number of layers of the model's grid (of the store when spilled).

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "zorvastatic/model/areal_lattice.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/foundation/worker_pool.hpp"
@@ -42,6 +43,9 @@ Result<std::optional<Array2D<double>>> secondary_for(const Gaussian& step, const
       georef && !step.trend->is_local() ? georef->lattice(columns.nx, columns.ny) : columns;
   auto resampled = step.trend->resample_to(target);
   if (!resampled) {
+    if (!StaticError(resampled.error()).wrappable()) {
+      return std::unexpected(std::move(resampled).error());
+    }
     return std::unexpected(
         StaticError::grid("trend resample failed: " + resampled.error().display()));
   }
@@ -102,6 +106,7 @@ Status propagate_sgs_into(const Grid& grid, const std::string& name,
 
   // One task per layer: its own data, generator and scratch; values gathered in layer order.
   auto simulate_layer = [&](std::size_t offset) -> Result<std::vector<double>> {
+    ZV_TRY(zorvatools::poll_call());
     const std::size_t k = k_start + offset;
     std::vector<ConditioningDatum> data;
     for (std::size_t c = 0; c < layer; ++c) {
@@ -118,6 +123,9 @@ Status propagate_sgs_into(const Grid& grid, const std::string& name,
     }
     auto simulated = zorvatools::sgs_seeded(data, columns, params, layer_seed(step.seed, k));
     if (!simulated) {
+      if (!StaticError(simulated.error()).wrappable()) {
+        return std::unexpected(std::move(simulated).error());
+      }
       return std::unexpected(StaticError::grid(
           str_cat("SGS propagate failed on layer ", k, ": ", simulated.error().display())));
     }
@@ -127,9 +135,9 @@ Status propagate_sgs_into(const Grid& grid, const std::string& name,
     }
     return values;
   };
-  ZV_ASSIGN_OR_RETURN(
-      std::vector<std::vector<double>> layers,
-      zorvatools::parallel_collect<Result<std::vector<double>>>(k_end - k_start, simulate_layer));
+  ZV_ASSIGN_OR_RETURN(std::vector<std::vector<double>> layers,
+                      zorvatools::parallel_collect<Result<std::vector<double>>>(
+                          k_end - k_start, simulate_layer, "simulating layers"));
   for (std::size_t offset = 0; offset < layers.size(); ++offset) {
     std::ranges::copy(layers[offset],
                       output.begin() + static_cast<std::ptrdiff_t>((k_start + offset) * layer));

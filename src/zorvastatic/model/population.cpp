@@ -7,6 +7,7 @@
 #include "zorvastatic/model/areal_lattice.hpp"
 #include "zorvastatic/petro/upscale.hpp"
 #include "zorvastatic/volumetrics/cell_hcpv.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -16,11 +17,24 @@ using zorvatools::str_cat;
 
 namespace {
 
+constexpr std::string_view kStage = "populating properties";
+
+// Polled once per layer of cell loops: c is the cell about to be visited.
+Status poll_at_layer(const Dims& dims, std::size_t c) {
+  if (c % dims.layer_cells() != 0) return {};
+  return zorvatools::poll_call(kStage, c / dims.layer_cells(), dims.nk);
+}
+
 // Fills a cube with one value, reusing the storage of any cube of that name.
 Status set_constant(Grid& grid, const std::string& name, double value) {
+  const Dims& dims = grid.dims();
   std::vector<double> values = grid.properties.take_values(name);
-  zorvatools::reserve_large(values, grid.dims().cell_count());
-  values.assign(grid.dims().cell_count(), value);
+  zorvatools::reserve_large(values, dims.cell_count());
+  values.clear();
+  for (std::size_t k = 0; k < dims.nk; ++k) {
+    ZV_TRY(zorvatools::poll_call(kStage, k, dims.nk));
+    values.insert(values.end(), dims.layer_cells(), value);
+  }
   return grid.properties.set({name, std::move(values)});
 }
 
@@ -36,6 +50,7 @@ Status populate_from_profile(Grid& grid, const ConstantPriors& priors,
   }
   std::vector<SwSample> selected;
   for (std::size_t c = 0; c < cells; ++c) {
+    ZV_TRY(poll_at_layer(grid.dims(), c));
     const double* z = grid.geom.cell_depths(c);
     const double top = (z[0] + z[1] + z[2] + z[3]) / 4;
     const double bottom = (z[4] + z[5] + z[6] + z[7]) / 4;
@@ -100,6 +115,7 @@ Status apply_areal_trend(Grid& grid, const ArealTrend& areal, const std::optiona
     std::vector<double> values = grid.properties.take_values(name);
     const std::size_t layer = dims.layer_cells();
     for (std::size_t c = 0; c < values.size(); ++c) {
+      ZV_TRY(poll_at_layer(dims, c));
       values[c] = std::clamp(values[c] * factor[c % layer], 0.0, 1.0);
     }
     ZV_TRY(grid.properties.set({name, std::move(values)}));
@@ -145,6 +161,7 @@ Status fill_zone_layers(Grid& grid, const std::string& cube, const ZoneRange& zo
   const std::size_t layer = grid.dims().layer_cells();
   const std::size_t end = std::min(zone.k_end, grid.dims().nk);
   for (std::size_t k = zone.k_start; k < end; ++k) {
+    ZV_TRY(zorvatools::poll_call(kStage, k, grid.dims().nk));
     std::fill_n(values.begin() + static_cast<std::ptrdiff_t>(k * layer), layer, value);
   }
   return grid.properties.set({cube, std::move(values)});

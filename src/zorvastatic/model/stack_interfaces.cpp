@@ -73,6 +73,27 @@ Result<std::optional<InterfaceRepair>> lower_below(Surface& lower, const Surface
   return InterfaceRepair{z, repair.moved_nodes, repair.worst_m};
 }
 
+// Zones never overlap: where a surface still lies above the surface over it, it takes that
+// surface's depth, from the top down. This happens only where the adjustments above pull against
+// each other: a tops-only surface between two mapped ones that leave it less room than the
+// minimum thickness is raised against the lower one past the upper one. Each interface closed
+// this way is recorded with the smallest lower − upper it met.
+void close_overlaps(CheckedInterfaces& out) {
+  for (std::size_t z = 0; z + 1 < out.surfaces.size(); ++z) {
+    const std::vector<double>& upper = out.surfaces[z].values();
+    std::vector<double>& lower = out.surfaces[z + 1].values();
+    InterfaceRepair repair{z, 0, std::numeric_limits<double>::infinity()};
+    for (std::size_t n = 0; n < lower.size(); ++n) {
+      if (lower[n] < upper[n]) {  // NaN on either side compares false: never moved
+        repair.summary_m = std::fmin(repair.summary_m, lower[n] - upper[n]);
+        lower[n] = upper[n];
+        ++repair.nodes_changed;
+      }
+    }
+    if (repair.nodes_changed != 0) out.repairs.push_back(repair);
+  }
+}
+
 }  // namespace
 
 Result<CheckedInterfaces> check_stack_interfaces(std::vector<Surface> surfaces,
@@ -92,6 +113,7 @@ Result<CheckedInterfaces> check_stack_interfaces(std::vector<Surface> surfaces,
     }
     if (repair) out.repairs.push_back(*repair);
   }
+  close_overlaps(out);
   return out;
 }
 

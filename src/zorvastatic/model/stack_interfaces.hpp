@@ -19,6 +19,8 @@ struct CheckedInterfaces {
 // lower; otherwise the lower yields to the upper. `tops_only` marks the surfaces known from well
 // tops only. With `min_thickness_m` the yielding surface is moved to that thickness and each
 // changed interface is recorded; without it a crossing fails unless `clamp_crossings` is set.
+// Where those adjustments pull against each other, a surface left above the one over it is closed
+// onto it (and recorded), so that zones never overlap.
 Result<CheckedInterfaces> check_stack_interfaces(std::vector<Surface> surfaces,
                                                  const std::vector<bool>& tops_only,
                                                  std::optional<double> min_thickness_m,

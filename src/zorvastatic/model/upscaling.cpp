@@ -4,6 +4,7 @@
 
 #include "zorvastatic/model/areal_lattice.hpp"
 #include "zorvastatic/model/pipeline.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 
 namespace zorvastatic {
@@ -77,7 +78,10 @@ Result<UpscaledCube> upscale_cells_with_georef(const PropertyPipeline& pipeline,
   std::vector<double> collected;
   std::vector<LengthValue> selected;
 
-  for (const WellLog& well : pipeline.upscale->wells) {
+  const std::size_t well_count = pipeline.upscale->wells.size();
+  for (std::size_t w = 0; w < well_count; ++w) {
+    ZV_TRY(zorvatools::poll_call("upscaling well logs", w, well_count));
+    const WellLog& well = pipeline.upscale->wells[w];
     const std::optional<Column> column = locate_well(local, georef, well);
     if (!column) continue;
     const double xl = local.origin_x + column->fi * local.spacing_x;

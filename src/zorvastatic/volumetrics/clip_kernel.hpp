@@ -9,12 +9,14 @@
 // otherwise the mean depth, volume and HCPV of every cell are computed and the contributing
 // cells added to the sums in storage order: in one pass on vertical pillars, else in two.
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
 #include "zorvastatic/grid/row_volumes.hpp"
 #include "zorvastatic/volumetrics/cell_hcpv.hpp"
 #include "zorvastatic/volumetrics/clip_rows.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 
 namespace zorvastatic {
@@ -28,12 +30,20 @@ struct ClipScratch {
 
 namespace clip_detail {
 
-// The error of the first contributing cell of a row whose values are invalid.
+// "the volume of cell (i, j, k) is not a finite number ...": the volume rule overflowed.
+StaticError volume_overflow(std::size_t i, std::size_t j, std::size_t k);
+
+// The error of the first cell of row j of layer k whose volume overflowed.
+StaticError first_overflow(std::size_t n, std::size_t j, std::size_t k, const double* volumes);
+
+// The error of the first cell of row j of layer k that lies above the lower contact and whose
+// volume overflowed or, contributing, whose values are invalid.
 template <class Value>
-StaticError first_invalid(const ClipRule& rule, std::size_t n, const double* depths,
-                          const double* volumes, const Value* poro, const Value* ntg,
-                          const Value* sw) {
+StaticError first_invalid(const ClipRule& rule, std::size_t n, std::size_t j, std::size_t k,
+                          const double* depths, const double* volumes, const Value* poro,
+                          const Value* ntg, const Value* sw) {
   for (std::size_t i = 0; i < n; ++i) {
+    if (rule.above_lower(depths[i]) && !std::isfinite(volumes[i])) return volume_overflow(i, j, k);
     if (!rule.counts(depths[i], volumes[i])) continue;
     auto hcpv =
         cell_hcpv(rule.uses_sw_gas(depths[i]), volumes[i], poro[i], ntg[i], sw[i], rule.sw_gas);
@@ -44,12 +54,12 @@ StaticError first_invalid(const ClipRule& rule, std::size_t n, const double* dep
 
 }  // namespace clip_detail
 
-// Adds the cells of one layer. `hcpv_layer` (nullable, zero-filled) receives the HCPV of the
+// Adds the cells of layer k. `hcpv_layer` (nullable, zero-filled) receives the HCPV of the
 // contributing cells. Rows of a layer on vertical pillars (`tops` given) have their volumes
 // computed together; other layers go cell by cell.
 template <class Layer>
-Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, double* hcpv_layer,
-                  const PillarTops* tops, ClipScratch& scratch) {
+Status clip_layer(const ContactSpec& spec, std::size_t k, const Layer& layer, ClipSums& sums,
+                  double* hcpv_layer, const PillarTops* tops, ClipScratch& scratch) {
   const ClipRule rule(spec);
   const std::size_t count = layer.cell_count();
   const std::size_t ni = layer.row_length();
@@ -60,6 +70,7 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
   const auto* ntg = layer.ntg_values();
   const auto* sw = layer.sw_values();
   for (std::size_t row_start = 0, j = 0; row_start < count; row_start += ni, ++j) {
+    ZV_TRY(zorvatools::poll_call());
     const auto* zcorn = layer.row_depths(row_start);
     // A row that lies wholly below the lower contact has nothing to give.
     if (!rule.gross_only && wholly_below(rule, 8 * ni, zcorn)) continue;
@@ -73,7 +84,7 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
       if (outcome == RowOutcome::Invalid) {  // found again, cell by cell, for its message
         rows.compute(*tops, j, zcorn);
         return std::unexpected(clip_detail::first_invalid(
-            rule, ni, depths, volumes, poro + row_start, ntg + row_start, sw + row_start));
+            rule, ni, j, k, depths, volumes, poro + row_start, ntg + row_start, sw + row_start));
       }
       shortcut_failed = true;
     }
@@ -87,13 +98,15 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
       for (std::size_t i = 0; i < ni; ++i) row_volumes[i] = layer.cell_volume(row_start + i, j);
     }
     if (rule.gross_only) {
-      add_gross_row(ni, volumes, sums);
+      if (!add_gross_row(ni, volumes, sums)) {
+        return std::unexpected(clip_detail::first_overflow(ni, j, k, volumes));
+      }
       continue;
     }
     if (!add_row(rule, ni, depths, volumes, poro + row_start, ntg + row_start, sw + row_start, hcpv,
                  sums)) {
-      return std::unexpected(clip_detail::first_invalid(rule, ni, depths, volumes, poro + row_start,
-                                                        ntg + row_start, sw + row_start));
+      return std::unexpected(clip_detail::first_invalid(
+          rule, ni, j, k, depths, volumes, poro + row_start, ntg + row_start, sw + row_start));
     }
   }
   return {};
@@ -102,7 +115,10 @@ Status clip_layer(const ContactSpec& spec, const Layer& layer, ClipSums& sums, d
 // Validates the contact depths (and sw_gas) of a spec before any cell is visited.
 Status validate_contact_spec(const ContactSpec& spec);
 
-// The result from the running sums.
-InPlace finish_in_place(const ContactSpec& spec, const ClipSums& sums);
+// The result from the running sums; fails when a total overflowed.
+Result<InPlace> finish_in_place(const ContactSpec& spec, const ClipSums& sums);
+
+// Fails when a volume of `in_place` is not a finite number: a sum overflowed.
+Status require_finite_totals(const InPlace& in_place);
 
 }  // namespace zorvastatic

@@ -19,6 +19,11 @@ inline bool is_fraction(double value) {
   return (value >= 0) & (value <= 1);
 }
 
+// A volume that is a number and finite.
+inline bool representable(double volume) {
+  return volume <= std::numeric_limits<double>::max();
+}
+
 // `value` where `keep` holds, else +0. Written with bits rather than a choice so that the
 // compiler vectorises the ordered sums that take it (it keeps the order, lane by lane).
 inline double kept(bool keep, double value) {
@@ -51,14 +56,22 @@ struct RowTally {
   double gas_grv, gas_hcpv, oil_grv, oil_hcpv;
   std::size_t gas_cells = 0, oil_cells = 0, invalid = 0;
 
-  // Adds one cell, whether it contributes or not, and returns its HCPV (0 unless it does).
+  // Adds one cell, whether it contributes or not, and returns its HCPV (0 unless it does). A
+  // cell above the contact whose volume overflowed would drop out unseen, so it is invalid too,
+  // unless the caller sees to such volumes itself (kVolumesChecked).
+  template <bool kVolumesChecked = false>
   double add(const CellRule& rule, double depth, double volume, double poro, double ntg,
              double sw) {
     const bool fixed = rule.fixed_gas_sw & (depth < rule.goc);
     const bool valid = is_fraction(poro) & is_fraction(ntg) & (fixed | is_fraction(sw));
-    const bool counts = !(depth >= rule.lower) & (volume > 0);
+    const bool above = !(depth >= rule.lower);
+    const bool counts = above & (volume > 0);
     const bool gas = depth < rule.goc;
-    invalid |= static_cast<std::size_t>(counts & !valid);
+    if constexpr (kVolumesChecked) {
+      invalid |= static_cast<std::size_t>(counts & !valid);
+    } else {
+      invalid |= static_cast<std::size_t>((counts & !valid) | (above & !representable(volume)));
+    }
     const double v = kept(counts, volume);
     const double h = kept(counts, poro * (volume * ntg) * (1 - (fixed ? rule.sw_gas : sw)));
     gas_grv += kept(gas, v);
@@ -125,9 +138,9 @@ template <class Depth, class Value>
       double z[8];
       load_corner_depths(zcorn, i, z);
       const double volume = shortcut_cell_volume(x0, y0, x1, y1, i, z);
-      holds &= static_cast<std::size_t>(shortcut_holds(volume));
-      hcpv[i] = tally.add(rule, mean_corner_depth(z), volume, static_cast<double>(poro[i]),
-                          static_cast<double>(ntg[i]), static_cast<double>(sw[i]));
+      holds &= static_cast<std::size_t>(shortcut_holds(volume));  // finite, among others
+      hcpv[i] = tally.add<true>(rule, mean_corner_depth(z), volume, static_cast<double>(poro[i]),
+                                static_cast<double>(ntg[i]), static_cast<double>(sw[i]));
     }
   }
   if (holds == 0) return RowOutcome::NeedsGeneralRule;
@@ -226,16 +239,20 @@ RowOutcome add_vertical_row(const ClipRule& rule, const PillarTops::Row& row, st
   return vertical_row_kernel_f32(n, cell_rule(rule), row, zcorn, poro, ntg, sw, hcpv, &sums);
 }
 
-void add_gross_row(std::size_t n, const double* volumes, ClipSums& sums) {
+bool add_gross_row(std::size_t n, const double* volumes, ClipSums& sums) {
   double grv = sums.oil.grv_m3;
   std::size_t cells = sums.oil.cells;
+  bool finite = true;
   for (std::size_t i = 0; i < n; ++i) {
     const bool counts = volumes[i] > 0;
+    finite &= representable(volumes[i]);
     grv += counts ? volumes[i] : 0.0;
     cells += static_cast<std::size_t>(counts);
   }
+  if (!finite) return false;
   sums.oil.grv_m3 = grv;
   sums.oil.cells = cells;
+  return true;
 }
 
 }  // namespace zorvastatic

@@ -59,14 +59,15 @@ bool wholly_below(const ClipRule& rule, std::size_t n, const float* zcorn);
 // each cell's HCPV (by the arithmetic of cell_hcpv) to `hcpv`, 0 for cells that do not
 // contribute. Those add +0, which leaves a running sum unchanged bit for bit: one that starts at
 // +0 is never -0. False, with the sums untouched and `hcpv` unspecified, when a contributing
-// cell has an invalid PORO, NTG or SW.
+// cell has an invalid PORO, NTG or SW, or a cell above the lower contact a volume that is not a
+// finite number (its arithmetic overflowed).
 bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
              const double* poro, const double* ntg, const double* sw, double* hcpv, ClipSums& sums);
 bool add_row(const ClipRule& rule, std::size_t n, const double* depths, const double* volumes,
              const float* poro, const float* ntg, const float* sw, double* hcpv, ClipSums& sums);
 // How a row on vertical pillars went: added to the sums; not added because the shortcut of the
 // volume rule may not hold for a cell (the row then goes through the general rule); or not added
-// because a contributing cell has an invalid PORO, NTG or SW.
+// because a cell is invalid as for add_row.
 enum class RowOutcome { Added, NeedsGeneralRule, Invalid };
 
 // add_row for row `row` of a layer on vertical pillars whose pillar coordinates are moderate
@@ -79,7 +80,8 @@ RowOutcome add_vertical_row(const ClipRule& rule, const PillarTops::Row& row, st
                             const float* zcorn, const float* poro, const float* ntg,
                             const float* sw, double* hcpv, ClipSums& sums);
 
-// The same without contacts: every cell of positive volume adds its volume.
-void add_gross_row(std::size_t n, const double* volumes, ClipSums& sums);
+// The same without contacts: every cell of positive volume adds its volume. False, with the
+// sums untouched, when a volume is not a finite number.
+bool add_gross_row(std::size_t n, const double* volumes, ClipSums& sums);
 
 }  // namespace zorvastatic

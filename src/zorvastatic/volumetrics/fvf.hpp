@@ -10,6 +10,8 @@ class GasFvf {
  public:
   static Result<GasFvf> create(double value);
   [[nodiscard]] double value() const { return value_; }
+  // Gas in place at stock-tank conditions, hcpv / Bgi; fails when the quotient overflows.
+  [[nodiscard]] Result<double> stock_tank_volume(double hcpv_m3) const;
 
  private:
   explicit GasFvf(double value) : value_(value) {}

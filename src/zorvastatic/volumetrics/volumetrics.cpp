@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "zorvastatic/model/population.hpp"
 #include "zorvastatic/volumetrics/clip_kernel.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
+#include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -53,6 +56,8 @@ class GridLayer {
   const double* sw_;
 };
 
+constexpr std::string_view kStage = "computing volumes";
+
 const double* cube_or_null(const Grid& grid, const char* name) {
   const Property* cube = grid.properties.get(name);
   return cube == nullptr ? nullptr : cube->values.data();
@@ -88,7 +93,44 @@ Status validate_contact_spec(const ContactSpec& spec) {
   return {};
 }
 
-InPlace finish_in_place(const ContactSpec& spec, const ClipSums& sums) {
+namespace clip_detail {
+
+StaticError volume_overflow(std::size_t i, std::size_t j, std::size_t k) {
+  return StaticError::out_of_range(str_cat("cell (", i, ", ", j, ", ", k,
+                                           ") has no finite volume: the products of its corner "
+                                           "coordinates overflow"));
+}
+
+StaticError first_overflow(std::size_t n, std::size_t j, std::size_t k, const double* volumes) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(volumes[i])) return volume_overflow(i, j, k);
+  }
+  zorvatools::internal_fault("volumetrics: a row reported an overflow but none was found");
+}
+
+}  // namespace clip_detail
+
+namespace {
+
+Status require_finite(const char* what, double volume) {
+  if (std::isfinite(volume)) return {};
+  return std::unexpected(StaticError::out_of_range(
+      str_cat(what, " exceeds the largest representable volume (about 1.8e308 m³)")));
+}
+
+}  // namespace
+
+Status require_finite_totals(const InPlace& in_place) {
+  for (const auto& phase : {in_place.gas, in_place.oil}) {
+    if (!phase) continue;
+    ZV_TRY(require_finite("gross rock volume", phase->grv_m3));
+    ZV_TRY(require_finite("hydrocarbon pore volume", phase->hcpv_m3));
+  }
+  ZV_TRY(require_finite("gross rock volume", in_place.grv_m3));
+  return require_finite("hydrocarbon pore volume", in_place.hcpv_m3);
+}
+
+Result<InPlace> finish_in_place(const ContactSpec& spec, const ClipSums& sums) {
   InPlace result;
   if (spec.has_phases()) {
     result.gas = sums.gas;
@@ -101,6 +143,7 @@ InPlace finish_in_place(const ContactSpec& spec, const ClipSums& sums) {
     result.hcpv_m3 = sums.oil.hcpv_m3;
     result.cells = sums.oil.cells;
   }
+  ZV_TRY(require_finite_totals(result));
   return result;
 }
 
@@ -130,11 +173,12 @@ Result<InPlace> grid_volumetrics(const Grid& grid, const ContactSpec& spec, std:
       grid.geom.vertical() ? std::optional<PillarTops>(grid.geom.pillars()) : std::nullopt;
   const std::size_t end = std::min(k_end, dims.nk);
   for (std::size_t k = k_start; k < end; ++k) {
+    ZV_TRY(zorvatools::poll_call(kStage, k - k_start, end - k_start));
     const GridLayer layer(grid.geom, k, poro, ntg, sw);
     double* slot = cube_out ? hcpv.data() + k * dims.layer_cells() : nullptr;
-    ZV_TRY(clip_layer(spec, layer, sums, slot, tops ? &*tops : nullptr, scratch));
+    ZV_TRY(clip_layer(spec, k, layer, sums, slot, tops ? &*tops : nullptr, scratch));
   }
-  InPlace result = finish_in_place(spec, sums);
+  ZV_ASSIGN_OR_RETURN(InPlace result, finish_in_place(spec, sums));
   if (cube_out) result.hcpv_cells = std::move(hcpv);
   return result;
 }
@@ -153,12 +197,13 @@ Result<InPlace> compute_clipped(const SlabSource& source, const ContactSpec& spe
   ClipScratch scratch(source.row_length());
   std::optional<PillarTops> tops;
   for (std::size_t k = k_start; k < k_end; ++k) {
+    ZV_TRY(zorvatools::poll_call(kStage, k - k_start, k_end - k_start));
     ZV_ASSIGN_OR_RETURN(const CellSlab slab, source.slab(k));
     double* slot = cube_out ? hcpv.data() + k * layer_cells : nullptr;
     if (!tops) tops.emplace(slab.pillars);  // spilled grids stand on vertical pillars
-    ZV_TRY(clip_layer(spec, slab, sums, slot, &*tops, scratch));
+    ZV_TRY(clip_layer(spec, k, slab, sums, slot, &*tops, scratch));
   }
-  InPlace result = finish_in_place(spec, sums);
+  ZV_ASSIGN_OR_RETURN(InPlace result, finish_in_place(spec, sums));
   if (cube_out) result.hcpv_cells = std::move(hcpv);
   return result;
 }

@@ -28,6 +28,10 @@ std::string AlgoError::display() const {
       return "parse error: " + text_;
     case Kind::NotFound:
       return "not found: " + text_;
+    case Kind::Interrupted:
+      return "interrupted";
+    case Kind::OutOfMemory:
+      return "out of memory while " + text_;
   }
   return {};
 }
@@ -49,6 +53,10 @@ std::string AlgoError::debug() const {
       return "Parse(" + debug_quote(text_) + ")";
     case Kind::NotFound:
       return "NotFound(" + debug_quote(text_) + ")";
+    case Kind::Interrupted:
+      return "Interrupted";
+    case Kind::OutOfMemory:
+      return "OutOfMemory(" + debug_quote(text_) + ")";
   }
   return {};
 }

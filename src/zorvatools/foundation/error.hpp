@@ -19,6 +19,8 @@ class AlgoError {
                       // the bare system text would not say enough, what was being done
     Parse,            // malformed input text or bytes; formatted text
     NotFound,         // a named item is absent; formatted text
+    Interrupted,      // the caller stopped the call (Ctrl-C); no text
+    OutOfMemory,      // an allocation failed; the text names what was being done
   };
 
   static AlgoError empty_input(const char* text) { return {Kind::EmptyInput, text, 0}; }
@@ -32,6 +34,11 @@ class AlgoError {
   }
   static AlgoError parse(std::string text) { return {Kind::Parse, std::move(text), 0}; }
   static AlgoError not_found(std::string text) { return {Kind::NotFound, std::move(text), 0}; }
+  static AlgoError interrupted() { return {Kind::Interrupted, {}, 0}; }
+  // `activity` completes "out of memory while ...", e.g. "layering the grid".
+  static AlgoError out_of_memory(std::string activity) {
+    return {Kind::OutOfMemory, std::move(activity), 0};
+  }
 
   [[nodiscard]] Kind kind() const { return kind_; }
   // The message payload (for Io, the context; empty when there is none).

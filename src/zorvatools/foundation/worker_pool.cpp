@@ -1,12 +1,20 @@
 #include "zorvatools/foundation/worker_pool.hpp"
 
+#include <tbb/global_control.h>
+#include <tbb/task_arena.h>
+#include <tbb/task_group.h>
+
+#include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string_view>
 
-#include <tbb/global_control.h>
+#include "zorvatools/foundation/call_scope.hpp"
 
 namespace zorvatools {
 namespace {
@@ -57,3 +65,65 @@ std::size_t max_threads() {
 }
 
 }  // namespace zorvatools
+
+namespace zorvatools::pool_detail {
+namespace {
+
+// How long the calling thread sleeps between polls while the last tasks finish.
+constexpr std::chrono::milliseconds kWaitPoll{2};
+
+// Threads that may work on one loop: the arena's and the process cap's smaller.
+std::size_t loop_threads() {
+  const auto arena = static_cast<std::size_t>(tbb::this_task_arena::max_concurrency());
+  return std::max<std::size_t>(1, std::min(arena, max_threads()));
+}
+
+}  // namespace
+
+void run_indexed(std::size_t count, void (*run)(void*, std::size_t), void* context,
+                 std::string_view stage) {
+  if (count == 0) return;
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> finished{0};
+  std::atomic<bool> thrown{false};
+  std::exception_ptr exception;
+  std::mutex mutex;
+  std::condition_variable all_done;
+  CallState* const call = current_call();
+
+  auto drain = [&] {
+    const JoinedCall joined(call);
+    for (std::size_t index; (index = next.fetch_add(1)) < count;) {
+      if (!thrown.load(std::memory_order_relaxed)) {
+        try {
+          run(context, index);
+        } catch (...) {
+          const std::lock_guard lock(mutex);
+          if (!exception) exception = std::current_exception();
+          thrown.store(true, std::memory_order_relaxed);
+        }
+      }
+      if (finished.fetch_add(1) + 1 == count) {
+        const std::lock_guard lock(mutex);
+        all_done.notify_all();
+      }
+    }
+  };
+
+  tbb::task_group helpers;
+  const std::size_t helper_count = std::min(count, loop_threads()) - 1;
+  for (std::size_t h = 0; h < helper_count; ++h) helpers.run(drain);
+  drain();
+  while (finished.load() < count) {
+    {
+      std::unique_lock lock(mutex);
+      all_done.wait_for(lock, kWaitPoll, [&] { return finished.load() == count; });
+    }
+    // The running tasks see a stop through their own polls and end with it.
+    if (owns_current_call()) (void)poll_call(stage, finished.load(), count);
+  }
+  helpers.wait();  // helpers that never got an index end at once
+  if (exception) std::rethrow_exception(exception);
+}
+
+}  // namespace zorvatools::pool_detail

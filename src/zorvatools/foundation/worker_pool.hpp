@@ -8,10 +8,8 @@
 #include <cstddef>
 #include <expected>
 #include <optional>
+#include <string_view>
 #include <vector>
-
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
 namespace zorvatools {
 
@@ -24,33 +22,46 @@ std::size_t max_threads();
 // called, and before any explicit set_max_threads. Loops call it before they start.
 void apply_thread_cap_from_environment();
 
+namespace pool_detail {
+
+// Runs run(context, index) once for every index in [0, count): the calling thread and pool
+// threads take the indices in increasing order. The calling thread, once no index is left, waits
+// for the others while it goes on polling its call (call_scope.hpp), reporting `stage` with the
+// indices finished, so that a stop reaches the tasks still running. An exception thrown by a run
+// is rethrown here once every started run has ended.
+void run_indexed(std::size_t count, void (*run)(void*, std::size_t), void* context,
+                 std::string_view stage);
+
+}  // namespace pool_detail
+
 // Runs body(index) for index in [0, count) on the pool and returns the results in index order.
 // `body` returns a std::expected. A failure skips every index above it that has not started,
 // and the failure with the lowest index is returned, so the error does not depend on
-// scheduling either.
+// scheduling either. Every task polls the call of the thread that started the loop.
 template <class Result, class Body>
 std::expected<std::vector<typename Result::value_type>, typename Result::error_type>
-parallel_collect(std::size_t count, Body&& body) {
-  std::vector<std::optional<Result>> slots(count);
-  apply_thread_cap_from_environment();
-  std::atomic<std::size_t> first_failure{count};
-  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 1),
-                    [&](const tbb::blocked_range<std::size_t>& range) {
-                      for (std::size_t index = range.begin(); index != range.end(); ++index) {
-                        if (index > first_failure.load(std::memory_order_relaxed)) return;
-                        slots[index].emplace(body(index));
-                        if (*slots[index]) continue;
-                        std::size_t seen = first_failure.load(std::memory_order_relaxed);
-                        while (index < seen && !first_failure.compare_exchange_weak(seen, index)) {
-                        }
-                      }
-                    });
-  if (const std::size_t failed = first_failure.load(); failed < count) {
-    return std::unexpected(std::move(*slots[failed]).error());
+parallel_collect(std::size_t count, Body&& body, std::string_view stage = "parallel work") {
+  struct Loop {
+    Body& body;
+    std::vector<std::optional<Result>> slots;
+    std::atomic<std::size_t> first_failure;
+  } loop{body, std::vector<std::optional<Result>>(count), count};
+  auto run = [](void* context, std::size_t index) {
+    Loop& self = *static_cast<Loop*>(context);
+    if (index > self.first_failure.load(std::memory_order_relaxed)) return;
+    self.slots[index].emplace(self.body(index));
+    if (*self.slots[index]) return;
+    std::size_t seen = self.first_failure.load(std::memory_order_relaxed);
+    while (index < seen && !self.first_failure.compare_exchange_weak(seen, index)) {
+    }
+  };
+  pool_detail::run_indexed(count, run, &loop, stage);
+  if (const std::size_t failed = loop.first_failure.load(); failed < count) {
+    return std::unexpected(std::move(*loop.slots[failed]).error());
   }
   std::vector<typename Result::value_type> values;
   values.reserve(count);
-  for (auto& slot : slots) values.push_back(std::move(**slot));
+  for (auto& slot : loop.slots) values.push_back(std::move(**slot));
   return values;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "zorvatools/foundation/allocation_failure.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/text/json_writer.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -34,12 +36,13 @@ HorizonMaps horizon_maps(const Grid& grid) {
 }
 
 // Arithmetic mean over the finite values of layers [k0, k1) of each column.
-std::vector<double> zone_average(const Dims& dims, const std::vector<double>& cube, std::size_t k0,
-                                 std::size_t k1) {
+Result<std::vector<double>> zone_average(const Dims& dims, const std::vector<double>& cube,
+                                         std::size_t k0, std::size_t k1) {
   const std::size_t columns = dims.layer_cells();
   std::vector<double> sum(columns, 0.0);
   std::vector<std::size_t> count(columns, 0);
   for (std::size_t k = k0; k < k1; ++k) {
+    ZV_TRY(zorvatools::poll_call("building the map bundle", k, dims.nk));
     const double* layer = cube.data() + k * columns;
     for (std::size_t column = 0; column < columns; ++column) {
       if (!std::isfinite(layer[column])) continue;
@@ -86,9 +89,10 @@ Result<MapBundle> build_map_bundle(const ViewInputs& inputs, const MapSpec& spec
     }
     for (const Zone& zone : inputs.zone_table.zones) {
       const std::size_t k1 = std::min(zone.k_end, dims.nk);
+      ZV_ASSIGN_OR_RETURN(std::vector<double> average,
+                          zone_average(dims, cube->values, std::min(zone.k_start, k1), k1));
       bundle.zone_averages.push_back(
-          ScalarLayer::of(str_cat(name, "::", zone.name), "fraction",
-                          zone_average(dims, cube->values, std::min(zone.k_start, k1), k1)));
+          ScalarLayer::of(str_cat(name, "::", zone.name), "fraction", std::move(average)));
     }
     if (spec.k_slice) {
       const std::uint64_t k = *spec.k_slice;
@@ -192,8 +196,11 @@ Result<std::string> map_bundle(const ViewInputs& inputs, const MapSpec& spec) {
 }
 
 Result<std::string> map_bundle(const StaticModel& model, const MapSpec& spec) {
-  ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
-  return map_bundle(ViewInputs::of(model, grid.get()), spec);
+  return zorvatools::catch_allocation_failure(
+      "building the map bundle", [&]() -> Result<std::string> {
+        ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
+        return map_bundle(ViewInputs::of(model, grid.get()), spec);
+      });
 }
 
 }  // namespace zorvastatic

@@ -5,6 +5,8 @@
 #include <limits>
 
 #include "zorvastatic/model/areal_lattice.hpp"
+#include "zorvatools/foundation/allocation_failure.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/text/json_writer.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
@@ -14,8 +16,11 @@ namespace {
 using zorvatools::str_cat;
 
 const double kNaN = std::nan("");
-// Sample counts beyond this are no longer exact in double arithmetic.
+// Sample numbers beyond this can no longer be told apart in double arithmetic.
 constexpr double kMaxSegmentSamples = 9007199254740992.0;  // 2^53
+// Samples mapped between two polls of the call.
+constexpr std::uint64_t kSamplesPerPoll = 4096;
+constexpr std::string_view kStage = "sampling the section";
 // Margin, in columns, around the grid when skipping samples that cannot land in it.
 constexpr double kClipMarginColumns = 2.0;
 
@@ -35,11 +40,19 @@ bool usable_frame(const GridFrame& frame) {
          std::isfinite(frame.rotation_deg);
 }
 
-// Samples per segment: L / step rounded up, at least 1.
-double segment_samples(double length, double step) {
+// Samples per segment: L / step rounded up, at least 1; nothing when that count cannot be held
+// (a segment so long, or a step so short, that the sample numbers cannot be told apart).
+std::optional<double> segment_samples(double length, double step) {
   const double n = std::ceil(length / step);
-  if (!(n >= 1)) return 1;
-  return std::min(n, kMaxSegmentSamples);
+  if (!(n <= kMaxSegmentSamples)) return std::nullopt;  // NaN too
+  return std::max(n, 1.0);
+}
+
+StaticError too_many_samples(std::size_t segment, double length) {
+  return StaticError::invalid_input(
+      str_cat("intersection_bundle: segment ", segment, " of the trace (", length,
+              " m) needs more samples than can be held (one every half column, at most ",
+              static_cast<std::uint64_t>(kMaxSegmentSamples), " per segment)"));
 }
 
 // The range of sample numbers s in [0, n] of segment a -> b whose points can fall in the grid:
@@ -76,22 +89,36 @@ std::pair<double, double> sample_window(const zorvatools::Lattice& frame, Point3
 // Samples every half column spacing along the trace; each sample lands in the column whose
 // index position is nearest (halves away from zero). A sample in the same column as the one
 // emitted just before it is dropped, so a column reappears only when the trace returns to it.
-std::vector<TraceSample> sample_trace(const GridFrame& frame, const SectionSpec& spec) {
+Result<std::vector<TraceSample>> sample_trace(const GridFrame& frame, const SectionSpec& spec) {
   std::vector<TraceSample> samples;
   if (!usable_frame(frame)) return samples;
   const zorvatools::Lattice lattice = frame.lattice();
   const double step = 0.5 * std::min(frame.spacing_x, frame.spacing_y);
   const bool along_bore = spec.kind == SectionSpec::Kind::AlongBore;
   double travelled = 0;
+  std::uint64_t mapped = 0;  // samples mapped so far, for the polls
   for (std::size_t v = 0; v + 1 < spec.vertices.size(); ++v) {
     const Point3 a = spec.vertices[v];
     const Point3 b = spec.vertices[v + 1];
     const double dx = b.x - a.x;
     const double dy = b.y - a.y;
     const double length = std::hypot(dx, dy);
-    const double n = segment_samples(length, step);
-    const auto [s_lo, s_hi] = sample_window(lattice, a, b, n);
-    for (double s = s_lo; s <= s_hi; ++s) {
+    const auto [s_lo, s_hi] = sample_window(lattice, a, b, 1.0);
+    if (!(s_lo <= s_hi)) {  // no sample can land in the grid (or a vertex is not finite)
+      travelled += length;
+      continue;
+    }
+    const std::optional<double> samples_needed = segment_samples(length, step);
+    if (!samples_needed) return std::unexpected(too_many_samples(v, length));
+    const double n = *samples_needed;
+    const auto [first, last] = sample_window(lattice, a, b, n);
+    // Integer sample numbers: a double counter would stop advancing at 2^53.
+    for (auto s_number = static_cast<std::uint64_t>(first);
+         s_number <= static_cast<std::uint64_t>(last); ++s_number) {
+      if (mapped++ % kSamplesPerPoll == 0) {
+        ZV_TRY(zorvatools::poll_call(kStage, v, spec.vertices.size() - 1));
+      }
+      const auto s = static_cast<double>(s_number);
       const Point2 at{a.x + dx * s / n, a.y + dy * s / n};
       const auto uv = lattice.xy_to_ij(at.x, at.y);
       if (!uv) continue;
@@ -259,8 +286,10 @@ Result<IntersectionBundle> build_intersection_bundle(const ViewInputs& inputs,
   const std::size_t nk = grid.dims().nk;
   const std::vector<std::uint16_t> zones = layer_zones(inputs.zone_table, nk);
   IntersectionBundle bundle;
-  for (const TraceSample& sample : sample_trace(frame, spec)) {
-    bundle.columns.push_back(make_column(inputs, map, sample, cube, zones));
+  ZV_ASSIGN_OR_RETURN(const std::vector<TraceSample> samples, sample_trace(frame, spec));
+  for (std::size_t c = 0; c < samples.size(); ++c) {
+    ZV_TRY(zorvatools::poll_call("building the section columns", c, samples.size()));
+    bundle.columns.push_back(make_column(inputs, map, samples[c], cube, zones));
   }
   if (spec.kind == SectionSpec::Kind::AlongBore && !inputs.sugar_cube) {
     retangent_alongbore_edges(grid, map, nk, bundle.columns);
@@ -280,7 +309,7 @@ Result<IntersectionBundle> build_intersection_bundle(const ViewInputs& inputs,
   return bundle;
 }
 
-std::string to_json(const IntersectionBundle& bundle) {
+Result<std::string> to_json(const IntersectionBundle& bundle) {
   std::size_t layer_entries = 0;
   for (const SectionColumn& column : bundle.columns) layer_entries += column.layer_tops.size();
   zorvatools::JsonWriter json(1024 + 160 * bundle.columns.size() + 150 * layer_entries);
@@ -294,7 +323,9 @@ std::string to_json(const IntersectionBundle& bundle) {
       .member("base_name", bundle.base_name);
 
   json.key("columns").begin_array();
-  for (const SectionColumn& column : bundle.columns) {
+  for (std::size_t c = 0; c < bundle.columns.size(); ++c) {
+    ZV_TRY(zorvatools::poll_call("writing the section", c, bundle.columns.size()));
+    const SectionColumn& column = bundle.columns[c];
     json.begin_object()
         .member("distance_m", column.distance_m)
         .member("i", column.i)
@@ -348,8 +379,11 @@ Result<std::string> intersection_bundle(const ViewInputs& inputs, const SectionS
 
 Result<std::string> intersection_bundle(const StaticModel& model, const SectionSpec& spec,
                                         const std::optional<std::string>& property) {
-  ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
-  return intersection_bundle(ViewInputs::of(model, grid.get()), spec, property);
+  return zorvatools::catch_allocation_failure(
+      "building the intersection bundle", [&]() -> Result<std::string> {
+        ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
+        return intersection_bundle(ViewInputs::of(model, grid.get()), spec, property);
+      });
 }
 
 }  // namespace zorvastatic

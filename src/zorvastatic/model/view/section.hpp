@@ -88,7 +88,7 @@ void retangent_alongbore_edges(const Grid& grid, const WorldToLattice& map, std:
 [[nodiscard]] Result<IntersectionBundle> build_intersection_bundle(
     const ViewInputs& inputs, const SectionSpec& spec, const std::optional<std::string>& property);
 // Compact, keys in field order, non-finite numbers and absent values as null.
-[[nodiscard]] std::string to_json(const IntersectionBundle& bundle);
+[[nodiscard]] Result<std::string> to_json(const IntersectionBundle& bundle);
 
 [[nodiscard]] Result<std::string> intersection_bundle(const ViewInputs& inputs,
                                                       const SectionSpec& spec,

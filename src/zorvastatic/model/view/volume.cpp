@@ -6,12 +6,16 @@
 #include <limits>
 #include <unordered_map>
 
+#include "zorvatools/foundation/allocation_failure.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/text/json_writer.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic {
 namespace {
+
+constexpr std::string_view kStage = "building the volume bundle";
 
 // A mesh vertex is identified by the bit patterns of its three 32-bit coordinates.
 struct VertexKey {
@@ -117,8 +121,12 @@ Result<VolumeBundle> build_volume_bundle(const ViewInputs& inputs, const std::st
   for (const Zone& zone : inputs.zone_table.zones) bundle.zone_names.push_back(zone.name);
   const std::vector<std::uint16_t> layer_zone = layer_zone_map(inputs.zone_table, dims.nk);
 
+  // Two passes over the cells, each polled once per layer.
   std::vector<std::uint8_t> active(cells, 0);
   for (std::size_t c = 0; c < cells; ++c) {
+    if (c % dims.layer_cells() == 0) {
+      ZV_TRY(zorvatools::poll_call(kStage, c / dims.layer_cells(), 2 * dims.nk));
+    }
     active[c] = std::isfinite(values[c]) && grid.geom.cell_volume_at(c) > 0;
   }
 
@@ -129,6 +137,7 @@ Result<VolumeBundle> build_volume_bundle(const ViewInputs& inputs, const std::st
   const std::size_t layer = dims.layer_cells();
   std::size_t c = 0;
   for (std::size_t k = 0; k < nk; ++k) {
+    ZV_TRY(zorvatools::poll_call(kStage, nk + k, 2 * nk));
     for (std::size_t j = 0; j < nj; ++j) {
       for (std::size_t i = 0; i < ni; ++i, ++c) {
         if (!active[c]) continue;
@@ -183,8 +192,11 @@ Result<std::string> volume_bundle(const ViewInputs& inputs, const std::string& p
 }
 
 Result<std::string> volume_bundle(const StaticModel& model, const std::string& property) {
-  ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
-  return volume_bundle(ViewInputs::of(model, grid.get()), property);
+  return zorvatools::catch_allocation_failure(
+      "building the volume bundle", [&]() -> Result<std::string> {
+        ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
+        return volume_bundle(ViewInputs::of(model, grid.get()), property);
+      });
 }
 
 }  // namespace zorvastatic

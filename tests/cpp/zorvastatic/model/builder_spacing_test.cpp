@@ -55,13 +55,13 @@ void expect_pillars_on_the_spacing(const StaticModel& model) {
 TEST(NodeSpacing, HonouredOnBothRoadsWhateverTheArea) {
   ASSERT_OK_AND_ASSIGN(const StaticModel single, builder_of().build());
   expect_pillars_on_the_spacing(single);
-  EXPECT_NEAR(single.bulk_volume(), kFootprint * 50, 1e-6);
+  EXPECT_NEAR(*single.bulk_volume(), kFootprint * 50, 1e-6);
 
   StaticModelBuilder stacked = builder_of();
   with_stack(stacked);
   ASSERT_OK_AND_ASSIGN(const StaticModel stack, std::move(stacked).build());
   expect_pillars_on_the_spacing(stack);
-  EXPECT_NEAR(stack.bulk_volume(), kFootprint * 50, 1e-6);
+  EXPECT_NEAR(*stack.bulk_volume(), kFootprint * 50, 1e-6);
 }
 
 TEST(NodeSpacing, TheStreamingRoadHonoursIt) {
@@ -72,7 +72,7 @@ TEST(NodeSpacing, TheStreamingRoadHonoursIt) {
   {
     ASSERT_OK_AND_ASSIGN(const StaticModel model, std::move(builder).build());
     ASSERT_TRUE(model.spilled());
-    EXPECT_NEAR(model.bulk_volume(), kFootprint * 50, 1e-3);
+    EXPECT_NEAR(*model.bulk_volume(), kFootprint * 50, 1e-3);
   }
   std::filesystem::remove_all(directory);
 }

@@ -104,7 +104,7 @@ TEST(Build, FlatModelGeometryAndPopulation) {
   ASSERT_OK_AND_ASSIGN(InPlace in_place, model.in_place_impl(false));
   EXPECT_DOUBLE_EQ(in_place.grv_m3, 5e7);
   EXPECT_EQ(in_place.cells, 500u);
-  EXPECT_DOUBLE_EQ(model.bulk_volume(), 5e7);
+  EXPECT_DOUBLE_EQ(*model.bulk_volume(), 5e7);
 }
 
 TEST(Build, SolvedBaseHonoursControlsAndMinThicknessRepairs) {

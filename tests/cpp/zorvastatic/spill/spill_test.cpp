@@ -174,7 +174,7 @@ TEST_F(SpillTest, StreamingRoadMatchesTheInMemoryModel) {
   EXPECT_EQ(a.cells, b.cells);
   EXPECT_NEAR(a.grv_m3, b.grv_m3, 1e-6 * a.grv_m3);
   EXPECT_NEAR(a.hcpv_m3, b.hcpv_m3, 1e-6 * a.hcpv_m3);
-  EXPECT_NEAR(memory.bulk_volume(), spilled.bulk_volume(), 1e-6 * a.grv_m3);
+  EXPECT_NEAR(*memory.bulk_volume(), *spilled.bulk_volume(), 1e-6 * a.grv_m3);
   ASSERT_OK_AND_ASSIGN(ZonedInPlace zoned, spilled.in_place_by_zone());
   EXPECT_EQ(zoned.zones.at(0).in_place.cells, b.cells);
 
@@ -246,7 +246,7 @@ TEST_F(SpillTest, SpilledVolumetricsNeedTheThreeCubesInOrder) {
   no_ntg.spill = without({"SW"});
   EXPECT_ERROR_TEXT(no_ntg.in_place_impl(false),
                     "invalid input: spilled grid is missing required property 'PORO'");
-  EXPECT_GT(no_ntg.bulk_volume(), 0);  // gross volume needs no cubes
+  EXPECT_GT(*no_ntg.bulk_volume(), 0);  // gross volume needs no cubes
 }
 
 TEST_F(SpillTest, UnwritableDirectoryFailsWithTheSystemError) {

@@ -296,7 +296,8 @@ TEST(Volumetrics, RowsTheShortcutCannotTakeGiveTheCellByCellSums) {
         double z[8];
         for (int n = 0; n < 4; ++n) z[n] = top;
         for (int n = 4; n < 8; ++n) z[n] = top + thickness;
-        if (k == 0 && j == 1 && i == 6) z[2] = -1e306;
+        // Below the contacts: its overflowing volume leaves the row to the general rule.
+        if (k == 0 && j == 1 && i == 6) z[2] = 1e306;
         zcorn.insert(zcorn.end(), z, z + 8);
         poro.push_back(unit(random));
         ntg.push_back(unit(random));
