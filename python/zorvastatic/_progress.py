@@ -10,6 +10,7 @@ receiver.
 
 from __future__ import annotations
 
+import os
 import sys
 import threading
 from collections.abc import Callable, Iterator
@@ -57,8 +58,8 @@ ProgressArg: TypeAlias = "bool | Callable[[Progress], object] | None"
 #: The record that ends a call which succeeded.
 DONE = Progress("done", 1.0, 1, 1)
 
-# Seconds a call runs before a bar it did not ask for explicitly appears: quick calls stay quiet.
-_AUTOMATIC_BAR_DELAY_S = 0.5
+# Seconds a call runs before a bar nobody asked for appears: quick calls stay quiet.
+_BAR_DELAY_S = 0.5
 _BAR_STEPS = 1000
 
 
@@ -138,25 +139,36 @@ def _tqdm_bar(description: str, explicit: bool) -> tuple[Callable[[Progress], No
             ) from None
     else:
         from tqdm import tqdm
+    terminal: dict[str, Any] = {}
+    if not explicit:  # a bar nobody asked for: only for calls that last, sized to the terminal
+        columns, rows = _terminal_size()
+        terminal = {"file": sys.stderr, "ncols": columns, "nrows": rows, "delay": _BAR_DELAY_S}
     bar = tqdm(
         total=_BAR_STEPS,
         desc=description,
-        delay=0.0 if explicit else _AUTOMATIC_BAR_DELAY_S,
         bar_format="{desc}: {percentage:3.0f}%|{bar}| {elapsed}<{remaining}{postfix}",
         leave=True,
-        file=None if explicit else sys.stderr,
+        **terminal,
     )
 
     def show(report: Progress) -> None:
         steps = round(report.fraction * _BAR_STEPS)
-        if report is not DONE:
-            bar.set_postfix_str(report.stage, refresh=False)
-        else:
-            bar.set_postfix_str("", refresh=False)
+        bar.set_postfix_str("" if report is DONE else report.stage, refresh=False)
         if steps > bar.n:
             bar.update(steps - bar.n)
 
     return show, bar
+
+
+def _terminal_size() -> tuple[int, int]:
+    """Columns and rows of the terminal on stderr; one that tells no size (a bare
+    pseudo-terminal, where tqdm would draw nothing) counts as 80 x 24."""
+    try:
+        size = os.get_terminal_size(sys.stderr.fileno())
+        columns, rows = size.columns, size.lines
+    except (AttributeError, OSError, ValueError):
+        columns = rows = 0
+    return (columns if columns > 0 else 80, rows if rows > 0 else 24)
 
 
 def _automatic_bar_wanted() -> bool:
