@@ -70,16 +70,17 @@ class _Reporter:
         self._sink = sink
         self._low, self._high = 0.0, 1.0
         self._fraction = 0.0
-        self._last: tuple[str, int, int] | None = None
+        self._last: tuple[str, int, int, float] | None = None
 
     def engine(self, stage: str, done: int, total: int, fraction: float) -> None:
         """A report of the engine: `done` of `total` units of `stage`, `fraction` of the call."""
-        if (stage, done, total) == self._last:
-            return  # the engine asks again before anything moved
-        self._last = (stage, done, total)
         share = min(max(float(fraction), 0.0), 1.0)
-        self._fraction = max(self._fraction, self._low + (self._high - self._low) * share)
-        self._sink(Progress(stage, self._fraction, done, total))
+        now = max(self._fraction, self._low + (self._high - self._low) * share)
+        if (stage, done, total, now) == self._last:
+            return  # the engine asks again before anything moved
+        self._last = (stage, done, total, now)
+        self._fraction = now
+        self._sink(Progress(stage, now, done, total))
 
     @contextmanager
     def part(self, low: float, high: float) -> Iterator[None]:

@@ -196,26 +196,26 @@ def write_model_html(
         property = "PORO" if "PORO" in names else names[0]
     with reporting(progress, "viewer bundles") as reporter:
         # Shares of the work: the map and the volume pass over every cell, the section over
-        # the columns along its line.
-        with _part(reporter, 0.0, 0.4):
+        # the columns along its line; then the page is written.
+        with _part(reporter, 0.0, 0.2):
             map_text = model.map_bundle(property, k_slice if property is not None else None)
         line = (
             [tuple(map(float, vertex)) for vertex in section]
             if section is not None
             else middle_row(map_text)
         )
-        with _part(reporter, 0.4, 0.6):
+        with _part(reporter, 0.2, 0.35):
             section_text = model.intersection_bundle(line, property)
-        with _part(reporter, 0.6, 1.0):
+        with _part(reporter, 0.35, 0.8):
             volume_text = model.volume_bundle(property) if property is not None else None
-    return write_html(
-        path,
-        map_bundle=map_text,
-        intersection_bundle=section_text,
-        volume_bundle=volume_text,
-        title=title if title is not None else (f"Model: {property}" if property else "Model"),
-        plotly_js=plotly_js,
-    )
+        return write_html(
+            path,
+            map_bundle=map_text,
+            intersection_bundle=section_text,
+            volume_bundle=volume_text,
+            title=title if title is not None else (f"Model: {property}" if property else "Model"),
+            plotly_js=plotly_js,
+        )
 
 
 def _part(reporter: Any, low: float, high: float) -> AbstractContextManager[None]:
