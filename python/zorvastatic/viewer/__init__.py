@@ -111,11 +111,19 @@ def write_html(
     plotly_path, plotly_version = _plotly_js()
 
     path = Path(path)
+    # The volume, by far the largest bundle and drawn last, closes the page: the browser shows
+    # the map and the section while it still reads it.
     data_blocks = [
         _json_script(f"zv-{kind}-bundle", _bundle_text(given[kind], doc))
         for kind, doc in docs.items()
+        if kind != "volume"
     ]
     data_blocks.append(_json_script("zv-derived", to_json_text(_derived(docs))))
+    late_blocks = (
+        [_json_script("zv-volume-bundle", _bundle_text(given["volume"], docs["volume"]))]
+        if "volume" in docs
+        else []
+    )
     if plotly_js == "inline":
         plotly_block = [
             "<script>",
@@ -132,6 +140,7 @@ def write_html(
         "DATA": data_blocks,
         "PLOTLY": plotly_block,
         "VIEWER": ["<script>", _script_safe(_package_text("viewer.js")), "</script>"],
+        "LATE_DATA": late_blocks,
     }
     partial = path.with_name(f".{path.name}.{os.getpid()}.part")
     try:
