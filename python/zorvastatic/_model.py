@@ -211,9 +211,12 @@ class Model(ModelViews):
         """
         return self._raw is None
 
-    def in_place_by_zone(self, boi: float = 1.0) -> list[ZoneVolumes]:
+    def in_place_by_zone(
+        self, boi: float = 1.0, *, progress: ProgressArg = None
+    ) -> list[ZoneVolumes]:
         """Volumes per zone, each within its own contacts; `boi` is the oil formation volume
-        factor (Rm³/Sm³, >= 1).
+        factor (Rm³/Sm³, >= 1). `progress` as for `build` (a spilled model is read from its
+        store).
 
         Examples
         --------
@@ -221,7 +224,8 @@ class Model(ModelViews):
         >>> [(v.zone, v.grv_m3) for v in _example().in_place_by_zone(boi=1.2)]
         [('Z', 400000.0)]
         """
-        report = json.loads(self.raw.in_place_by_zone(boi=boi))
+        with reporting(progress, "volumes"):
+            report = json.loads(self.raw.in_place_by_zone(boi=boi))
         nan = float("nan")
         return [
             ZoneVolumes(

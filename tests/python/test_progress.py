@@ -111,16 +111,25 @@ def test_a_spilled_build_reports_writing_its_store(tmp_path, zones):
 
 def test_the_viewer_of_a_spilled_model_reports_reading_its_store(tmp_path):
     model = zv.build(
-        spec(n=201, nk=40, zones=2, pipeline=False, spill_dir=tmp_path), progress=False
+        spec(n=121, nk=30, zones=2, pipeline=False, spill_dir=tmp_path), progress=False
     )
     reports = []
     page = model.write_viewer(tmp_path / "spilled.html", progress=reports.append)
-    assert page.stat().st_size > 1_000_000
+    assert page.stat().st_size > 1_000_000 and model.spilled
     assert_ends_done(reports)
     stages = spans(reports)
     assert "reading the store" in stages and "building the volume bundle" in stages
     # The volume bundle, made after the map and the section, fills a later share of the work.
     assert stages["building the volume bundle"][0] >= 0.35 > stages["reading the store"][0]
+
+
+def test_volumes_of_a_spilled_model_report_their_pass_over_the_store(tmp_path):
+    model = zv.build(spec(n=201, nk=40, pipeline=False, spill_dir=tmp_path), progress=False)
+    reports = []
+    (zone,) = model.in_place_by_zone(progress=reports.append)
+    assert zone.grv_m3 > 0
+    assert_ends_done(reports)
+    assert set(spans(reports)) == {"computing volumes"}
 
 
 def test_builds_on_two_threads_each_report_to_their_own_caller(tmp_path):

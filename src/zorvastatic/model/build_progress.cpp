@@ -54,13 +54,13 @@ std::array<double, kBuildStepCount> build_work(const StaticModelBuilder& builder
   work[kLayeringStep] = kLayeringPerCell * cells;
   // Before the layering, a zone's cells are taken as an even share of the grid's.
   const std::size_t zones = builder.horizon_stack ? builder.horizon_stack->zones.size() : 1;
-  const double zone_cells = cells / static_cast<double>(std::max<std::size_t>(zones, 1));
+  const double cells_per_zone = cells / static_cast<double>(std::max<std::size_t>(zones, 1));
   double population = kPriorsPerCell * cells;
   for (const PropertyPipeline& pipeline : builder.pipelines) {
     population += pipeline_work(pipeline, cells);
   }
   for (const auto& [zone, pipeline] : builder.zone_pipelines) {
-    population += pipeline_work(pipeline, zone_cells);
+    population += pipeline_work(pipeline, cells_per_zone);
   }
   work[kPopulationStep] = population;
   const std::size_t cubes = 3 + builder.pipelines.size() + builder.zone_pipelines.size();
