@@ -219,8 +219,8 @@ def _solve_surface(
     taper_width: float | None = None,
 ) -> bytes: ...
 def _set_progress_callback(
-    callback: Callable[[str, int, int], object] | None, /
-) -> Callable[[str, int, int], object] | None: ...
+    callback: Callable[[str, int, int, float], object] | None, /
+) -> Callable[[str, int, int, float], object] | None: ...
 
 @final
 class _Array:

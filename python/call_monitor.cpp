@@ -35,9 +35,10 @@ PyObject* set_progress_callback(PyObject*, PyObject* callback) {
 
 PyMethodDef set_progress_callback_def = {
     "_set_progress_callback", set_progress_callback, METH_O,
-    "_set_progress_callback(callback)\n--\n\nCalls `callback(stage, done, total)` every few "
-    "milliseconds during long engine\ncalls (None removes it); an exception it raises stops the "
-    "call. Returns the\nprevious callback."};
+    "_set_progress_callback(callback)\n--\n\nCalls `callback(stage, done, total, fraction)` every "
+    "few milliseconds during long\nengine calls, on the thread that made the call: `done` of "
+    "`total` units of\n`stage`, and `fraction` of the whole call (never decreasing). None removes "
+    "it;\nan exception it raises stops the call. Returns the previous callback."};
 
 PythonCallMonitor::~PythonCallMonitor() {
   if (type_ == nullptr) return;
@@ -61,14 +62,15 @@ bool PythonCallMonitor::should_stop() {
   return stopped();
 }
 
-void PythonCallMonitor::progress(std::string_view stage, std::uint64_t done, std::uint64_t total) {
+void PythonCallMonitor::progress(std::string_view stage, std::uint64_t done, std::uint64_t total,
+                                 double fraction) {
   if (stage.empty() || stopped()) return;
   const InterpreterLock lock;
   if (progress_callback == nullptr) return;
   PyRef callback = PyRef::borrow(progress_callback);  // the callback may replace itself
   PyRef result = PyRef::steal(PyObject_CallFunction(
-      callback.get(), "s#KK", stage.data(), static_cast<Py_ssize_t>(stage.size()),
-      static_cast<unsigned long long>(done), static_cast<unsigned long long>(total)));
+      callback.get(), "s#KKd", stage.data(), static_cast<Py_ssize_t>(stage.size()),
+      static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), fraction));
   if (!result) keep_exception();
 }
 

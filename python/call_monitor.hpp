@@ -21,7 +21,8 @@ class PythonCallMonitor final : public zorvatools::CallMonitor {
   ~PythonCallMonitor() override;
 
   bool should_stop() override;
-  void progress(std::string_view stage, std::uint64_t done, std::uint64_t total) override;
+  void progress(std::string_view stage, std::uint64_t done, std::uint64_t total,
+                double fraction) override;
 
   // Whether an exception stopped the call.
   [[nodiscard]] bool stopped() const { return type_ != nullptr; }
@@ -37,8 +38,8 @@ class PythonCallMonitor final : public zorvatools::CallMonitor {
   PyObject* traceback_ = nullptr;
 };
 
-// The function `_zorvastatic._set_progress_callback(callback)`: `callback(stage, done, total)`
-// is called during long calls (None removes it). Returns the previous callback.
+// The function `_zorvastatic._set_progress_callback(callback)`: `callback(stage, done, total,
+// fraction)` is called during long calls (None removes it). Returns the previous callback.
 extern PyMethodDef set_progress_callback_def;
 
 }  // namespace zvpy

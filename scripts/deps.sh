@@ -37,7 +37,7 @@ import importlib.util
 wanted = {
     "numpy": "numpy", "pandas": "pandas", "lasio": "lasio", "xtgeo": "xtgeo", "gstools": "gstools",
     "plotly": "plotly", "matplotlib": "matplotlib", "PIL": "pillow", "playwright": "playwright",
-    "roffio": "roffio", "resfo": "resfo", "pyvista": "pyvista",
+    "roffio": "roffio", "resfo": "resfo", "pyvista": "pyvista", "tqdm": "tqdm",
 }
 print(" ".join(pkg for module, pkg in wanted.items() if importlib.util.find_spec(module) is None))
 PY

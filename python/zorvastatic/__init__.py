@@ -39,6 +39,7 @@ from ._errors import (
 from ._geom import Lattice, Surface, Taper
 from ._grid_model import model_from_arrays, read_grid
 from ._model import Model, ZoneInfo, ZoneVolumes, build
+from ._progress import Progress
 from ._props import ArealTrend, DepthProfile, Pipeline, Search, Trend, Variogram
 from ._provenance import (
     BuildNote,
@@ -92,6 +93,7 @@ __all__ = [
     "Picks",
     "Pipeline",
     "Priors",
+    "Progress",
     "PropertyReport",
     "Proportional",
     "Provenance",

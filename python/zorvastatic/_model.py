@@ -12,6 +12,8 @@ from ._geom import Lattice
 from ._lower import lower
 from ._model_arrays import ArraysMixin
 from ._model_files import FilesMixin
+from ._model_views import ModelViews
+from ._progress import ProgressArg, reporting
 from ._provenance import Provenance
 from ._spec import ModelSpec
 from ._volumetrics import VolumetricsMixin
@@ -66,7 +68,7 @@ class ZoneVolumes:
     ooip_sm3: float
 
 
-class Model(ArraysMixin, VolumetricsMixin, FilesMixin):
+class Model(ArraysMixin, VolumetricsMixin, FilesMixin, ModelViews):
     """A model: built by `build` (or ``spec.build()``), or read by `read_grid`.
 
     The engine's handle is `raw` (``_zorvastatic.StaticModel``: ``in_place``, the bundles, ...).
@@ -241,9 +243,12 @@ class Model(ArraysMixin, VolumetricsMixin, FilesMixin):
         """
         return self._raw is None
 
-    def in_place_by_zone(self, boi: float = 1.0) -> list[ZoneVolumes]:
+    def in_place_by_zone(
+        self, boi: float = 1.0, *, progress: ProgressArg = None
+    ) -> list[ZoneVolumes]:
         """Volumes per zone, each within its own contacts; `boi` is the oil formation volume
-        factor (Rm³/Sm³, >= 1).
+        factor (Rm³/Sm³, >= 1). `progress` as for `build` (a spilled model is read from its
+        store).
 
         Examples
         --------
@@ -251,7 +256,8 @@ class Model(ArraysMixin, VolumetricsMixin, FilesMixin):
         >>> [(v.zone, v.grv_m3) for v in _example().in_place_by_zone(boi=1.2)]
         [('Z', 400000.0)]
         """
-        report = json.loads(self.raw.in_place_by_zone(boi=boi))
+        with reporting(progress, "volumes"):
+            report = json.loads(self.raw.in_place_by_zone(boi=boi))
         nan = float("nan")
         return [
             ZoneVolumes(
@@ -298,12 +304,22 @@ class Model(ArraysMixin, VolumetricsMixin, FilesMixin):
         )
 
 
-def build(spec: ModelSpec) -> Model:
+def build(spec: ModelSpec, *, progress: ProgressArg = None) -> Model:
     """Builds a model from a spec.
 
     The inputs are copied before the engine starts, and the engine runs without the
     interpreter lock, so other Python threads go on meanwhile. Build warnings are issued as
-    `BuildWarning` and kept in ``model.provenance.warnings``.
+    `BuildWarning` and kept in ``model.provenance.warnings``. Ctrl-C stops the build.
+
+    Parameters
+    ----------
+    spec
+        What to build.
+    progress
+        None shows a bar when stderr is a terminal and tqdm is installed; True shows one
+        wherever the output goes (a notebook too; needs tqdm); False shows nothing; a callable
+        is called with a `Progress` record every few milliseconds, the last one "done" at
+        fraction 1 (an exception it raises stops the build and is raised here).
 
     Raises
     ------
@@ -320,7 +336,9 @@ def build(spec: ModelSpec) -> Model:
     if not isinstance(spec, ModelSpec):
         raise TypeError(f"build() needs a ModelSpec, got {type(spec).__name__}")
     builder = lower(spec)
-    model = Model(builder.build(), spec)
+    with reporting(progress, "build"):
+        raw = builder.build()
+    model = Model(raw, spec)
     for note in model.provenance.warnings:
         warnings.warn(note.message, BuildWarning, stacklevel=2)
     return model

@@ -18,6 +18,7 @@ from ._wells import Picks
 
 if TYPE_CHECKING:
     from ._model import Model
+    from ._progress import ProgressArg
 
 __all__ = [
     "BaseConform",
@@ -474,8 +475,8 @@ class ModelSpec:
 
         check(self)
 
-    def build(self) -> Model:
-        """Builds the model: ``build(spec)``.
+    def build(self, *, progress: ProgressArg = None) -> Model:
+        """Builds the model: ``build(spec, progress=progress)``.
 
         Examples
         --------
@@ -488,4 +489,4 @@ class ModelSpec:
         """
         from ._model import build
 
-        return build(self)
+        return build(self, progress=progress)

@@ -108,7 +108,7 @@ class StopOnStage:
         self.seen = []
         self.sent_at = None
 
-    def __call__(self, stage, done, total):
+    def __call__(self, stage, done, total, fraction):
         self.seen.append((stage, done, total))
         if self.sent_at is None and (self.stage is None or stage == self.stage):
             self.sent_at = time.perf_counter()
@@ -154,7 +154,7 @@ def test_sigint_inside_the_engine_leaves_the_model_unchanged(model, label, call)
 def test_progress_reports_stages_of_a_build():
     seen = []
     previous = zs._set_progress_callback(
-        lambda stage, done, total: seen.append((stage, done, total))
+        lambda stage, done, total, fraction: seen.append((stage, done, total))
     )
     assert previous is None
     model = zs.build_flat_model(n=201, nk=50)
@@ -176,7 +176,7 @@ def test_an_exception_from_the_progress_callback_stops_the_call():
     class Cancelled(Exception):
         pass
 
-    def cancel(stage, done, total):
+    def cancel(stage, done, total, fraction):
         raise Cancelled(f"cancelled while {stage}")
 
     zs._set_progress_callback(cancel)
@@ -211,7 +211,7 @@ def test_a_custom_sigint_handler_that_does_not_raise_lets_the_call_finish(model)
 def test_a_progress_callback_may_call_the_engine(model):
     inner = []
 
-    def report(stage, done, total):
+    def report(stage, done, total, fraction):
         inner.append(model.in_place()["cells_in_column"])
 
     zs._set_progress_callback(report)

@@ -10,6 +10,7 @@ import sys
 import pytest
 
 import _zorvastatic as zs
+import zorvastatic as zv
 from zorvastatic import viewer
 from zorvastatic._bundles import load_bundle, section_cell_count, section_extents
 
@@ -416,5 +417,35 @@ def test_wells_sit_in_the_engines_columns_and_hover_with_their_ties(browser, tmp
         (text,) = page.js(HOVER_TEXT)
         assert text.startswith("W1") and "mean tie residual -1 m" in text
         assert text.endswith("top: 1 mBASE: -3 m")
+    finally:
+        page.page.close()
+
+
+def test_a_models_own_page(browser, tmp_path):
+    from test_model_views import two_zone_spec
+
+    model = zv.build(two_zone_spec())
+    path = model.write_viewer(tmp_path / "two zones.html", k_slice=5, title="Two zones")
+    page = OpenedPage(browser, path)
+    try:
+        page.assert_clean()
+        assert page.page.title() == "Two zones"
+        ni, nj, _ = model.dims
+        raw = model.raw
+        (average, *_) = load_bundle(raw.map_bundle("PORO", 5), "map")["zone_averages"]
+        assert page.js("() => document.getElementById('zv-map').data[0].name") == average["name"]
+        shown = page.js("() => document.getElementById('zv-map').data[0].z")
+        assert (len(shown), len(shown[0])) == (nj, ni)
+        assert sum(shown, []) == pytest.approx(average["values"])
+        section = load_bundle(
+            raw.intersection_bundle(viewer.middle_row(raw.map_bundle()), "PORO"), "intersection"
+        )
+        assert page.js("() => zorvastaticViewer.section.cells()") == section_cell_count(section)
+        assert [z["name"] for z in section["zones"]] == ["A", "B"]
+        volume = load_bundle(raw.volume_bundle("PORO"), "volume")
+        assert (
+            page.js("() => document.getElementById('zv-volume').data[0].i.length")
+            == len(volume["indices"]) // 3
+        )
     finally:
         page.page.close()

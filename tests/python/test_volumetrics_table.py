@@ -216,7 +216,7 @@ def test_an_exception_from_the_progress_callback_stops_the_table_and_the_volumes
 
     stages = []
 
-    def cancel(stage, done, total):
+    def cancel(stage, done, total, fraction):
         stages.append(stage)
         raise Cancelled(stage)
 

@@ -13,6 +13,7 @@ import importlib.resources
 import math
 import os
 from collections.abc import Iterable, Mapping, Sequence
+from contextlib import AbstractContextManager, nullcontext
 from html import escape
 from pathlib import Path
 from typing import Any, Literal, Protocol
@@ -27,6 +28,7 @@ from .._bundles import (
     to_json_text,
     zone_colors,
 )
+from .._progress import ProgressArg, reporting
 
 __all__ = ["write_html", "write_model_html"]
 
@@ -109,11 +111,19 @@ def write_html(
     plotly_path, plotly_version = _plotly_js()
 
     path = Path(path)
+    # The volume, by far the largest bundle and drawn last, closes the page: the browser shows
+    # the map and the section while it still reads it.
     data_blocks = [
         _json_script(f"zv-{kind}-bundle", _bundle_text(given[kind], doc))
         for kind, doc in docs.items()
+        if kind != "volume"
     ]
     data_blocks.append(_json_script("zv-derived", to_json_text(_derived(docs))))
+    late_blocks = (
+        [_json_script("zv-volume-bundle", _bundle_text(given["volume"], docs["volume"]))]
+        if "volume" in docs
+        else []
+    )
     if plotly_js == "inline":
         plotly_block = [
             "<script>",
@@ -130,6 +140,7 @@ def write_html(
         "DATA": data_blocks,
         "PLOTLY": plotly_block,
         "VIEWER": ["<script>", _script_safe(_package_text("viewer.js")), "</script>"],
+        "LATE_DATA": late_blocks,
     }
     partial = path.with_name(f".{path.name}.{os.getpid()}.part")
     try:
@@ -151,6 +162,7 @@ def write_model_html(
     k_slice: int | None = 0,
     title: str | None = None,
     plotly_js: Literal["inline", "sidecar"] = "inline",
+    progress: ProgressArg = None,
 ) -> Path:
     """Write the viewer page of a built model: its map, a section and its 3-D shell.
 
@@ -170,6 +182,10 @@ def write_model_html(
         Layer shown as a map besides the zone averages; ``None`` for none.
     title, plotly_js
         As for :func:`write_html`; the title defaults to "Model: <property>".
+    progress
+        Progress of making the bundles (long for a model in a store file, whose grid each
+        bundle reads back): None for a bar when stderr is a terminal, True for a bar anywhere,
+        False for none, or a callable taking a `zorvastatic.Progress`.
 
     Returns
     -------
@@ -187,20 +203,32 @@ def write_model_html(
     names = sorted(model.property_names())
     if property is None and names:
         property = "PORO" if "PORO" in names else names[0]
-    map_text = model.map_bundle(property, k_slice if property is not None else None)
-    line = (
-        [tuple(map(float, vertex)) for vertex in section]
-        if section is not None
-        else middle_row(map_text)
-    )
-    return write_html(
-        path,
-        map_bundle=map_text,
-        intersection_bundle=model.intersection_bundle(line, property),
-        volume_bundle=model.volume_bundle(property) if property is not None else None,
-        title=title if title is not None else (f"Model: {property}" if property else "Model"),
-        plotly_js=plotly_js,
-    )
+    with reporting(progress, "viewer bundles") as reporter:
+        # Shares of the work: the map and the volume pass over every cell, the section over
+        # the columns along its line; then the page is written.
+        with _part(reporter, 0.0, 0.2):
+            map_text = model.map_bundle(property, k_slice if property is not None else None)
+        line = (
+            [tuple(map(float, vertex)) for vertex in section]
+            if section is not None
+            else middle_row(map_text)
+        )
+        with _part(reporter, 0.2, 0.35):
+            section_text = model.intersection_bundle(line, property)
+        with _part(reporter, 0.35, 0.8):
+            volume_text = model.volume_bundle(property) if property is not None else None
+        return write_html(
+            path,
+            map_bundle=map_text,
+            intersection_bundle=section_text,
+            volume_bundle=volume_text,
+            title=title if title is not None else (f"Model: {property}" if property else "Model"),
+            plotly_js=plotly_js,
+        )
+
+
+def _part(reporter: Any, low: float, high: float) -> AbstractContextManager[None]:
+    return reporter.part(low, high) if reporter is not None else nullcontext()
 
 
 def middle_row(map_bundle: BundleInput) -> list[tuple[float, float]]:

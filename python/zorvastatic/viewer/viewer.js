@@ -460,9 +460,11 @@
       if (shown && isNumber(value) && value > 0) Plotly.relayout(ui.plot, { "scene.aspectratio": shown.aspect(value) });
     });
     return whenNear(ui.plot, function () {
-      shown = shellMesh(readVolume(), derived);
-      ve.value = String(shown.exaggeration);
-      return Plotly.newPlot(ui.plot, [shown.mesh], shown.layout, CONFIG).then(function (plot) {
+      return readVolume().then(function (bundle) {
+        shown = shellMesh(bundle, derived);
+        ve.value = String(shown.exaggeration);
+        return Plotly.newPlot(ui.plot, [shown.mesh], shown.layout, CONFIG);
+      }).then(function (plot) {
         return byZone ? Plotly.restyle(ui.plot, shown.zoneStyle, [0]) : plot;
       });
     });
@@ -569,7 +571,13 @@
     if (map) drawn.push(timed("map", drawMap, map, Object.assign({ units: derived.units }, derived.map)));
     if (section) drawn.push(timed("section", drawSection, section, Object.assign({ units: derived.units }, derived.section)));
     if (volume) {
-      var readVolume = function () { return readJson("zv-volume-bundle"); };
+      // The volume's data closes the page, after the scripts, so that the first screen draws
+      // while the browser still reads it; the panel waits for the whole page when it shows.
+      var parsed = new Promise(function (resolve) {
+        if (document.readyState !== "loading") resolve();
+        else document.addEventListener("DOMContentLoaded", resolve, { once: true });
+      });
+      var readVolume = function () { return parsed.then(function () { return readJson("zv-volume-bundle"); }); };
       drawn.push(timed("volume", drawVolume, readVolume, Object.assign({ units: derived.units }, volume)));
     }
     Promise.all(drawn).then(function () {

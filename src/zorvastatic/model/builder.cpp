@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "zorvastatic/gridder/layering.hpp"
+#include "zorvastatic/model/build_progress.hpp"
 #include "zorvastatic/model/build_size.hpp"
 #include "zorvastatic/model/layering_warnings.hpp"
 #include "zorvastatic/spill/budget.hpp"
@@ -82,9 +83,13 @@ StaticError zone_not_found(const std::string& name) {
 Result<PropertyReport> apply_zone_pipeline(const PropertyPipeline& pipeline, Grid& grid,
                                            const ZoneRange& zone,
                                            const std::optional<Georef>& georef) {
-  ZV_ASSIGN_OR_RETURN(UpscaledCube upscaled, upscale_cells_with_georef(pipeline, grid, georef));
   const Dims& dims = grid.dims();
   const std::size_t layer = dims.layer_cells();
+  zorvatools::ProgressSteps steps(
+      pipeline_step_work(pipeline, static_cast<double>((zone.k_end - zone.k_start) * layer)));
+  steps.enter(0);
+  ZV_ASSIGN_OR_RETURN(UpscaledCube upscaled, upscale_cells_with_georef(pipeline, grid, georef));
+  steps.enter(1);
   std::vector<double>& masked = upscaled.values;
   std::vector<double> finite;
   for (std::size_t c = 0; c < masked.size(); ++c) {
@@ -220,6 +225,9 @@ ZoneTable StaticModelBuilder::single_zone_table(std::size_t nk) const {
 
 Status StaticModelBuilder::apply_zone_population(Grid& grid, const std::vector<ZoneRange>& zones,
                                                  std::vector<PropertyReport>& reports) const {
+  // Step 0: the zone priors; then one step per zone pipeline.
+  zorvatools::ProgressSteps steps(zone_population_work(*this, zones, grid.dims().layer_cells()));
+  steps.enter(0);
   for (const auto& [name, priors] : zone_priors) {
     const ZoneRange* zone = find_zone(zones, name);
     if (zone == nullptr) return std::unexpected(zone_not_found(name));
@@ -228,7 +236,9 @@ Status StaticModelBuilder::apply_zone_population(Grid& grid, const std::vector<Z
     ZV_TRY(fill_zone_layers(grid, "SW", *zone, priors.water_saturation, "zone-priors"));
     ZV_TRY(fill_zone_layers(grid, "NTG", *zone, priors.net_to_gross, "zone-priors"));
   }
-  for (const auto& [name, pipeline] : zone_pipelines) {
+  for (std::size_t p = 0; p < zone_pipelines.size(); ++p) {
+    steps.enter(1 + p);
+    const auto& [name, pipeline] = zone_pipelines[p];
     const ZoneRange* zone = find_zone(zones, name);
     if (zone == nullptr) return std::unexpected(zone_not_found(name));
     auto report = apply_zone_pipeline(pipeline, grid, *zone, georef);
@@ -244,13 +254,17 @@ Status StaticModelBuilder::apply_zone_population(Grid& grid, const std::vector<Z
 
 Status StaticModelBuilder::populate_grid(Grid& grid, const std::vector<ZoneRange>& zones,
                                          std::vector<PropertyReport>& reports) const {
+  zorvatools::ProgressSteps steps(population_work(*this, zones, grid.dims().layer_cells()));
+  steps.enter(0);
   ZV_TRY(populate(grid, spec.priors, depth_profile, areal_trend, georef));
   for (std::size_t p = 0; p < pipelines.size(); ++p) {
+    steps.enter(1 + p);
     const PropertyPipeline& pipeline = pipelines[p];
     ZV_TRY(zorvatools::poll_call("applying property pipelines", p, pipelines.size()));
     ZV_ASSIGN_OR_RETURN(PropertyReport report, apply_with_georef(pipeline, grid, georef));
     reports.push_back(std::move(report));
   }
+  steps.enter(1 + pipelines.size());
   return apply_zone_population(grid, zones, reports);
 }
 
@@ -266,6 +280,8 @@ Result<StaticModel> StaticModelBuilder::build_single_zone() && {
   const std::size_t ni = top_max_i + 1;
   const std::size_t nj = top_max_j + 1;
   ZV_ASSIGN_OR_RETURN(const NodeSpacing spacing, areal_spacing(ni, nj));
+  zorvatools::ProgressSteps steps(build_work(*this));
+  steps.enter(kStructureStep);
   ZV_TRY(zorvatools::poll_call(kSolving, 0, 2));
   ZV_ASSIGN_OR_RETURN(const Surface top, solve_controls(ni, nj, top_controls));
   ZV_TRY(zorvatools::poll_call(kSolving, 1, 2));
@@ -300,10 +316,12 @@ Result<StaticModel> StaticModelBuilder::build_single_zone() && {
                         StreamingLayering::prepare(top, base, zone_spec, dx, dy));
     const std::uint64_t estimate = streaming_estimate(streaming.dims().cell_count());
     if (estimate > spill_budget_bytes) {
+      steps.enter(kLayeringStep, kSpillStep);
       return build_spilled_streaming(*this, streaming, estimate, std::move(build_warnings));
     }
   }
 
+  steps.enter(kLayeringStep);
   const Surface* surfaces[2] = {&top, &base};
   ZV_ASSIGN_OR_RETURN(LayeringReport layering, layer_grid_stack(surfaces, std::span(&zone_spec, 1),
                                                                 collapse_below_m, dx, dy));
@@ -312,6 +330,7 @@ Result<StaticModel> StaticModelBuilder::build_single_zone() && {
   const std::size_t nk = grid.dims().nk;
 
   std::vector<PropertyReport> reports;
+  steps.enter(kPopulationStep);
   ZV_TRY(populate_grid(grid, {{single_zone_name, 0, nk}}, reports));
 
   StaticModel model{
@@ -326,6 +345,7 @@ Result<StaticModel> StaticModelBuilder::build_single_zone() && {
       .zone_contacts = std::nullopt,
       .spill = nullptr,
   };
+  steps.enter(kSpillStep);
   return maybe_spill(*this, std::move(model));
 }
 

@@ -5,6 +5,7 @@
 #include "zorvastatic/gridder/layering.hpp"
 #include "zorvastatic/gridder/stack_framework.hpp"
 #include "zorvastatic/gridder/stack_resolve.hpp"
+#include "zorvastatic/model/build_progress.hpp"
 #include "zorvastatic/model/builder.hpp"
 #include "zorvastatic/model/layering_warnings.hpp"
 #include "zorvastatic/model/stack_interfaces.hpp"
@@ -63,6 +64,8 @@ Result<StaticModel> StaticModelBuilder::build_stack() && {
   ZV_ASSIGN_OR_RETURN(const NodeSpacing spacing, areal_spacing(nx, ny));
   const auto [dx, dy] = spacing;
 
+  zorvatools::ProgressSteps steps(build_work(*this));
+  steps.enter(kStructureStep);
   ZV_TRY(zorvatools::poll_call("resolving the horizon stack", 0, stack.horizons.size()));
   ZV_ASSIGN_OR_RETURN(ResolvedStack resolved, resolve_stack_surfaces(stack, nx, ny, taper));
   std::vector<bool> tops_only;
@@ -89,6 +92,7 @@ Result<StaticModel> StaticModelBuilder::build_stack() && {
   for (const Surface& surface : surfaces) surface_refs.push_back(&surface);
   std::vector<ZoneLayerSpec> zone_specs;
   for (const StackZone& zone : stack.zones) zone_specs.push_back(zone.layers);
+  steps.enter(kLayeringStep);
   ZV_ASSIGN_OR_RETURN(LayeringReport layering,
                       layer_grid_stack(surface_refs, zone_specs, collapse_below_m, dx, dy));
   std::vector<BuildWarning> build_warnings = warnings;
@@ -103,6 +107,7 @@ Result<StaticModel> StaticModelBuilder::build_stack() && {
     layer_counts.push_back(zone.nk);
   }
   std::vector<PropertyReport> reports;
+  steps.enter(kPopulationStep);
   ZV_TRY(populate_grid(grid, zone_ranges, reports));
 
   StackNames names = stack_names(stack);
@@ -132,6 +137,7 @@ Result<StaticModel> StaticModelBuilder::build_stack() && {
       .zone_contacts = std::nullopt,
       .spill = nullptr,
   };
+  steps.enter(kSpillStep);
   return maybe_spill(*this, std::move(model).with_zone_contacts(std::move(names.contacts)));
 }
 

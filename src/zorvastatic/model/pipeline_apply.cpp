@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "zorvastatic/model/areal_lattice.hpp"
+#include "zorvastatic/model/build_progress.hpp"
 #include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/large_array.hpp"
@@ -147,7 +148,11 @@ Status propagate_sgs_into(const Grid& grid, const std::string& name,
 
 Result<PropertyReport> apply_with_georef(const PropertyPipeline& pipeline, Grid& grid,
                                          const std::optional<Georef>& georef) {
+  zorvatools::ProgressSteps steps(
+      pipeline_step_work(pipeline, static_cast<double>(grid.dims().cell_count())));
+  steps.enter(0);
   ZV_ASSIGN_OR_RETURN(UpscaledCube upscaled, upscale_cells_with_georef(pipeline, grid, georef));
+  steps.enter(1);
   if (!pipeline.gaussian) {
     ZV_TRY(grid.properties.set({pipeline.name, std::move(upscaled.values)}));
     return upscaled.report;

@@ -3,10 +3,16 @@
 #include <algorithm>
 
 #include "zorvastatic/grid/box_construction.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/large_array.hpp"
 
 namespace zorvastatic {
+namespace {
+
+constexpr std::string_view kReading = "reading the store";
+
+}  // namespace
 
 SpillBacking::SpillBacking(zorvatools::store::Store store, std::filesystem::path path,
                            std::vector<Pillar> pillars, std::vector<std::string> cube_names,
@@ -28,7 +34,10 @@ Result<Grid> SpillBacking::to_in_core_grid() const {
   const Dims dims = this->dims();
   std::vector<double> zcorn;
   zorvatools::reserve_large(zcorn, 8 * dims.cell_count());
+  // Reading every lane, layer by layer: ZCORN's eight corners a cell, then each cube.
+  const std::uint64_t total = nk_ * (8 + cube_names_.size());
   for (std::size_t k = 0; k < nk_; ++k) {
+    ZV_TRY(zorvatools::poll_call(kReading, 8 * k, total));
     ZV_ASSIGN_OR_RETURN(const std::span<const float> slab, store_.slab_f32("ZCORN", k));
     zcorn.insert(zcorn.end(), slab.begin(), slab.end());
   }
@@ -37,10 +46,12 @@ Result<Grid> SpillBacking::to_in_core_grid() const {
       "spilled grid sizes disagree with the store");
   Grid grid{CornerPointGeom(dims, pillars_, std::move(zcorn)), layer_labels(nk_),
             Properties(dims.cell_count())};
+  std::uint64_t done = 8 * nk_;
   for (const std::string& name : cube_names_) {
     std::vector<double> values;
     values.reserve(dims.cell_count());
     for (std::size_t k = 0; k < nk_; ++k) {
+      ZV_TRY(zorvatools::poll_call(kReading, done++, total));
       ZV_ASSIGN_OR_RETURN(const std::span<const float> slab, store_.slab_f32(name, k));
       values.insert(values.end(), slab.begin(), slab.end());
     }

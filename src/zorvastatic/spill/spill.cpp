@@ -10,6 +10,7 @@
 #include "zorvastatic/spill/capacity.hpp"
 #include "zorvastatic/spill/spill_path.hpp"
 #include "zorvastatic/spill/store_guard.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/store/writer.hpp"
 #include "zorvatools/text/json_writer.hpp"
 #include "zorvatools/text/str_cat.hpp"
@@ -26,6 +27,7 @@ using zorvatools::store::StoreWriter;
 namespace {
 
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+constexpr std::string_view kWriting = "writing the store";
 
 std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
   std::uint64_t product = 0;
@@ -170,6 +172,7 @@ Result<StaticModel> maybe_spill(const StaticModelBuilder& builder, StaticModel m
   const std::size_t layer = dims.layer_cells();
   const std::vector<double>& zcorn = model.grid.geom.zcorn();
   for (std::size_t k = 0; k < dims.nk; ++k) {
+    ZV_TRY(zorvatools::poll_call(kWriting, k, dims.nk));
     ZV_ASSIGN_OR_RETURN(const std::span<float> depths, writer.slab_mut_f32("ZCORN", k));
     std::transform(zcorn.begin() + static_cast<std::ptrdiff_t>(8 * layer * k),
                    zcorn.begin() + static_cast<std::ptrdiff_t>(8 * layer * (k + 1)), depths.begin(),
@@ -220,6 +223,7 @@ Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
   std::vector<double> lower(nx * ny, 0.0);
   std::size_t pinched = 0;
   for (std::size_t k = 0; k < dims.nk; ++k) {
+    ZV_TRY(zorvatools::poll_call(kWriting, k, dims.nk));
     layering.fill_plane(k, upper);
     layering.fill_plane(k + 1, lower);
     ZV_ASSIGN_OR_RETURN(const std::span<float> depths, writer.slab_mut_f32("ZCORN", k));

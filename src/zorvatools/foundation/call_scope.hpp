@@ -5,11 +5,18 @@
 // ask the monitor whether to stop and tell it how far the call has come. Once the monitor says
 // stop, every poll of the call, on any thread, fails with an Interrupted error, which ends the
 // operation like any other error: nothing half-written, no partial result.
+//
+// Progress: a loop reports `done` of `total` units of its stage. A call made of several stages
+// splits its progress with ProgressPart, so that the monitor also learns the fraction of the whole
+// call done, which never decreases.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "zorvatools/foundation/error.hpp"
 
@@ -21,8 +28,10 @@ class CallMonitor {
   virtual ~CallMonitor() = default;
   // True stops the call.
   virtual bool should_stop() = 0;
-  // The latest progress: `done` of `total` units of `stage`. Called just before should_stop.
-  virtual void progress(std::string_view stage, std::uint64_t done, std::uint64_t total) = 0;
+  // The latest progress: `done` of `total` units of `stage`, and `fraction` (0 to 1, never
+  // decreasing) of the whole call. Called just before should_stop.
+  virtual void progress(std::string_view stage, std::uint64_t done, std::uint64_t total,
+                        double fraction) = 0;
 };
 
 // The shared state of one call: the stop flag every thread of the call reads, and what only the
@@ -38,8 +47,16 @@ class CallState {
   [[nodiscard]] bool check_due();
   void note_progress(std::string_view stage, std::uint64_t done, std::uint64_t total);
   [[nodiscard]] std::string_view stage() const { return stage_; }
+  [[nodiscard]] double fraction() const { return fraction_; }
 
  private:
+  friend class ProgressPart;
+  friend class ProgressSteps;
+  // The calling thread's call when it may move the progress (not while asking its monitor).
+  static CallState* progress_owner();
+  // Progress reported from now on fills [from, to] of the whole call.
+  void start_part(double from, double to);
+
   std::atomic<bool> stop_{false};
   CallMonitor* monitor_;
   std::chrono::nanoseconds interval_;
@@ -48,6 +65,10 @@ class CallState {
   std::string_view stage_;
   std::uint64_t done_ = 0;
   std::uint64_t total_ = 0;
+  // The share of the whole call that progress reported now fills, and the fraction reached.
+  double part_from_ = 0.0;
+  double part_to_ = 1.0;
+  double fraction_ = 0.0;
 };
 
 // How often the opening thread asks its monitor.
@@ -68,6 +89,49 @@ class CallScope {
  private:
   CallState state_;
   bool outermost_;
+};
+
+// A step of the call: progress reported while it lives fills [from, to] of the step it is made
+// in (the whole call at first), and the fraction reaches `to` when it ends. Steps made in turn
+// split their enclosing step by their weight in the work, nested ones split it further. Only the
+// thread that opened the call keeps its progress; anywhere else a ProgressPart does nothing.
+class ProgressPart {
+ public:
+  ProgressPart(double from, double to);
+  ProgressPart(const ProgressPart&) = delete;
+  ProgressPart& operator=(const ProgressPart&) = delete;
+  ~ProgressPart();
+
+ private:
+  CallState* call_;
+  double outer_from_ = 0.0;
+  double outer_to_ = 1.0;
+};
+
+// Consecutive steps of the step it is made in (the whole call at first), each sized by the work
+// it is expected to take, in any one unit; steps of no work take no share, and when none has work
+// they share equally. `enter` ends the step running, counted done, and starts the next; progress
+// reported meanwhile fills that step's share. Only the thread that opened the call keeps its
+// progress; anywhere else this does nothing.
+class ProgressSteps {
+ public:
+  explicit ProgressSteps(std::span<const double> work);
+  ProgressSteps(std::initializer_list<double> work)
+      : ProgressSteps(std::span<const double>(work.begin(), work.size())) {}
+  ProgressSteps(const ProgressSteps&) = delete;
+  ProgressSteps& operator=(const ProgressSteps&) = delete;
+  ~ProgressSteps();
+
+  // Runs step `n`, or steps `first` to `last` as one.
+  void enter(std::size_t n) { enter(n, n); }
+  void enter(std::size_t first, std::size_t last);
+
+ private:
+  CallState* call_;
+  double outer_from_ = 0.0;
+  double outer_to_ = 1.0;
+  bool running_ = false;
+  std::vector<double> bounds_;  // where each step starts, and 1
 };
 
 // The call this thread works for (null outside any call), for handing to worker-pool tasks.

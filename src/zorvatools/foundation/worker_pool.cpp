@@ -103,10 +103,14 @@ void run_indexed(std::size_t count, void (*run)(void*, std::size_t), void* conte
           thrown.store(true, std::memory_order_relaxed);
         }
       }
-      if (finished.fetch_add(1) + 1 == count) {
+      const std::size_t done = finished.fetch_add(1) + 1;
+      if (done == count) {
         const std::lock_guard lock(mutex);
         all_done.notify_all();
       }
+      // The calling thread tells how far the loop has come as it goes (a stop reaches the
+      // tasks through their own polls).
+      if (owns_current_call()) (void)poll_call(stage, done, count);
     }
   };
 
@@ -124,6 +128,7 @@ void run_indexed(std::size_t count, void (*run)(void*, std::size_t), void* conte
   }
   helpers.wait();  // helpers that never got an index end at once
   if (exception) std::rethrow_exception(exception);
+  if (owns_current_call()) (void)poll_call(stage, count, count);
 }
 
 }  // namespace zorvatools::pool_detail

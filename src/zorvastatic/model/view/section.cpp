@@ -381,8 +381,10 @@ Result<std::string> intersection_bundle(const StaticModel& model, const SectionS
                                         const std::optional<std::string>& property) {
   return zorvatools::catch_allocation_failure(
       "building the intersection bundle", [&]() -> Result<std::string> {
-        ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
-        return intersection_bundle(ViewInputs::of(model, grid.get()), spec, property);
+        // A spilled model's grid is read back first: most of the work, a section reads few columns.
+        return draw_view(model, 4.0, [&](const ViewInputs& inputs) {
+          return intersection_bundle(inputs, spec, property);
+        });
       });
 }
 

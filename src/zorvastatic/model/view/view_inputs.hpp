@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "zorvastatic/error.hpp"
 #include "zorvastatic/grid/grid.hpp"
@@ -13,6 +14,7 @@
 #include "zorvastatic/model/provenance.hpp"
 #include "zorvastatic/model/wireframe.hpp"
 #include "zorvastatic/model/zones.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 
 namespace zorvastatic {
 
@@ -49,6 +51,18 @@ class ViewGrid {
 
 // The one place where the views obtain a model's grid.
 Result<ViewGrid> view_grid(const StaticModel& model);
+
+// Runs `draw(inputs)` over the model's grid and metadata. A spilled model's grid is read back
+// from its store first, which takes `reading_work` of the call's progress to the drawing's 1.
+template <class Draw>
+std::invoke_result_t<Draw&, const ViewInputs&> draw_view(const StaticModel& model,
+                                                         double reading_work, Draw&& draw) {
+  zorvatools::ProgressSteps steps({model.spilled() ? reading_work : 0.0, 1.0});
+  steps.enter(0);
+  ZV_ASSIGN_OR_RETURN(const ViewGrid grid, view_grid(model));
+  steps.enter(1);
+  return draw(ViewInputs::of(model, grid.get()));
+}
 
 // Name of the first wireframe horizon of that role, else `fallback`.
 std::string role_horizon_name(const Wireframe& wireframe, HorizonRole role, const char* fallback);

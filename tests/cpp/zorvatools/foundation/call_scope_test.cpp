@@ -30,10 +30,12 @@ class RecordingMonitor final : public CallMonitor {
     ++checks;
     return stop_at_ != 0 && checks >= stop_at_;
   }
-  void progress(std::string_view stage, std::uint64_t done, std::uint64_t total) override {
+  void progress(std::string_view stage, std::uint64_t done, std::uint64_t total,
+                double fraction) override {
     stages.emplace_back(stage);
     last_done = done;
     last_total = total;
+    fractions.push_back(fraction);
   }
 
   int checks = 0;
@@ -41,6 +43,7 @@ class RecordingMonitor final : public CallMonitor {
   std::vector<std::string> stages;
   std::uint64_t last_done = 0;
   std::uint64_t last_total = 0;
+  std::vector<double> fractions;
 
  private:
   int stop_at_;
@@ -123,7 +126,7 @@ TEST(CallScope, AMonitorThatCallsBackIntoTheEngineIsNotAskedFromInside) {
       ++checks;
       return false;
     }
-    void progress(std::string_view, std::uint64_t, std::uint64_t) override {
+    void progress(std::string_view, std::uint64_t, std::uint64_t, double) override {
       ++depth;
       deepest = std::max(deepest, depth);
       for (int n = 0; n < 10; ++n) EXPECT_TRUE(poll_call());
@@ -179,6 +182,87 @@ TEST(CallScope, AnExceptionOfATaskReachesTheCallerOnceTheOthersEnded) {
   };
   EXPECT_THROW(run(), std::runtime_error);
   EXPECT_LE(finished.load(), 15);
+}
+
+// Steps split the call's fraction by their shares, nested steps split their step, and the
+// fraction never goes back, whatever the stages report.
+TEST(CallProgress, PartsMapEachStageIntoItsShareOfTheCall) {
+  RecordingMonitor monitor;
+  const CallScope scope(monitor, 0ns);  // the monitor hears every poll
+  ASSERT_TRUE(poll_call("reading", 0, 2));
+  {
+    const ProgressPart solving(0.0, 0.2);
+    ASSERT_TRUE(poll_call("solving", 1, 4));  // a quarter of a fifth
+    ASSERT_TRUE(poll_call("solving", 4, 4));
+  }
+  {
+    const ProgressPart layering(0.2, 0.6);
+    ASSERT_TRUE(poll_call("layering", 0, 10));  // at the start of its share
+    {
+      const ProgressPart nested(0.5, 1.0);  // the second half of layering: 0.4 to 0.6
+      ASSERT_TRUE(poll_call("rows", 1, 2));
+      ASSERT_TRUE(poll_call("rows", 0, 2));  // a stage that starts again does not go back
+      ASSERT_TRUE(poll_call("rows", 5, 0));  // nothing to count: the fraction stays
+    }
+    ASSERT_TRUE(poll_call("layering", 3, 10));  // behind the nested part: no step back
+  }
+  ASSERT_TRUE(poll_call());  // a poll without a stage tells the fraction the last step ended at
+  const std::vector<double> expected = {0.0, 0.05, 0.2, 0.2, 0.5, 0.5, 0.5, 0.6, 0.6};
+  ASSERT_EQ(monitor.fractions.size(), expected.size());
+  for (std::size_t n = 0; n < expected.size(); ++n) {
+    EXPECT_DOUBLE_EQ(monitor.fractions[n], expected[n]) << n;
+  }
+  EXPECT_EQ(monitor.stages.back(), "layering");
+}
+
+// Only the thread that opened the call moves its fraction; a worker-pool loop reports the
+// indices finished as it goes, and a monitor's own engine work moves nothing.
+TEST(CallProgress, OnlyTheCallingThreadMovesTheFraction) {
+  for (int threads : {1, 2, 4}) {
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
+    RecordingMonitor monitor;
+    const CallScope scope(monitor, 0ns);
+    const ProgressPart half(0.0, 0.5);
+    const auto done = parallel_collect<AlgoResult<int>>(
+        40,
+        [&](std::size_t index) -> AlgoResult<int> {
+          std::this_thread::sleep_for(50us);
+          return static_cast<int>(index);
+        },
+        "tasks");
+    ASSERT_TRUE(done);
+    ASSERT_FALSE(monitor.fractions.empty());
+    EXPECT_TRUE(std::ranges::is_sorted(monitor.fractions)) << threads << " threads";
+    EXPECT_LE(monitor.fractions.back(), 0.5);
+    EXPECT_GT(std::ranges::count(monitor.stages, "tasks"), threads == 1 ? 30 : 1);
+    EXPECT_EQ(current_call()->fraction(), 0.5);  // every index finished
+  }
+  {
+    RecordingMonitor monitor;
+    const CallScope scope(monitor, 1h);
+    CallState* call = current_call();
+    std::thread([call] {
+      const JoinedCall joined(call);
+      const ProgressPart part(0.5, 1.0);
+      EXPECT_TRUE(poll_call("elsewhere", 1, 1));
+    }).join();
+    EXPECT_EQ(call->fraction(), 0.0);
+  }
+
+  class Reentrant final : public CallMonitor {
+   public:
+    bool should_stop() override { return false; }
+    void progress(std::string_view, std::uint64_t, std::uint64_t, double fraction) override {
+      seen.push_back(fraction);
+      const ProgressPart own(0.0, 1.0);
+      (void)poll_call("the monitor's own work", 1, 1);
+    }
+    std::vector<double> seen;
+  } reentrant;
+  const CallScope scope(reentrant, 0ns);
+  ASSERT_TRUE(poll_call("work", 1, 4));
+  ASSERT_TRUE(poll_call("work", 1, 4));
+  EXPECT_EQ(reentrant.seen, (std::vector<double>{0.25, 0.25}));
 }
 
 TEST(AllocationFailure, BecomesAnErrorNamingTheStageOfTheCall) {
