@@ -1,0 +1,241 @@
+"""Maps realisations over a dask cluster or a `concurrent.futures.Executor` and collects their
+outcomes as they finish, each once, with failures (a worker's death included) as outcomes."""
+
+from __future__ import annotations
+
+import concurrent.futures
+import logging
+import os
+import pickle
+import uuid
+from collections.abc import Callable, Iterator, Sequence
+from contextlib import contextmanager
+from functools import partial
+from typing import Any
+
+from ._optional import require
+from ._progress import Progress, check
+from ._realisation import Outcome, Row, run_realisation
+
+__all__ = ["RealisationError", "collect"]
+
+# A realisation whose worker dies this many times more is given up (dask's default is 3, and
+# each death costs a worker restart).
+_ALLOWED_WORKER_DEATHS = 1
+
+
+class RealisationError(RuntimeError):
+    """A realisation failed with an error that could not be raised again here (a worker
+    that died, or an exception that does not pickle).
+
+    Examples
+    --------
+    >>> str(RealisationError("realisation 4 failed: KilledWorker: ..."))
+    'realisation 4 failed: KilledWorker: ...'
+    """
+
+
+def _failure(real: int, error: BaseException) -> Outcome:
+    return Outcome(real, error_type=type(error).__name__, error_message=str(error), error=error)
+
+
+def raise_for(outcome: Outcome) -> None:
+    """Raises the realisation's own exception when it travelled, else a RealisationError."""
+    if outcome.error is not None:
+        raise outcome.error
+    raise RealisationError(
+        f"realisation {outcome.real} failed: {outcome.error_type}: {outcome.error_message}"
+    )
+
+
+def check_sendable(payload: Any, what: str, cloud: bool) -> None:
+    """Refuses, before anything is submitted, what cannot travel to the workers."""
+    dumps = pickle.dumps
+    if cloud:
+        dumps = require("cloudpickle", "ensemble", "run_ensemble()").dumps
+    try:
+        dumps(payload)
+    except Exception as error:
+        raise TypeError(f"{what} cannot be sent to the workers: {error}") from error
+
+
+class _Bar:
+    """Realisations done out of the total: a tqdm bar, a callback, or nothing."""
+
+    def __init__(self, progress: Any, total: int) -> None:
+        from ._progress import _automatic_bar_wanted
+
+        check(progress)
+        self._total, self._done, self._failed = total, 0, 0
+        self._callback: Callable[[Progress], object] | None = None
+        self._bar = None
+        if callable(progress) and not isinstance(progress, bool):
+            self._callback = progress
+        elif progress is True or (progress is None and _automatic_bar_wanted()):
+            try:
+                from tqdm.auto import tqdm
+            except ImportError:
+                raise ImportError(
+                    "progress=True needs tqdm: pip install zorvastatic[progress]"
+                ) from None
+            self._bar = tqdm(total=total, desc="realisations", unit="real", leave=True)
+
+    def step(self, failed: bool) -> None:
+        self._done += 1
+        self._failed += failed
+        if self._bar is not None:
+            if failed:
+                self._bar.set_postfix_str(f"{self._failed} failed", refresh=False)
+            self._bar.update(1)
+        if self._callback is not None:
+            fraction = self._done / self._total if self._total else 1.0
+            stage = "realisations" if self._done < self._total else "done"
+            self._callback(Progress(stage, fraction, self._done, self._total))
+
+    def close(self) -> None:
+        if self._bar is not None:
+            self._bar.close()
+
+
+def collect(
+    make_spec: Callable[[Row, int], Any],
+    rows: Sequence[Row],
+    volumetrics: Sequence[dict[str, Any]],
+    *,
+    client: Any,
+    executor: concurrent.futures.Executor | None,
+    n_workers: int | None,
+    memory_limit: int | str | None,
+    engine_threads: int | None,
+    keep_going: bool,
+    progress: Any,
+) -> list[Outcome]:
+    """Runs every row and returns the outcomes in the order they finished.
+
+    With `keep_going` false the first failure cancels what has not finished and is raised.
+    """
+    bar = _Bar(progress, len(rows))
+    try:
+        if executor is not None:
+            outcomes = _through_executor(
+                executor, make_spec, rows, volumetrics, engine_threads, memory_limit
+            )
+        else:
+            outcomes = _through_dask(
+                client, make_spec, rows, volumetrics, n_workers, memory_limit, engine_threads
+            )
+        done: list[Outcome] = []
+        for outcome in outcomes:
+            failed = outcome.columns is None
+            bar.step(failed)
+            if failed and not keep_going:
+                outcomes.close()  # cancels the others
+                raise_for(outcome)
+            done.append(outcome)
+        return done
+    finally:
+        bar.close()
+
+
+def _through_executor(
+    executor: concurrent.futures.Executor,
+    make_spec: Callable[[Row, int], Any],
+    rows: Sequence[Row],
+    volumetrics: Sequence[dict[str, Any]],
+    engine_threads: int | None,
+    memory_limit: int | str | None,
+) -> Iterator[Outcome]:
+    from ._realisation import parse_bytes
+
+    limit = None if memory_limit in (None, "auto") else parse_bytes(memory_limit)  # type: ignore[arg-type]
+    task = partial(
+        run_realisation,
+        make_spec=make_spec,
+        engine_threads=engine_threads,
+        memory_limit=limit,
+        home_pid=os.getpid(),
+    )
+    futures = {
+        executor.submit(task, row, settings): int(row["REAL"])
+        for row, settings in zip(rows, volumetrics, strict=True)
+    }
+    try:
+        for future in concurrent.futures.as_completed(futures):
+            real = futures.pop(future)
+            try:
+                yield future.result()
+            except Exception as error:  # a pool that broke, a result that did not unpickle
+                yield _failure(real, error)
+    finally:
+        for future in futures:
+            future.cancel()
+
+
+@contextmanager
+def _own_cluster(n_workers: int, memory_limit: int | str | None) -> Iterator[Any]:
+    dask = require("dask", "ensemble", "run_ensemble()")
+    distributed = require("distributed", "ensemble", "run_ensemble()")
+    with dask.config.set({"distributed.scheduler.allowed-failures": _ALLOWED_WORKER_DEATHS}):
+        cluster = distributed.LocalCluster(
+            n_workers=n_workers,
+            threads_per_worker=1,
+            processes=True,
+            memory_limit="auto" if memory_limit is None else memory_limit,
+            dashboard_address=None,
+            silence_logs=logging.ERROR,
+        )
+    try:
+        with distributed.Client(cluster, set_as_default=False) as client:
+            yield client
+    finally:
+        cluster.close()
+
+
+def _through_dask(
+    client: Any,
+    make_spec: Callable[[Row, int], Any],
+    rows: Sequence[Row],
+    volumetrics: Sequence[dict[str, Any]],
+    n_workers: int | None,
+    memory_limit: int | str | None,
+    engine_threads: int | None,
+) -> Iterator[Outcome]:
+    distributed = require("distributed", "ensemble", "run_ensemble()")
+    if client is None:
+        cores = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+        workers = n_workers if n_workers is not None else max(1, min(cores or 1, len(rows)))
+        with _own_cluster(workers, memory_limit) as own:
+            yield from _through_dask(
+                own, make_spec, rows, volumetrics, None, memory_limit, engine_threads
+            )
+        return
+    # make_spec (with the base spec it closes over) travels once to every worker, not with
+    # every task.
+    shared = client.scatter(make_spec, broadcast=True, hash=False)
+    tag = uuid.uuid4().hex[:8]
+    reals = [int(row["REAL"]) for row in rows]
+    futures = client.map(
+        run_realisation,
+        rows,
+        volumetrics,
+        key=[f"zv-realisation-{real}-{tag}" for real in reals],
+        make_spec=shared,
+        engine_threads=engine_threads,
+        memory_limit=None,
+        home_pid=-1,
+    )
+    real_of = {future.key: real for future, real in zip(futures, reals, strict=True)}
+    pending = {future.key: future for future in futures}
+    try:
+        for future in distributed.as_completed(futures):
+            pending.pop(future.key, None)
+            try:
+                outcome = future.result()
+            except Exception as error:  # KilledWorker and the like: the worker, not the task
+                outcome = _failure(real_of[future.key], error)
+            future.release()
+            yield outcome
+    finally:
+        if pending:
+            client.cancel(list(pending.values()))
+        client.cancel([shared])
