@@ -19,9 +19,13 @@ from ._realisation import Outcome, Row, run_realisation
 
 __all__ = ["RealisationError", "collect"]
 
-# A realisation whose worker dies this many times more is given up (dask's default is 3, and
-# each death costs a worker restart).
-_ALLOWED_WORKER_DEATHS = 1
+# The cluster made here: a realisation whose worker dies this many times more is given up
+# (dask's default is 3, and each death costs a worker restart), and each single-threaded
+# worker holds one realisation at a time, so a death fails only the realisation that died.
+_CLUSTER_CONFIG = {
+    "distributed.scheduler.allowed-failures": 1,
+    "distributed.scheduler.worker-saturation": 1.0,
+}
 
 
 class RealisationError(RuntimeError):
@@ -175,7 +179,7 @@ def _through_executor(
 def _own_cluster(n_workers: int, memory_limit: int | str | None) -> Iterator[Any]:
     dask = require("dask", "ensemble", "run_ensemble()")
     distributed = require("distributed", "ensemble", "run_ensemble()")
-    with dask.config.set({"distributed.scheduler.allowed-failures": _ALLOWED_WORKER_DEATHS}):
+    with dask.config.set(_CLUSTER_CONFIG):
         cluster = distributed.LocalCluster(
             n_workers=n_workers,
             threads_per_worker=1,
@@ -209,33 +213,50 @@ def _through_dask(
                 own, make_spec, rows, volumetrics, None, memory_limit, engine_threads
             )
         return
-    # make_spec (with the base spec it closes over) travels once to every worker, not with
-    # every task.
-    shared = client.scatter(make_spec, broadcast=True, hash=False)
+    # No more realisations in flight than the cluster has threads: each waits on the client,
+    # not in a worker's queue, so a worker that dies takes only the realisation it was
+    # running, and a cluster that grows or shrinks is followed.
     tag = uuid.uuid4().hex[:8]
-    reals = [int(row["REAL"]) for row in rows]
-    futures = client.map(
-        run_realisation,
-        rows,
-        volumetrics,
-        key=[f"zv-realisation-{real}-{tag}" for real in reals],
-        make_spec=shared,
-        engine_threads=engine_threads,
-        memory_limit=None,
-        home_pid=-1,
-    )
-    real_of = {future.key: real for future, real in zip(futures, reals, strict=True)}
-    pending = {future.key: future for future in futures}
+    queue = iter(zip(rows, volumetrics, strict=True))
+    real_of: dict[str, int] = {}
+
+    def submit() -> Any:
+        row, settings = next(queue)
+        real = int(row["REAL"])
+        future = client.submit(
+            run_realisation,
+            row,
+            settings,
+            key=f"zv-realisation-{real}-{tag}",
+            make_spec=make_spec,
+            engine_threads=engine_threads,
+            memory_limit=None,
+            home_pid=-1,
+        )
+        real_of[future.key] = real
+        return future
+
+    def window() -> int:
+        return max(1, sum(client.nthreads().values()))
+
+    first = [submit() for _ in range(min(window(), len(rows)))]
+    pending = {future.key: future for future in first}
+    left = len(rows) - len(first)
+    finished = distributed.as_completed(first, loop=client.loop)
     try:
-        for future in distributed.as_completed(futures):
+        for future in finished:
             pending.pop(future.key, None)
             try:
                 outcome = future.result()
             except Exception as error:  # KilledWorker and the like: the worker, not the task
                 outcome = _failure(real_of[future.key], error)
             future.release()
+            while left and len(pending) < window():
+                added = submit()
+                pending[added.key] = added
+                finished.add(added)
+                left -= 1
             yield outcome
     finally:
         if pending:
             client.cancel(list(pending.values()))
-        client.cancel([shared])

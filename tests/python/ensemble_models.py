@@ -2,6 +2,7 @@
 dipping planar horizons, contacts from the row, porosity simulated from three wells with the
 realisation's seed. Top-level functions, so the workers import them by name."""
 
+import dataclasses
 import os
 
 import numpy as np
@@ -30,7 +31,7 @@ DISTRIBUTIONS = {
 
 
 def spec_for(row, seed):
-    """The realisation's spec; a negative THICK_A makes zone A's base cross its top."""
+    """The realisation's two-zone spec."""
     plane = 0.15 * NODE_I + 0.1 * NODE_J
     horizons = [
         zv.Horizon("TopA", zv.Surface(LAT, 2000.0 + plane)),
@@ -48,6 +49,15 @@ def spec_for(row, seed):
         priors=zv.Priors(porosity=0.2, net_to_gross=0.8, water_saturation=row.SW),
         pipelines=[zv.Pipeline("PORO", LOGS, variogram=VARIOGRAM, seed=seed)],
     )
+
+
+def make_single_zone(row, seed):
+    """Zone A alone, THICK_A metres thick: a negative THICK_A puts its base above its top."""
+    spec = spec_for(row, seed)
+    top = spec.horizons[0]
+    base = zv.Horizon("BaseA", zv.Surface(LAT, top.surface.values + row.THICK_A))
+    zone = zv.Zone("A", zv.Proportional(NK), zv.Contacts(owc=row.OWC_A))
+    return dataclasses.replace(spec, horizons=[top, base], zones=[zone])
 
 
 def make_spec(row, seed):
