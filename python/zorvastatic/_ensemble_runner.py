@@ -216,6 +216,9 @@ def _through_dask(
     # No more realisations in flight than the cluster has threads: each waits on the client,
     # not in a worker's queue, so a worker that dies takes only the realisation it was
     # running, and a cluster that grows or shrinks is followed.
+    # make_spec goes pickled: dask pickles tasks with the standard pickle, which sends a
+    # function by name, and the workers may not be able to import it (a script, a SPEC file).
+    pickled = require("cloudpickle", "ensemble", "run_ensemble()").dumps(make_spec)
     tag = uuid.uuid4().hex[:8]
     queue = iter(zip(rows, volumetrics, strict=True))
     real_of: dict[str, int] = {}
@@ -228,7 +231,7 @@ def _through_dask(
             row,
             settings,
             key=f"zv-realisation-{real}-{tag}",
-            make_spec=make_spec,
+            make_spec=pickled,
             engine_threads=engine_threads,
             memory_limit=None,
             home_pid=-1,

@@ -7,7 +7,9 @@ memory (or a store file) that only lives in the process that built it.
 from __future__ import annotations
 
 import dataclasses
+import functools
 import os
+import pickle
 import re
 import resource
 import sys
@@ -227,19 +229,26 @@ def make_checked_spec(make_spec: Callable[[Row, int], Any], row: Row) -> Any:
     return spec
 
 
+@functools.lru_cache(maxsize=4)
+def _loaded(payload: bytes) -> Callable[[Row, int], Any]:
+    """make_spec from its pickle, once per worker process for an ensemble's tasks."""
+    return pickle.loads(payload)  # the pickle our own client made
+
+
 def run_realisation(
     row: Row,
     volumetrics: Mapping[str, Any],
     *,
-    make_spec: Callable[[Row, int], Any],
+    make_spec: Callable[[Row, int], Any] | bytes,
     engine_threads: int | None,
     memory_limit: int | None,
     home_pid: int,
 ) -> Outcome:
     """Builds realisation `row` and computes its volumes table, where it runs.
 
-    Any exception becomes the outcome's error (the exception itself travels too when it
-    pickles); a model never leaves the function.
+    `make_spec` may come pickled (by cloudpickle, so a function of a module the worker
+    cannot import travels by value). Any exception becomes the outcome's error (the exception
+    itself travels too when it pickles); a model never leaves the function.
     """
     from ._model import build
     from ._threads import set_num_threads
@@ -251,6 +260,8 @@ def run_realisation(
         limits = local_limits(engine_threads, memory_limit, home_pid)
         if limits.engine_threads is not None:
             set_num_threads(limits.engine_threads)
+        if isinstance(make_spec, bytes):
+            make_spec = _loaded(make_spec)
         spec = _bounded_spec(make_checked_spec(make_spec, row), limits)
         with warnings.catch_warnings():
             warnings.simplefilter("ignore", BuildWarning)  # kept below, per realisation
@@ -277,8 +288,6 @@ def run_realisation(
 
 def _portable(error: BaseException) -> BaseException | None:
     """`error` when it survives pickling (so the caller may raise it again), else None."""
-    import pickle
-
     try:
         pickle.loads(pickle.dumps(error))
     except Exception:

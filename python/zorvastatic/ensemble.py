@@ -1,20 +1,25 @@
 """Ensembles: many realisations of a model over uncertain contacts, priors, surfaces and seeds,
 run on a dask cluster (or any executor), summarised as P90/P50/P10 volumes.
 
-::
+``make_spec(row, seed)`` returns the `ModelSpec` of one row of parameters; it must be a
+top-level function (it travels to the worker processes). `sample` draws the parameters,
+`run_ensemble` runs them on a two-worker ``LocalCluster`` here, and the `Ensemble` it returns
+holds the volumes of every realisation, the failures and the P-values.
 
-    import zorvastatic as zv
-
-    def make_spec(row, seed):          # a top-level function: it travels to the workers
-        ...                            # returns a ModelSpec for this row of parameters
-
-    params = zv.ensemble.sample({"OWC": ("uniform", 1715.0, 1735.0)}, n=200, seed=2026)
-    ens = zv.run_ensemble(make_spec, params, fluids=zv.Fluids(bo=1.25), n_workers=2)
-    ens.stats("STOIIP", by="ZONE")     # P90 <= P50 <= P10 per zone and in total
-    ens.failures                       # REAL, ERROR, MESSAGE of the realisations that failed
+Examples
+--------
+>>> import zorvastatic as zv
+>>> from zorvastatic.ensemble import _example_make_spec as make_spec
+>>> params = zv.ensemble.sample({"OWC": ("uniform", 2002.0, 2008.0)}, n=8, seed=2026)
+>>> ens = zv.run_ensemble(make_spec, params, fluids=zv.Fluids(bo=1.25), n_workers=2,
+...                       memory_limit="1GiB", progress=False)
+>>> stoiip = ens.stats("STOIIP", by="ZONE")
+>>> stoiip.ZONE.tolist(), stoiip.COUNT.tolist(), len(ens.failures)
+(['Z', 'TOTAL'], [8, 8], 0)
 
 Needs pandas and dask.distributed (``pip install zorvastatic[ensemble]``); with
-``executor=`` (e.g. a ``ProcessPoolExecutor``) dask is not needed.
+``executor=`` (e.g. a ``ProcessPoolExecutor``) dask is not needed. From the shell:
+``python -m zorvastatic ensemble SPEC.py --n 200 --out volumes.parquet``.
 """
 
 from __future__ import annotations
@@ -169,9 +174,9 @@ class Ensemble:
     >>> from zorvastatic.ensemble import _example
     >>> ens = _example()
     >>> ens.table[["REAL", "OWC", "ZONE", "FLUID", "STOIIP"]].round(1).head(2)
-       REAL          OWC ZONE FLUID    STOIIP
-    0     0  2006.5...    Z   oil  26...
-    1     0  2006.5...    Z water       NaN
+       REAL     OWC ZONE  FLUID   STOIIP
+    0     0  2003.5    Z    oil  28000.0
+    1     0  2003.5    Z  water      NaN
     >>> len(ens.failures)
     0
     """

@@ -327,11 +327,15 @@ def test_sample_refuses(distributions, n, message):
 SPEC_FILE = """
     import sys
     sys.path.insert(0, {tests!r})
+    import ensemble_models
     import zorvastatic as zv
-    from ensemble_models import DISTRIBUTIONS as distributions, make_spec
+    from ensemble_models import DISTRIBUTIONS as distributions
 
     fluids = zv.Fluids(bo=1.2)
     seed = 2026
+
+    def make_spec(row, seed):  # the workers cannot import this file: it travels by value
+        return ensemble_models.make_spec(row, seed)
 """
 
 

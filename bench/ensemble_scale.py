@@ -1,0 +1,123 @@
+"""Ensemble scaling: n realisations of the 100 x 100 x 40 two-zone model with one simulated
+porosity (examples/ensemble_spec.py), as a plain loop in this process and through run_ensemble
+on a LocalCluster of 1 and of 2 single-threaded worker processes, the engine at one thread
+everywhere.
+
+Reports the wall time of each, the speed-up of 2 workers over 1, the ensemble machinery's
+overhead per realisation against the plain loop (1 worker, cluster start excluded and
+included), the peak resident memory of each worker process, and the load average.
+
+    python3 bench/ensemble_scale.py [n]          (default n=32)
+"""
+
+import importlib.util
+import os
+import pathlib
+import resource
+import sys
+import time
+
+
+def load_example():
+    path = pathlib.Path(__file__).parents[1] / "examples" / "ensemble_spec.py"
+    spec = importlib.util.spec_from_file_location("ensemble_spec", path)
+    module = importlib.util.module_from_spec(spec)
+    sys.modules["ensemble_spec"] = module
+    spec.loader.exec_module(module)
+    import cloudpickle
+
+    cloudpickle.register_pickle_by_value(module)  # the workers cannot import it
+    return module
+
+
+def peak_rss_mib():
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+
+
+def plain_loop(example, parameters):
+    import zorvastatic as zv
+
+    start = time.perf_counter()
+    for record in parameters.to_dict(orient="records"):
+        row = zv.ensemble.Row(record)
+        with zv.build(example.make_spec(row, row.SEED), progress=False) as model:
+            model.volumetrics(fluids=example.fluids(row), as_frame=False)
+    return time.perf_counter() - start
+
+
+def on_cluster(example, parameters, workers):
+    import distributed
+
+    import zorvastatic as zv
+
+    start = time.perf_counter()
+    cluster = distributed.LocalCluster(
+        n_workers=workers,
+        threads_per_worker=1,
+        processes=True,
+        memory_limit="4GiB",
+        dashboard_address=None,
+        silence_logs=40,
+    )
+    client = distributed.Client(cluster, set_as_default=False)
+    client.run(lambda: bool(__import__("zorvastatic")))  # workers ready, as after any first task
+    started = time.perf_counter() - start
+    try:
+        run_start = time.perf_counter()
+        ensemble = zv.run_ensemble(
+            example.make_spec,
+            parameters,
+            fluids=example.fluids,
+            client=client,
+            engine_threads=1,
+            progress=False,
+        )
+        run_s = time.perf_counter() - run_start
+        peaks = sorted(client.run(peak_rss_mib).values())
+    finally:
+        client.close()
+        cluster.close()
+    assert ensemble.failures.empty, ensemble.failures
+    task_s = ensemble.table.groupby("REAL").SECONDS.first().sum()
+    return started, run_s, task_s, peaks, ensemble
+
+
+def main():
+    n = int(sys.argv[1]) if len(sys.argv) > 1 else 32
+    import zorvastatic as zv
+
+    example = load_example()
+    parameters = zv.ensemble.sample(example.distributions, n=n, seed=example.seed)
+    print(f"{n} realisations of 100 x 100 x 40 cells, two zones, one SGS pipeline")
+    print(f"load average before: {' '.join(f'{v:.2f}' for v in os.getloadavg())}")
+
+    zv.set_num_threads(1)
+    plain_loop(example, parameters.head(1))  # first-call costs out of the way
+    loop_s = plain_loop(example, parameters)
+    print(f"plain loop (1 thread)      {loop_s:7.2f} s   {loop_s / n * 1000:7.1f} ms/realisation")
+
+    results = {}
+    for workers in (1, 2):
+        started, run_s, task_s, peaks, ensemble = on_cluster(example, parameters, workers)
+        results[workers] = (started, run_s)
+        print(
+            f"{workers} worker{'s' if workers > 1 else ' '} run_ensemble     {run_s:7.2f} s "
+            f"(+ {started:.2f} s cluster start; {task_s:.2f} s inside tasks); peak RSS per "
+            f"worker {', '.join(f'{p:.0f}' for p in peaks)} MiB"
+        )
+    speedup = results[1][1] / results[2][1]
+    print(f"speed-up 2 workers over 1  {speedup:.2f}x")
+    overhead = results[1][1] - loop_s
+    with_start = overhead + results[1][0]
+    print(
+        f"overhead vs plain loop     {overhead / n * 1000:+.1f} ms/realisation "
+        f"({overhead / loop_s * 100:+.1f} %); with the cluster start "
+        f"{with_start / loop_s * 100:+.1f} %"
+    )
+    stoiip = ensemble.stats("STOIIP", by="ZONE")
+    print(stoiip.to_string(index=False))
+    print(f"load average after: {' '.join(f'{v:.2f}' for v in os.getloadavg())}")
+
+
+if __name__ == "__main__":
+    main()
