@@ -56,7 +56,7 @@ def on_cluster(example, parameters, workers):
         threads_per_worker=1,
         processes=True,
         memory_limit="4GiB",
-        dashboard_address=None,
+        dashboard_address=":0",
         silence_logs=40,
     )
     client = distributed.Client(cluster, set_as_default=False)

@@ -40,10 +40,15 @@ def _load_spec_module(path: Path) -> ModuleType:
     return module
 
 
-def _write(table: Any, out: Path) -> Path:
-    """Writes the table as Parquet or CSV by the suffix; Parquet without pyarrow falls back to
-    CSV beside it, and says so."""
-    if out.suffix.lower() == ".parquet":
+def _output_path(out: Path) -> Path:
+    """Where the table will go, checked before any realisation runs: Parquet without pyarrow
+    falls back to CSV beside it, and says so."""
+    suffix = out.suffix.lower()
+    if suffix not in (".parquet", ".csv"):
+        raise SystemExit(f"zorvastatic ensemble: --out must end in .parquet or .csv, got {out}")
+    if not out.parent.is_dir():
+        raise SystemExit(f"zorvastatic ensemble: no such directory for --out: {out.parent}")
+    if suffix == ".parquet":
         try:
             import pyarrow  # noqa: F401
         except ImportError:
@@ -53,19 +58,21 @@ def _write(table: Any, out: Path) -> Path:
                 f"Parquet; writing CSV to {csv} instead (pip install pyarrow for Parquet)",
                 file=sys.stderr,
             )
-            out = csv
-        else:
-            table.to_parquet(out, index=False)
-            return out
-    elif out.suffix.lower() != ".csv":
-        raise SystemExit(f"zorvastatic ensemble: --out must end in .parquet or .csv, got {out}")
-    table.to_csv(out, index=False)
+            return csv
     return out
+
+
+def _write(table: Any, out: Path) -> None:
+    if out.suffix.lower() == ".parquet":
+        table.to_parquet(out, index=False)
+    else:
+        table.to_csv(out, index=False)
 
 
 def _ensemble(arguments: argparse.Namespace) -> int:
     from . import ensemble
 
+    out = _output_path(Path(arguments.out))
     module = _load_spec_module(Path(arguments.spec))
     seed = arguments.seed if arguments.seed is not None else getattr(module, "seed", 0)
     parameters = ensemble.sample(module.distributions, arguments.n, seed)
@@ -90,9 +97,9 @@ def _ensemble(arguments: argparse.Namespace) -> int:
     finally:
         if client is not None:
             client.close()
-    written = _write(result.table, Path(arguments.out))
+    _write(result.table, out)
     done = len(parameters) - len(result.failures)
-    print(f"{done} of {len(parameters)} realisations written to {written}")
+    print(f"{done} of {len(parameters)} realisations written to {out}")
     if done:
         import pandas
 

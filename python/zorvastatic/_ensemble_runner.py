@@ -185,7 +185,7 @@ def _own_cluster(n_workers: int, memory_limit: int | str | None) -> Iterator[Any
             threads_per_worker=1,
             processes=True,
             memory_limit="auto" if memory_limit is None else memory_limit,
-            dashboard_address=None,
+            dashboard_address=":0",  # a free port: never a clash with another cluster
             silence_logs=logging.ERROR,
         )
     try:

@@ -40,7 +40,7 @@ def client():
             threads_per_worker=1,
             processes=True,
             memory_limit=WORKER_MEMORY,
-            dashboard_address=None,
+            dashboard_address=":0",
             silence_logs=40,
         )
     with cluster, distributed.Client(cluster, set_as_default=False) as c:
@@ -416,3 +416,40 @@ def test_the_command_line_fails_when_a_realisation_failed(client, tmp_path):
     assert [line.split()[1] for line in done.stderr.splitlines() if "failed" in line] == [
         str(real) for real in failed
     ]
+
+
+def test_without_pyarrow_the_command_line_writes_csv_and_says_so(client, tmp_path):
+    spec = tmp_path / "spec.py"
+    spec.write_text(textwrap.dedent(SPEC_FILE.format(tests=os.path.dirname(__file__))))
+    arguments = ["ensemble", str(spec), "--n", "2", "--out", str(tmp_path / "v.parquet")]
+    arguments += ["--scheduler", client.cluster.scheduler_address]
+    # a process where pyarrow cannot be imported, from its start (pandas uses it when present)
+    script = (
+        "import sys; sys.modules['pyarrow'] = None\n"
+        "from zorvastatic.__main__ import main\n"
+        f"sys.exit(main({arguments!r}))\n"
+    )
+    done = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, timeout=300
+    )
+    assert done.returncode == 0, done.stderr
+    assert "pyarrow is not installed" in done.stderr and "writing CSV to" in done.stderr
+    assert not (tmp_path / "v.parquet").exists()
+    assert pd.read_csv(tmp_path / "v.csv").REAL.unique().tolist() == [0, 1]
+
+
+@pytest.mark.parametrize(
+    ("out", "spec_text", "message"),
+    [
+        ("v.xlsx", "", "--out must end in .parquet or .csv"),
+        ("missing/v.csv", "", "no such directory for --out"),
+        ("v.csv", "distributions = {}\n", "must define make_spec"),
+    ],
+)
+def test_the_command_line_refuses_before_running(tmp_path, out, spec_text, message):
+    from zorvastatic.__main__ import main
+
+    spec = tmp_path / "spec.py"
+    spec.write_text(spec_text)
+    with pytest.raises(SystemExit, match=message):
+        main(["ensemble", str(spec), "--n", "2", "--out", str(tmp_path / out)])
