@@ -15,7 +15,6 @@ import resource
 import sys
 import time
 import traceback
-import warnings
 from collections.abc import Callable, Iterator, Mapping
 from dataclasses import dataclass, field
 from typing import Any
@@ -250,9 +249,9 @@ def run_realisation(
     cannot import travels by value). Any exception becomes the outcome's error (the exception
     itself travels too when it pickles); a model never leaves the function.
     """
-    from ._model import build
+    from ._lower import lower
+    from ._model import Model
     from ._threads import set_num_threads
-    from ._warnings import BuildWarning
 
     real = int(row["REAL"])
     start = time.perf_counter()
@@ -263,10 +262,9 @@ def run_realisation(
         if isinstance(make_spec, bytes):
             make_spec = _loaded(make_spec)
         spec = _bounded_spec(make_checked_spec(make_spec, row), limits)
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore", BuildWarning)  # kept below, per realisation
-            model = build(spec, progress=False)
-        with model:
+        # As `build`, without issuing the build's warnings: they are kept per realisation
+        # (a warnings filter would be process-wide, and realisations may share a process).
+        with Model(lower(spec).build(), spec) as model:
             columns = model.volumetrics(**volumetrics, as_frame=False)
             return Outcome(
                 real,

@@ -107,7 +107,7 @@ def _rows(parameters: Any, seed: int) -> tuple[Any, list[Row]]:
     frame = parameters.copy() if isinstance(parameters, pandas.DataFrame) else None
     if frame is None:
         frame = pandas.DataFrame(parameters)
-    frame = frame.reset_index(drop=True)
+    frame = frame.reset_index(drop=frame.index.name != "REAL" or "REAL" in frame.columns)
     for name in frame.columns:
         if not isinstance(name, str):
             raise TypeError(f"parameter names must be str, got {name!r}")
