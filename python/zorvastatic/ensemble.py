@@ -342,7 +342,9 @@ def run_ensemble(
     executor : concurrent.futures.Executor, optional
         Any executor instead of dask (a ``ProcessPoolExecutor`` needs no dask). In a thread
         pool, the realisations run in this process and the engine's thread cap is left as it
-        is.
+        is. A process pool whose process dies is broken for good: the realisations not
+        finished by then fail too (``BrokenProcessPool``), where a dask cluster restarts the
+        worker and fails only the realisation it was running.
     n_workers : int, optional
         Workers of the cluster made here; default one per processor, at most one per
         realisation.

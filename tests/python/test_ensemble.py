@@ -73,7 +73,11 @@ def test_the_cluster_gives_the_serial_loop_bit_for_bit_and_growing_keeps_the_fir
         assert (merged[name] == merged[f"{name}_given"]).all()
     assert not ens.table.SPILLED.any() and (ens.table.SECONDS > 0).all()
 
-    grown = run(client, em.make_spec, four)
+    assert set(client.run(zv.get_num_threads).values()) == {1}  # the cap stays with the worker
+
+    # grown from 4, with two engine threads per worker: the same first four, to the bit
+    grown = run(client, em.make_spec, four, engine_threads=2)
+    assert set(client.run(zv.get_num_threads).values()) == {2}
     pd.testing.assert_frame_equal(
         volumes(grown.table), volumes(ens.table[ens.table.REAL < 4]), check_exact=True
     )
