@@ -7,6 +7,7 @@ import concurrent.futures
 import logging
 import os
 import pickle
+import sys
 import uuid
 from collections.abc import Callable, Iterator, Sequence
 from contextlib import contextmanager
@@ -67,7 +68,7 @@ class _Bar:
     """Realisations done out of the total: a tqdm bar, a callback, or nothing."""
 
     def __init__(self, progress: Any, total: int) -> None:
-        from ._progress import _automatic_bar_wanted
+        from ._progress import _automatic_bar_wanted, _terminal_size
 
         check(progress)
         self._total, self._done, self._failed = total, 0, 0
@@ -75,7 +76,7 @@ class _Bar:
         self._bar = None
         if callable(progress) and not isinstance(progress, bool):
             self._callback = progress
-        elif progress is True or (progress is None and _automatic_bar_wanted()):
+        elif progress is True:
             try:
                 from tqdm.auto import tqdm
             except ImportError:
@@ -83,6 +84,19 @@ class _Bar:
                     "progress=True needs tqdm: pip install zorvastatic[progress]"
                 ) from None
             self._bar = tqdm(total=total, desc="realisations", unit="real", leave=True)
+        elif progress is None and _automatic_bar_wanted():
+            from tqdm import tqdm
+
+            columns, rows = _terminal_size()  # a terminal that tells no size gets 80 x 24
+            self._bar = tqdm(
+                total=total,
+                desc="realisations",
+                unit="real",
+                leave=True,
+                file=sys.stderr,
+                ncols=columns,
+                nrows=rows,
+            )
 
     def step(self, failed: bool) -> None:
         self._done += 1
@@ -186,7 +200,7 @@ def _own_cluster(n_workers: int, memory_limit: int | str | None) -> Iterator[Any
             processes=True,
             memory_limit="auto" if memory_limit is None else memory_limit,
             dashboard_address=":0",  # a free port: never a clash with another cluster
-            silence_logs=logging.ERROR,
+            silence_logs=logging.CRITICAL,  # failures come back as rows; no log noise
         )
     try:
         with distributed.Client(cluster, set_as_default=False) as client:

@@ -4,6 +4,7 @@ realisations, P-values, the command line."""
 
 import concurrent.futures
 import os
+import pty
 import subprocess
 import sys
 import textwrap
@@ -457,3 +458,40 @@ def test_the_command_line_refuses_before_running(tmp_path, out, spec_text, messa
     spec.write_text(spec_text)
     with pytest.raises(SystemExit, match=message):
         main(["ensemble", str(spec), "--n", "2", "--out", str(tmp_path / out)])
+
+
+def test_a_terminal_gets_a_bar_of_realisations(client, tmp_path):
+    spec = tmp_path / "spec.py"
+    spec.write_text(textwrap.dedent(SPEC_FILE.format(tests=os.path.dirname(__file__))))
+    leader, follower = pty.openpty()  # a bare terminal: it tells no size
+    child = subprocess.Popen(
+        [
+            sys.executable,
+            "-m",
+            "zorvastatic",
+            "ensemble",
+            str(spec),
+            "--n",
+            "3",
+            "--out",
+            str(tmp_path / "v.csv"),
+            "--scheduler",
+            client.cluster.scheduler_address,
+        ],
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL,
+        stderr=follower,
+    )
+    os.close(follower)
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(leader, 4096)
+        except OSError:  # the child closed the terminal
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(leader)
+    assert child.wait(timeout=300) == 0, shown
+    assert b"realisations: 100%" in shown and b"3/3" in shown, shown
