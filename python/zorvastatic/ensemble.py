@@ -325,8 +325,10 @@ def run_ensemble(
     make_spec : callable
         ``make_spec(row, seed) -> ModelSpec``; `row` gives the realisation's parameters
         (``row.OWC`` or ``row["OWC"]``, a missing one raises a KeyError naming it), `seed`
-        is its SEED. It travels to the workers (by cloudpickle; by pickle to an executor),
-        once per worker, with what it refers to.
+        is its SEED. It is called here once for the first row, then travels to the workers
+        with what it refers to: pickled once by cloudpickle (so a function of a script the
+        workers cannot import goes by value) and unpickled once per worker; an executor
+        pickles it its own way. Keep large inputs in files or in an importable module.
     parameters : pandas.DataFrame or dict of columns
         One row per realisation, e.g. from `sample`. REAL and SEED are taken from the
         columns of those names when present, else REAL is 0 to n - 1 and SEED
