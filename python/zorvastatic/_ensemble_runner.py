@@ -20,23 +20,19 @@ from ._realisation import Outcome, Row, run_realisation
 
 __all__ = ["RealisationError", "collect"]
 
-# The cluster made here: a realisation whose worker dies this many times more is given up
-# (dask's default is 3, and each death costs a worker restart), and each single-threaded
-# worker holds one realisation at a time, so a death fails only the realisation that died.
-_CLUSTER_CONFIG = {
-    "distributed.scheduler.allowed-failures": 1,
-    "distributed.scheduler.worker-saturation": 1.0,
-}
+# The cluster made here gives a realisation up when its worker dies a second time (dask's
+# default allows 3 deaths, and each costs a worker restart).
+_CLUSTER_CONFIG = {"distributed.scheduler.allowed-failures": 1}
 
 
 class RealisationError(RuntimeError):
-    """A realisation failed with an error that could not be raised again here (a worker
-    that died, or an exception that does not pickle).
+    """A realisation failed with an exception that could not travel back to be raised
+    again here (it does not pickle); the message names it.
 
     Examples
     --------
-    >>> str(RealisationError("realisation 4 failed: KilledWorker: ..."))
-    'realisation 4 failed: KilledWorker: ...'
+    >>> str(RealisationError("realisation 4 failed: LockedError: ..."))
+    'realisation 4 failed: LockedError: ...'
     """
 
 

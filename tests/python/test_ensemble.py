@@ -31,10 +31,7 @@ WORKER_MEMORY = 2**30
 @pytest.fixture(scope="module")
 def client():
     # As run_ensemble's own cluster, but a worker's death fails its realisation at once.
-    config = {
-        "distributed.scheduler.allowed-failures": 0,
-        "distributed.scheduler.worker-saturation": 1.0,
-    }
+    config = {"distributed.scheduler.allowed-failures": 0}
     with dask.config.set(config):
         cluster = distributed.LocalCluster(
             n_workers=2,
@@ -218,6 +215,35 @@ def test_stats_follow_the_exceedance_convention_with_zones_without_oil_as_zero()
     assert set(by_fluid.FLUID) == {"oil", "water", "TOTAL"}
     assert by_fluid.loc[by_fluid.FLUID == "water", "P50"].tolist() == [0.0, 0.0]
     assert ens.stats("BULK", by=None).P50.tolist() == [2 * 100 * 100 * 5.0]
+
+
+class LockedError(Exception):
+    """An exception that cannot be pickled: it holds a lock."""
+
+    def __init__(self, message):
+        super().__init__(message)
+        self.lock = threading.Lock()
+
+
+def flat_or_locked_error(row, seed):
+    if row.REAL == 0:
+        return flat_make_spec(row, seed)
+    raise LockedError(f"no spec for {row.REAL}")
+
+
+def test_an_exception_that_cannot_travel_is_still_reported():
+    with concurrent.futures.ThreadPoolExecutor(1) as pool:
+        options = dict(executor=pool, progress=False)
+        ens = zv.run_ensemble(flat_or_locked_error, {"OWC_A": [2003.0, 2004.0]}, **options)
+        assert ens.failures[["REAL", "ERROR", "MESSAGE"]].values.tolist() == [
+            [1, "LockedError", "no spec for 1"]
+        ]
+        with pytest.raises(
+            zv.ensemble.RealisationError, match="^realisation 1 failed: LockedError: no spec for 1$"
+        ):
+            zv.run_ensemble(
+                flat_or_locked_error, {"OWC_A": [2003.0, 2004.0]}, keep_going=False, **options
+            )
 
 
 def make_spec_holding_a_lock():
