@@ -69,6 +69,23 @@ def _write(table: Any, out: Path) -> None:
         table.to_csv(out, index=False)
 
 
+def _check_summary(column: str, by: list[str], parameters: Any) -> None:
+    """Refuses a summary the table cannot give, before any realisation runs."""
+    from ._volumetrics import COLUMNS
+
+    if column not in COLUMNS[3:]:
+        raise SystemExit(
+            f"zorvastatic ensemble: --stats must be one of {', '.join(COLUMNS[3:])}, got {column}"
+        )
+    labels = {*COLUMNS[:3], *parameters}
+    unknown = [key for key in by if key not in labels]
+    if unknown:
+        raise SystemExit(
+            f"zorvastatic ensemble: --by must name ZONE, REGION, FLUID or parameters, got "
+            f"{', '.join(unknown)}"
+        )
+
+
 def _ensemble(arguments: argparse.Namespace) -> int:
     from . import ensemble
 
@@ -76,6 +93,7 @@ def _ensemble(arguments: argparse.Namespace) -> int:
     module = _load_spec_module(Path(arguments.spec))
     seed = arguments.seed if arguments.seed is not None else getattr(module, "seed", 0)
     parameters = ensemble.sample(module.distributions, arguments.n, seed)
+    _check_summary(arguments.stats, arguments.by, parameters.columns)
     client = None
     if arguments.scheduler:
         from distributed import Client

@@ -474,16 +474,19 @@ def test_without_pyarrow_the_command_line_writes_csv_and_says_so(client, tmp_pat
     [
         ("v.xlsx", "", "--out must end in .parquet or .csv"),
         ("missing/v.csv", "", "no such directory for --out"),
-        ("v.csv", "distributions = {}\n", "must define make_spec"),
+        ("v.csv", "distributions = dict()\n", "must define make_spec"),
+        ("v.csv --stats OIL", SPEC_FILE, "--stats must be one of BULK, NET, PORV"),
+        ("v.csv --by ZONE FACIES", SPEC_FILE, "--by must name ZONE, REGION, FLUID or param"),
     ],
 )
 def test_the_command_line_refuses_before_running(tmp_path, out, spec_text, message):
     from zorvastatic.__main__ import main
 
     spec = tmp_path / "spec.py"
-    spec.write_text(spec_text)
+    spec.write_text(textwrap.dedent(spec_text.format(tests=os.path.dirname(__file__))))
+    out, *options = out.split()
     with pytest.raises(SystemExit, match=message):
-        main(["ensemble", str(spec), "--n", "2", "--out", str(tmp_path / out)])
+        main(["ensemble", str(spec), "--n", "2", "--out", str(tmp_path / out), *options])
 
 
 def test_a_terminal_gets_a_bar_of_realisations(client, tmp_path):
