@@ -82,6 +82,7 @@ def make_large_single_zone(row, seed):
             zv.Horizon("B", zv.Surface(lattice, flat + 2040.0)),
         ],
         [zv.Zone("Z", zv.Proportional(row.NK), zv.Contacts(owc=2030.0))],
+        options=zv.BuildOptions(keep_store=True),  # the store stays where the build put it
     )
 
 

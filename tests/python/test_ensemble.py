@@ -137,13 +137,19 @@ def test_a_realisation_above_half_the_worker_memory_spills_and_finishes(client):
     bulk = ens.table[ens.table.REAL == 0].BULK.sum()
     assert bulk == pytest.approx(360 * 360 * 100.0 * 40.0, rel=1e-6)
     assert worker_pids(client) == before  # no worker was restarted
-    # the store went to the worker's own directory and was removed with the model
-    leftovers = client.run(
+    # the store went to the local directory of the worker that built it
+    stores = client.run(
         lambda dask_worker: [
-            f for f in os.listdir(dask_worker.local_directory) if f.endswith(".zts")
+            os.path.join(dask_worker.local_directory, name)
+            for name in os.listdir(dask_worker.local_directory)
+            if name.endswith(".zts")
         ]
     )
-    assert all(not files for files in leftovers.values())
+    found = [path for paths in stores.values() for path in paths]
+    sizes = [os.path.getsize(path) for path in found]
+    for path in found:
+        os.remove(path)
+    assert len(found) == 1 and sizes[0] > 360 * 360 * 50 * 4 * 3  # three float32 cubes at least
 
 
 @pytest.mark.parametrize("threads", [1, 2])
