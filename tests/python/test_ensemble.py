@@ -223,6 +223,26 @@ def test_stats_follow_the_exceedance_convention_with_zones_without_oil_as_zero()
     assert ens.stats("BULK", by=None).P50.tolist() == [2 * 100 * 100 * 5.0]
 
 
+def test_regions_split_each_realisation_and_add_up_to_its_total():
+    west_east = np.repeat([[1], [2]], [4, 6], axis=0).repeat(10, axis=1)  # (ni, nj) columns
+    options = dict(parameters={"OWC_A": [2001.2, 2003.1, 2004.9]}, fluids=zv.Fluids(bo=1.2))
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        split = zv.run_ensemble(
+            flat_make_spec,
+            regions=west_east,
+            region_names={1: "West", 2: "East"},
+            executor=pool,
+            **options,
+        )
+        whole = zv.run_ensemble(flat_make_spec, executor=pool, **options)
+    bulk = split.stats("BULK", by="REGION").set_index("REGION").P50.to_dict()
+    assert bulk == pytest.approx({"West": 4e4, "East": 6e4, "TOTAL": 1e5}, rel=1e-12)
+    split_stoiip = split.stats("STOIIP", by="REGION").set_index("REGION")
+    whole_stoiip = whole.stats("STOIIP", by=None).iloc[0]
+    for name in ("P90", "P50", "P10", "MEAN", "MIN", "MAX"):
+        assert split_stoiip.loc["TOTAL", name] == pytest.approx(whole_stoiip[name], rel=1e-12)
+
+
 class LockedError(Exception):
     """An exception that cannot be pickled: it holds a lock."""
 
