@@ -63,19 +63,22 @@ def plain_loop(example, parameters):
 
 
 def on_cluster(example, parameters, workers):
+    import dask
     import distributed
 
     import zorvastatic as zv
+    from zorvastatic._ensemble_runner import CLUSTER_CONFIG
 
     start = time.perf_counter()
-    cluster = distributed.LocalCluster(
-        n_workers=workers,
-        threads_per_worker=1,
-        processes=True,
-        memory_limit="4GiB",
-        dashboard_address=":0",
-        silence_logs=40,
-    )
+    with dask.config.set(CLUSTER_CONFIG):  # as run_ensemble makes its own
+        cluster = distributed.LocalCluster(
+            n_workers=workers,
+            threads_per_worker=1,
+            processes=True,
+            memory_limit="4GiB",
+            dashboard_address=":0",
+            silence_logs=40,
+        )
     client = distributed.Client(cluster, set_as_default=False)
     started = time.perf_counter() - start
     try:
