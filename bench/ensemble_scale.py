@@ -3,16 +3,18 @@ porosity (examples/ensemble_spec.py), as a plain loop in this process and throug
 on a LocalCluster of 1 and of 2 single-threaded worker processes, the engine at one thread
 everywhere.
 
-Reports the wall time of each, the speed-up of 2 workers over 1, the ensemble machinery's
-overhead per realisation against the plain loop (1 worker; wall time with the cluster start
-excluded and included, and CPU time of every process involved), the peak resident memory of
-each worker process, and the load average. The loop and each worker build one realisation
-before the timing starts.
+The three ways take turns over four rounds of n/4 realisations, so a shared machine's
+changing load weighs on each alike; the loop and each worker build one realisation before the
+timing starts. Reports the wall time of each, the speed-up of 2 workers over 1, the ensemble
+machinery's overhead per realisation against the plain loop (1 worker; wall time with the
+cluster start excluded and included, and CPU time of the processes involved), the peak
+resident memory of each worker process, and the load average.
 
     python3 bench/ensemble_scale.py [n]          (default n=32)
 """
 
 import importlib.util
+import logging
 import os
 import pathlib
 import resource
@@ -36,15 +38,14 @@ def peak_rss_mib():
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
 
 
-def cpu_seconds():
-    """CPU time of this process and every process under it (nannies, workers) so far."""
+def cpu_seconds(pids):
+    """CPU time so far of this process and of the processes `pids`."""
     import psutil
 
-    me = psutil.Process()
-    total = sum(me.cpu_times()[:2])
-    for child in me.children(recursive=True):
+    total = sum(psutil.Process().cpu_times()[:2])
+    for pid in pids:
         try:
-            total += sum(child.cpu_times()[:2])
+            total += sum(psutil.Process(pid).cpu_times()[:2])
         except psutil.NoSuchProcess:
             pass
     return total
@@ -62,46 +63,69 @@ def plain_loop(example, parameters):
     return time.perf_counter() - start, time.process_time() - cpu
 
 
-def on_cluster(example, parameters, workers):
-    import dask
-    import distributed
+class Cluster:
+    """A LocalCluster as run_ensemble makes its own, kept for every round."""
 
-    import zorvastatic as zv
-    from zorvastatic._ensemble_runner import CLUSTER_CONFIG
+    def __init__(self, example, workers):
+        import dask
+        import distributed
+        import psutil
 
-    start = time.perf_counter()
-    with dask.config.set(CLUSTER_CONFIG):  # as run_ensemble makes its own
-        cluster = distributed.LocalCluster(
-            n_workers=workers,
-            threads_per_worker=1,
-            processes=True,
-            memory_limit="4GiB",
-            dashboard_address=":0",
-            silence_logs=40,
+        from zorvastatic._ensemble_runner import CLUSTER_CONFIG
+
+        self.example = example
+        start = time.perf_counter()
+        with dask.config.set(CLUSTER_CONFIG):
+            self.cluster = distributed.LocalCluster(
+                n_workers=workers,
+                threads_per_worker=1,
+                processes=True,
+                memory_limit="4GiB",
+                dashboard_address=":0",
+                silence_logs=40,
+            )
+        self.client = distributed.Client(self.cluster, set_as_default=False)
+        self.started = time.perf_counter() - start
+        workers_pids = list(self.client.run(os.getpid).values())
+        self.pids = workers_pids + [psutil.Process(pid).ppid() for pid in workers_pids]
+        self.wall = self.cpu = self.inside = 0.0
+        self.ensembles = []
+
+    def run(self, parameters, timed=True):
+        import zorvastatic as zv
+
+        start, cpu = time.perf_counter(), cpu_seconds(self.pids)
+        ensemble = zv.run_ensemble(
+            self.example.make_spec,
+            parameters,
+            fluids=self.example.fluids,
+            client=self.client,
+            engine_threads=1,
+            progress=False,
         )
-    client = distributed.Client(cluster, set_as_default=False)
-    started = time.perf_counter() - start
-    try:
-        # Each worker's first realisation out of the way, as for the plain loop.
-        options = dict(fluids=example.fluids, client=client, engine_threads=1, progress=False)
-        zv.run_ensemble(example.make_spec, parameters.head(workers), **options)
-        run_start, cpu = time.perf_counter(), cpu_seconds()
-        ensemble = zv.run_ensemble(example.make_spec, parameters, **options)
-        run_s = time.perf_counter() - run_start
-        cpu_s = cpu_seconds() - cpu
-        peaks = sorted(client.run(peak_rss_mib).values())
-    finally:
-        client.close()
-        cluster.close()
-    assert ensemble.failures.empty, ensemble.failures
-    task_s = ensemble.table.groupby("REAL").SECONDS.first().sum()
-    return started, run_s, cpu_s, task_s, peaks, ensemble
+        assert ensemble.failures.empty, ensemble.failures
+        if timed:
+            self.wall += time.perf_counter() - start
+            self.cpu += cpu_seconds(self.pids) - cpu
+            self.inside += ensemble.table.groupby("REAL").SECONDS.first().sum()
+            self.ensembles.append(ensemble)
+
+    def close(self):
+        peaks = sorted(self.client.run(peak_rss_mib).values())
+        self.client.close()
+        self.cluster.close()
+        return peaks
 
 
 def main():
     n = int(sys.argv[1]) if len(sys.argv) > 1 else 32
+    rounds = 4
+    import numpy as np
+    import pandas as pd
+
     import zorvastatic as zv
 
+    logging.getLogger("distributed").setLevel(logging.CRITICAL)
     example = load_example()
     parameters = zv.ensemble.sample(example.distributions, n=n, seed=example.seed)
     print(f"{n} realisations of 100 x 100 x 40 cells, two zones, one SGS pipeline")
@@ -109,36 +133,43 @@ def main():
 
     zv.set_num_threads(1)
     plain_loop(example, parameters.head(1))  # first-call costs out of the way
-    loops = [plain_loop(example, parameters)]
-    print(f"plain loop (1 thread)      {loops[0][0]:7.2f} s   CPU {loops[0][1]:7.2f} s")
-
-    results = {}
-    for workers in (1, 2):
-        started, run_s, cpu_s, task_s, peaks, ensemble = on_cluster(example, parameters, workers)
-        results[workers] = (started, run_s, cpu_s, task_s)
+    clusters = {workers: Cluster(example, workers) for workers in (1, 2)}
+    for workers, cluster in clusters.items():
+        cluster.run(parameters.head(workers), timed=False)  # each worker's first realisation
+    # Interleaved rounds, so the load of a shared machine weighs on every way alike.
+    loop_wall = loop_cpu = 0.0
+    for chunk in np.array_split(np.arange(n), rounds):
+        part = parameters.iloc[chunk]
+        wall, cpu = plain_loop(example, part)
+        loop_wall, loop_cpu = loop_wall + wall, loop_cpu + cpu
+        for cluster in clusters.values():
+            cluster.run(part)
+    print(f"plain loop (1 thread)      {loop_wall:7.2f} s   CPU {loop_cpu:7.2f} s")
+    for workers, cluster in clusters.items():
+        peaks = cluster.close()
         print(
-            f"{workers} worker{'s' if workers > 1 else ' '} run_ensemble     {run_s:7.2f} s   "
-            f"CPU {cpu_s:7.2f} s (all processes; + {started:.2f} s cluster start; "
-            f"{task_s:.2f} s inside tasks); peak RSS per worker "
-            f"{', '.join(f'{p:.0f}' for p in peaks)} MiB"
+            f"{workers} worker{'s' if workers > 1 else ' '} run_ensemble     {cluster.wall:7.2f} s"
+            f"   CPU {cluster.cpu:7.2f} s (this process, workers, nannies; + "
+            f"{cluster.started:.2f} s cluster start; {cluster.inside:.2f} s inside tasks); "
+            f"peak RSS per worker {', '.join(f'{p:.0f}' for p in peaks)} MiB"
         )
-    # The loop again: how far the machine's load drifted meanwhile.
-    loops.append(plain_loop(example, parameters))
-    print(f"plain loop again           {loops[1][0]:7.2f} s   CPU {loops[1][1]:7.2f} s")
-    loop_s = sum(wall for wall, _ in loops) / 2
-    loop_cpu = sum(cpu for _, cpu in loops) / 2
-    print(f"speed-up 2 workers over 1  {results[1][1] / results[2][1]:.2f}x (wall)")
-    started, run_s, cpu_s, task_s = results[1]
-    overhead, outside = run_s - loop_s, run_s - task_s
+    one, two = clusters[1], clusters[2]
+    print(f"speed-up 2 workers over 1  {one.wall / two.wall:.2f}x (wall)")
+    overhead, outside = one.wall - loop_wall, one.wall - one.inside
     print(
         f"overhead vs plain loop     wall {overhead / n * 1000:+.1f} ms/realisation "
-        f"({overhead / loop_s * 100:+.1f} %; {(overhead + started) / loop_s * 100:+.1f} % with "
-        f"the cluster start); CPU {(cpu_s - loop_cpu) / n * 1000:+.1f} ms/realisation "
-        f"({(cpu_s - loop_cpu) / loop_cpu * 100:+.1f} %); wall outside the tasks "
-        f"{outside / n * 1000:.1f} ms/realisation ({outside / loop_s * 100:.1f} %)"
+        f"({overhead / loop_wall * 100:+.1f} %; {(overhead + one.started) / loop_wall * 100:+.1f} "
+        f"% with the cluster start); CPU {(one.cpu - loop_cpu) / n * 1000:+.1f} ms/realisation "
+        f"({(one.cpu - loop_cpu) / loop_cpu * 100:+.1f} %); wall outside the tasks "
+        f"{outside / n * 1000:.1f} ms/realisation ({outside / loop_wall * 100:.1f} %)"
     )
-    stoiip = ensemble.stats("STOIIP", by="ZONE")
-    print(stoiip.to_string(index=False))
+    ensemble = zv.ensemble.Ensemble(
+        pd.concat([e.table for e in two.ensembles], ignore_index=True),
+        two.ensembles[0].failures,
+        two.ensembles[0].warnings,
+        parameters,
+    )
+    print(ensemble.stats("STOIIP", by="ZONE").to_string(index=False))
     print(f"load average after: {' '.join(f'{v:.2f}' for v in os.getloadavg())}")
 
 
