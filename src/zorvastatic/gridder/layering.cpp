@@ -82,7 +82,9 @@ class StackLayering {
         dims_(dims),
         nx_(surfaces.front()->nx()),
         ny_(surfaces.front()->ny()),
-        nodes_(nx_ * ny_) {}
+        nodes_(nx_ * ny_) {
+    for (const ZoneLayerSpec& spec : zone_specs) rules_.push_back(spec.conformity);
+  }
 
   // Raw and collapsed boundaries of every column, kept for zcorn().
   Status compute_collapsed_boundaries(double collapse_below_m);
@@ -91,12 +93,12 @@ class StackLayering {
   [[nodiscard]] Result<std::vector<double>> zcorn(std::vector<StackedZone>& zones) const;
 
  private:
-  // Boundary plane k of every node, by the rule of the zone whose top it is (the last plane:
-  // the base of the last zone). The same values as the column pass without collapse.
+  // Boundary plane k of every node: the same values as the column pass without collapse.
   void boundary_plane(std::size_t k, std::span<double> out) const;
 
   std::span<const Surface* const> surfaces_;
   std::span<const ZoneLayerSpec> zone_specs_;
+  std::vector<Conformity> rules_;
   layering::ZoneLayout layout_;
   Dims dims_;
   std::size_t nx_;
@@ -107,17 +109,7 @@ class StackLayering {
 };
 
 void StackLayering::boundary_plane(std::size_t k, std::span<double> out) const {
-  const std::size_t nk_total = layout_.nk_total;
-  const std::size_t zone = k < nk_total ? layout_.zone_of_layer[k] : zone_specs_.size() - 1;
-  const std::size_t n = layout_.counts[zone];
-  const std::size_t local = k < nk_total ? k - layout_.k_start[zone] : n;
-  const double fraction = static_cast<double>(local) / static_cast<double>(n);
-  const Conformity& rule = zone_specs_[zone].conformity;
-  const double* u = surfaces_[zone]->values().data();
-  const double* l = surfaces_[zone + 1]->values().data();
-  for (std::size_t node = 0; node < nodes_; ++node) {
-    out[node] = layering::zone_boundary(rule, u[node], l[node], local, n, fraction);
-  }
+  layering::fill_boundary_plane(layout_, surfaces_, rules_, k, out);
 }
 
 Status StackLayering::compute_collapsed_boundaries(double collapse_below_m) {
@@ -246,42 +238,13 @@ Result<std::vector<double>> StackLayering::zcorn(std::vector<StackedZone>& zones
   return out;
 }
 
-Status check_stack(std::span<const Surface* const> surfaces,
-                   std::span<const ZoneLayerSpec> zone_specs,
-                   std::optional<double> collapse_below_m, double dx, double dy) {
-  if (surfaces.size() < 2) {
-    return std::unexpected(StaticError::invalid_input(
-        str_cat("a horizon stack needs at least 2 surfaces, got ", surfaces.size())));
-  }
-  for (const Surface* s : surfaces) zorvatools::require(s != nullptr, "null stack surface");
-  if (zone_specs.size() != surfaces.size() - 1) {
-    return std::unexpected(
-        StaticError::invalid_input(str_cat("expected ", surfaces.size() - 1, " zone specs for ",
-                                           surfaces.size(), " surfaces, got ", zone_specs.size())));
-  }
-  ZV_TRY(layering::check_same_lattice(surfaces));
-  ZV_TRY(require_finite_surfaces(surfaces));
-  for (const ZoneLayerSpec& spec : zone_specs) ZV_TRY(layering::check_zone_spec(spec));
-  ZV_TRY(layering::check_spacing(dx, dy));
-  if (zone_specs.size() > kLayerCap) {
-    return std::unexpected(
-        StaticError::invalid_input(str_cat(zone_specs.size(), " zones exceed the ", kLayerCap,
-                                           "-layer total cap (a zone needs >= 1 layer)")));
-  }
-  if (collapse_below_m && !(std::isfinite(*collapse_below_m) && *collapse_below_m > 0)) {
-    return std::unexpected(StaticError::invalid_input(
-        str_cat("collapse_below_m must be finite and > 0, got ", *collapse_below_m)));
-  }
-  return {};
-}
-
 }  // namespace
 
 Result<LayeringReport> layer_grid_stack(std::span<const Surface* const> surfaces,
                                         std::span<const ZoneLayerSpec> zone_specs,
                                         std::optional<double> collapse_below_m, double dx,
                                         double dy) {
-  ZV_TRY(check_stack(surfaces, zone_specs, collapse_below_m, dx, dy));
+  ZV_TRY(layering::check_stack(surfaces, zone_specs, collapse_below_m, dx, dy));
   layering::ZoneLayout layout = layering::zone_layout(surfaces, zone_specs);
   ZV_ASSIGN_OR_RETURN(
       const Dims dims,
