@@ -45,22 +45,17 @@ struct ClipScratch {
               const float* sw) {
     if (wide.empty()) wide.resize(11 * ni);
     double* out = wide.data();
-    widen(8 * ni, zcorn, out);
+    widen_floats(8 * ni, zcorn, out);
     if (poro == nullptr) return {out, nullptr, nullptr, nullptr};
-    widen(ni, poro, out + 8 * ni);
-    widen(ni, ntg, out + 9 * ni);
-    widen(ni, sw, out + 10 * ni);
+    widen_floats(ni, poro, out + 8 * ni);
+    widen_floats(ni, ntg, out + 9 * ni);
+    widen_floats(ni, sw, out + 10 * ni);
     return {out, out + 8 * ni, out + 9 * ni, out + 10 * ni};
   }
 
   RowVolumes rows;
   std::vector<double> hcpv;
   std::vector<double> wide;  // 8 corner depths, then PORO, NTG, SW, per cell of a float row
-
- private:
-  static void widen(std::size_t n, const float* __restrict in, double* __restrict out) {
-    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<double>(in[i]);
-  }
 };
 
 namespace clip_detail {
