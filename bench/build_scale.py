@@ -4,19 +4,23 @@
 
 Cases (default: flat-300 flat-1000 surface-300 stack-300):
 
-    flat-300      build_flat_model(n=301, nk=100)                    9 M cells
-    flat-1000     build_flat_model(n=1001, nk=50)                   50 M cells
-    surface-300   one zone under a dipping, folded top, 300 x 300 x 100
-    surface-1000  the same at 1000 x 1000 x 50
-    stack-300     three zones, 300 x 300 x 100
-    stack-1000    three zones, 1000 x 1000 x 50
-    spill-1000    build_flat_model(n=1001, nk=80) over the spill budget (streamed to a store)
-    stack-spill   three zones, 1000 x 1000 x 60, over a 1 GiB budget
+    flat-300           build_flat_model(n=301, nk=100)                       9 M cells
+    flat-1000          build_flat_model(n=1001, nk=50)                      50 M cells
+    surface-300        one zone under a dipping, folded top, 300 x 300 x 100
+    surface-1000       the same at 1000 x 1000 x 50
+    stack-300          three zones, 300 x 300 x 99
+    stack-1000         three zones, 1000 x 1000 x 51
+    spill-1000         build_flat_model(n=1001, nk=80), over the default budget: streamed
+    surface-80-memory  one zone, 1000 x 1000 x 80, in memory (a budget of 1 TiB)
+    surface-80-spill   the same over a 1 GiB budget: streamed into a store
+    stack-spill        three zones, 1000 x 1000 x 60, over a 1 GiB budget
 
 For every case the table gives the minimum, median and maximum over the runs of the build's
 wall, user and system time and throughput, then the same for in_place(), the process's peak
 resident memory during the build beside the model's own arrays (corner depths, pillars and
-cubes at 8 bytes a value), and the compaction stalls and huge-page faults the system counted
+cubes at 8 bytes a value; the peak resident memory counts the store's mapped pages too, the
+anonymous peak, sampled every 5 ms by a thread that runs where a call releases the interpreter
+lock, does not), and the compaction stalls and huge-page faults the system counted
 meanwhile (system-wide counters: other processes add to them).
 
 For spilled models the read bound is measured in the same process: the store file read once
@@ -40,17 +44,19 @@ import sys
 import tempfile
 import time
 
+# name: (kind, nodes per side, layers, zones, memory budget: None for the default, else bytes)
 CASES = {
-    "flat-300": ("flat", 301, 100, 1),
-    "flat-1000": ("flat", 1001, 50, 1),
-    "surface-300": ("surface", 301, 100, 1),
-    "surface-1000": ("surface", 1001, 50, 1),
-    "stack-300": ("surface", 301, 100, 3),
-    "stack-1000": ("surface", 1001, 51, 3),
-    "spill-1000": ("flat", 1001, 80, 1),
-    "stack-spill": ("surface", 1001, 60, 3),
+    "flat-300": ("flat", 301, 100, 1, None),
+    "flat-1000": ("flat", 1001, 50, 1, None),
+    "surface-300": ("surface", 301, 100, 1, None),
+    "surface-1000": ("surface", 1001, 50, 1, None),
+    "stack-300": ("surface", 301, 99, 3, None),
+    "stack-1000": ("surface", 1001, 51, 3, None),
+    "spill-1000": ("flat", 1001, 80, 1, None),
+    "surface-80-memory": ("surface", 1001, 80, 1, 1 << 40),
+    "surface-80-spill": ("surface", 1001, 80, 1, 1 << 30),
+    "stack-spill": ("surface", 1001, 60, 3, 1 << 30),
 }
-SPILLED = {"spill-1000", "stack-spill"}
 PAGE = 4096
 
 
@@ -67,13 +73,37 @@ def status_kib(field: str) -> int:
     return 0
 
 
+class PeakAnon:
+    """The largest anonymous resident memory seen every 5 ms while the block runs, in KiB."""
+
+    def __enter__(self) -> PeakAnon:
+        import threading
+
+        self.peak = status_kib("RssAnon")
+        self.running = True
+        self.thread = threading.Thread(target=self._sample, daemon=True)
+        self.thread.start()
+        return self
+
+    def _sample(self) -> None:
+        while self.running:
+            self.peak = max(self.peak, status_kib("RssAnon"))
+            time.sleep(0.005)
+
+    def __exit__(self, *exc: object) -> None:
+        self.running = False
+        self.thread.join()
+        self.peak = max(self.peak, status_kib("RssAnon"))
+
+
 def reset_peak() -> None:
     with open("/proc/self/clear_refs", "w") as refs:
         refs.write("5")
 
 
-def spec(n: int, nk: int, zones: int, spill_dir: str | None):  # type: ignore[no-untyped-def]
+def spec(n: int, nk: int, zones: int, budget: int | None, spill_dir: str):  # type: ignore[no-untyped-def]
     import numpy as np
+
     import zorvastatic as zv
 
     lat = zv.Lattice(ncol=n, nrow=n, xinc=50.0, yinc=50.0)
@@ -86,9 +116,9 @@ def spec(n: int, nk: int, zones: int, spill_dir: str | None):  # type: ignore[no
         for z in range(zones)
     ]
     options = (
-        zv.BuildOptions(memory_budget=1 << 30, spill_dir=spill_dir)
-        if spill_dir
-        else zv.BuildOptions()
+        zv.BuildOptions(memory_budget=budget, spill_dir=spill_dir)
+        if budget is not None
+        else zv.BuildOptions(spill_dir=spill_dir)
     )
     return zv.ModelSpec(lat, horizons, layers, options=options)
 
@@ -113,26 +143,29 @@ def run_case(name: str, threads: int) -> dict[str, float]:
     """One build and one in_place() in this process; prints its figures as JSON."""
     import _zorvastatic as zs
 
-    kind, n, nk, zones = CASES[name]
+    kind, n, nk, zones, budget = CASES[name]
     zs._set_max_threads(threads)
     cells = (n - 1) * (n - 1) * (nk // zones * zones)
     out: dict[str, float] = {"cells": cells}
     with tempfile.TemporaryDirectory(prefix="zv-scale-") as spill_dir:
         os.environ["TMPDIR"] = spill_dir
-        made = spec(n, nk, zones, spill_dir if name in SPILLED else None) if kind != "flat" else None
+        made = spec(n, nk, zones, budget, spill_dir) if kind != "flat" else None
         rss_before = status_kib("VmRSS")
         reset_peak()
         stats = vmstat()
-        t0, r0 = time.perf_counter(), os.times()
-        if made is None:
-            raw = zs.build_flat_model(n=n, nk=nk)
-            model = None
-        else:
-            import zorvastatic as zv
+        anon_before = status_kib("RssAnon")
+        with PeakAnon() as anon:
+            t0, r0 = time.perf_counter(), os.times()
+            if made is None:
+                raw = zs.build_flat_model(n=n, nk=nk)
+                model = None
+            else:
+                import zorvastatic as zv
 
-            model = zv.build(made, progress=False)
-            raw = model.raw
-        t1, r1 = time.perf_counter(), os.times()
+                model = zv.build(made, progress=False)
+                raw = model.raw
+            t1, r1 = time.perf_counter(), os.times()
+        out["build_anon_mib"] = (anon.peak - anon_before) / 1024
         after = vmstat()
         out["build_wall"] = t1 - t0
         out["build_user"] = r1.user - r0.user
@@ -149,9 +182,12 @@ def run_case(name: str, threads: int) -> dict[str, float]:
             out["store_gib"] = size / 2**30
         reset_peak()
         rss_before = status_kib("VmRSS")
-        t0, r0 = time.perf_counter(), os.times()
-        raw.in_place()
-        t1, r1 = time.perf_counter(), os.times()
+        anon_before = status_kib("RssAnon")
+        with PeakAnon() as anon:
+            t0, r0 = time.perf_counter(), os.times()
+            raw.in_place()
+            t1, r1 = time.perf_counter(), os.times()
+        out["in_place_anon_mib"] = (anon.peak - anon_before) / 1024
         out["in_place_wall"] = t1 - t0
         out["in_place_user"] = r1.user - r0.user
         out["in_place_sys"] = r1.system - r0.system
@@ -206,6 +242,7 @@ def report(name: str, runs: list[dict[str, float]]) -> None:
             f"{summary([100 * r[stage + '_sys'] / r[stage + '_wall'] for r in runs])}"
         )
         row(f"{stage} peak RSS MiB", f"{stage}_peak_mib")
+        row(f"{stage} peak anon MiB", f"{stage}_anon_mib")
     print(f"  {'model arrays MiB':28s}{runs[0]['arrays_mib']:8.1f}")
     print(
         f"  {'build peak / arrays':28s}"
@@ -216,15 +253,15 @@ def report(name: str, runs: list[dict[str, float]]) -> None:
     if runs[0]["spilled"]:
         row("store GiB", "store_gib")
         row("read bound M cells/s", "read_bound_cells_s")
-        print(
-            f"  {'in_place / read bound':28s}"
-            f"{summary([r['cells'] / r['in_place_wall'] / 1e6 / r['read_bound_cells_s'] for r in runs])}"
-        )
+        shares = [r["cells"] / r["in_place_wall"] / 1e6 / r["read_bound_cells_s"] for r in runs]
+        print(f"  {'in_place / read bound':28s}{summary(shares)}")
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("cases", nargs="*", default=["flat-300", "flat-1000", "surface-300", "stack-300"])
+    parser.add_argument(
+        "cases", nargs="*", default=["flat-300", "flat-1000", "surface-300", "stack-300"]
+    )
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--threads", type=int, default=1)
     parser.add_argument("--fragment", action="store_true")
@@ -248,7 +285,9 @@ def main() -> None:
         for _ in range(args.runs):
             with tempfile.TemporaryDirectory(prefix="zv-fragment-") as folder:
                 if args.fragment:
-                    subprocess.run([*me, "--fragment-into", folder], check=True, capture_output=True)
+                    subprocess.run(
+                        [*me, "--fragment-into", folder], check=True, capture_output=True
+                    )
                 child = subprocess.run(
                     [*me, "--child", name, "--threads", str(args.threads)],
                     check=True,
