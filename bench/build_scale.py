@@ -203,7 +203,7 @@ def fragment(folder: str) -> str:
     anonymous ones are freed when this function's process exits. Returns the scratch file."""
     with open("/proc/meminfo") as info:
         free_kib = next(int(line.split()[1]) for line in info if line.startswith("MemFree:"))
-    total = int(free_kib * 1024 * 0.8) // (4 * PAGE) * (4 * PAGE)
+    total = int(free_kib * 1024 * 0.6) // (4 * PAGE) * (4 * PAGE)
     anon_bytes = total // 4 * 3
     path = os.path.join(folder, "fragment.bin")
     anon = mmap.mmap(-1, anon_bytes)
