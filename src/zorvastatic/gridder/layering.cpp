@@ -257,6 +257,8 @@ Result<LayeringReport> layer_grid_stack(std::span<const Surface* const> surfaces
   const std::size_t nk_total = layout.nk_total;
   const bool capped = layout.capped;
 
+  // Heard before the first large allocation, so that a failure names this stage.
+  ZV_TRY(zorvatools::poll_call(kStage, 0, 1));
   StackLayering stack(surfaces, zone_specs, std::move(layout), dims);
   if (collapse_below_m) ZV_TRY(stack.compute_collapsed_boundaries(*collapse_below_m));
   std::vector<Pillar> pillars = stack.pillars(dx, dy);
