@@ -199,6 +199,8 @@ def test_a_terminal_gets_a_bar_without_asking():
     pytest.importorskip("tqdm")
     script = (
         "import sys; sys.path.insert(0, sys.argv[1]); import test_progress as t, zorvastatic as zv;"
+        # No delay before the bar: a quick build would otherwise end before it shows.
+        "import zorvastatic._progress as p; p._BAR_DELAY_S = 0.0;"
         "zv.build(t.spec(n=121, nk=30))"
     )
     leader, follower = pty.openpty()
