@@ -113,6 +113,7 @@ void direct_solve(benchmark::State& state, zorvatools::MinCurvaturePath path) {
       return;
     }
     state.counters["band"] = (*cache.factored)->uses_band() ? 1 : 0;
+    state.counters["iterations"] = static_cast<double>((*cache.factored)->last_iterations());
     state.PauseTiming();
     const auto restart_start = std::chrono::steady_clock::now();
     auto again = zorvatools::grid_min_curvature(samples, lattice, seed, &cache, {path, 0});
@@ -130,6 +131,17 @@ void BM_BandPath(benchmark::State& state) {
 void BM_SparsePath(benchmark::State& state) {
   direct_solve(state, zorvatools::MinCurvaturePath::Sparse);
 }
+void BM_IterativePath(benchmark::State& state) {
+  direct_solve(state, zorvatools::MinCurvaturePath::Iterative);
+}
+// GMRES with the lattice multigrid cycle; larger lattices converge too slowly to be worth timing.
+BENCHMARK(BM_IterativePath)
+    ->Arg(101)
+    ->Arg(201)
+    ->Arg(301)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_BandPath)
     ->Arg(51)
     ->Arg(101)

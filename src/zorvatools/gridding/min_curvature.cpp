@@ -101,7 +101,7 @@ AlgoResult<Array2D<double>> grid_min_curvature(std::span<const Sample> samples,
     if (!op) {
       if (!is_singular_system(op.error())) return std::unexpected(op.error());
     } else {
-      auto grid = op->solve(anchors.values);
+      auto grid = op->solve(anchors.values, &seed);
       if (grid || !is_singular_system(grid.error())) return grid;
     }
   }
