@@ -16,9 +16,12 @@ using SparseRows = Eigen::SparseMatrix<double, Eigen::RowMajor, std::int32_t>;
 
 namespace {
 
-// Below this many unknowns, or on a lattice this short, the system is factored instead.
-constexpr std::size_t kCoarsestUnknowns = 4000;
+// On a lattice this short the system is factored instead.
 constexpr std::size_t kCoarsestAxis = 8;
+// The coarse lattices' stencils match the finer operators less well at each level (the edge rule
+// does not scale with the spacing), and Krylov iterations grow quickly past two coarse levels:
+// the coarsest level is factored however large it is.
+constexpr unsigned kMaxCoarseLevels = 2;
 // Gauss-Seidel sweeps before and after the coarse correction.
 constexpr int kPreSweeps = 2;
 constexpr int kPostSweeps = 2;
@@ -240,7 +243,8 @@ SparseRows anchor_correction(std::size_t nx, std::size_t ny,
 
 std::expected<LatticeMultigrid, SparseLuFailure> LatticeMultigrid::build(
     const CompressedRows& a, std::size_t nx, std::size_t ny,
-    std::span<const std::int32_t> node_fixed, std::span<const std::int32_t> node_free) {
+    std::span<const std::int32_t> node_fixed, std::span<const std::int32_t> node_free,
+    std::size_t coarsest_unknowns) {
   require(node_free.size() == nx * ny && node_fixed.size() == nx * ny,
           "multigrid: node map size mismatch");
   auto levels = std::make_shared<MultigridLevels>();
@@ -253,7 +257,10 @@ std::expected<LatticeMultigrid, SparseLuFailure> LatticeMultigrid::build(
     MultigridLevel& level = levels->levels.back();
     level.diag = diagonal_positions(level.a);
     const auto unknowns = static_cast<std::size_t>(level.a.rows());
-    if (unknowns <= kCoarsestUnknowns || std::min(nx, ny) <= kCoarsestAxis) break;
+    if (unknowns <= coarsest_unknowns || std::min(nx, ny) <= kCoarsestAxis ||
+        depth > kMaxCoarseLevels) {
+      break;
+    }
     const std::size_t cx = (nx + 1) / 2, cy = (ny + 1) / 2;
     std::vector<std::int32_t> coarse_free(cx * cy);
     for (std::size_t c = 0; c < coarse_free.size(); ++c) coarse_free[c] = std::int32_t(c);

@@ -22,16 +22,21 @@
 
 namespace zorvatools {
 
+// Systems this small are factored rather than coarsened.
+inline constexpr std::size_t kMultigridCoarsestUnknowns = 25000;
+
 struct MultigridLevels;  // the matrices and scratch of every lattice; shared by copies
 
 class LatticeMultigrid {
  public:
   // `a`: the fine system, one row per free node; `node_fixed`: each lattice node's (i * ny + j)
   // fixed index, -1 for a free node; `node_free`: its row, -1 for a fixed node. Fails when the
-  // coarsest system cannot be factored.
+  // coarsest system cannot be factored. Lattices of at most `coarsest_unknowns` unknowns are not
+  // coarsened further.
   static std::expected<LatticeMultigrid, SparseLuFailure> build(
       const CompressedRows& a, std::size_t nx, std::size_t ny,
-      std::span<const std::int32_t> node_fixed, std::span<const std::int32_t> node_free);
+      std::span<const std::int32_t> node_fixed, std::span<const std::int32_t> node_free,
+      std::size_t coarsest_unknowns = kMultigridCoarsestUnknowns);
 
   // z = one V-cycle applied to r from a zero start: an approximate inverse of the fine system.
   void apply(std::span<const double> r, std::span<double> z) const;

@@ -56,8 +56,7 @@ AlgoResult<MinCurvatureOperator>& factored_operator(const Lattice& lattice,
                                                     const MinCurvatureOptions& options,
                                                     MinCurvatureCache& cache) {
   const bool hit = cache.factored && cache.nx == lattice.nx && cache.ny == lattice.ny &&
-                   cache.anchor_nodes == anchors.nodes && cache.options.path == options.path &&
-                   cache.options.memory_limit_bytes == options.memory_limit_bytes;
+                   cache.anchor_nodes == anchors.nodes && cache.options == options;
   if (!hit) {
     cache.factored.reset();
     cache.nx = lattice.nx;

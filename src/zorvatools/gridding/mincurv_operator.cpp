@@ -252,7 +252,8 @@ AlgoResult<void> MinCurvatureOperator::build_multigrid() {
   if (!needed || *needed > memory_limit_) {
     return std::unexpected(out_of_memory(needed.value_or(UINT64_MAX)));
   }
-  auto mg = LatticeMultigrid::build(rows_, nx_, ny_, node_anchor_, node_free_);
+  auto mg = LatticeMultigrid::build(rows_, nx_, ny_, node_anchor_, node_free_,
+                                    options_.multigrid_coarsest_unknowns);
   if (!mg) {
     if (mg.error() == SparseLuFailure::Singular) {
       return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));

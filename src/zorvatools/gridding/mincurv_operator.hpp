@@ -51,6 +51,9 @@ enum class MinCurvaturePath : std::uint8_t {
 struct MinCurvatureOptions {
   MinCurvaturePath path = MinCurvaturePath::Cheapest;
   std::uint64_t memory_limit_bytes = 0;  // 0: the machine's physical memory
+  // Iterative path: systems this small are factored rather than coarsened further.
+  std::size_t multigrid_coarsest_unknowns = kMultigridCoarsestUnknowns;
+  friend bool operator==(const MinCurvatureOptions&, const MinCurvatureOptions&) = default;
 };
 
 class MinCurvatureOperator {

@@ -62,18 +62,47 @@ std::vector<std::size_t> free_rows(std::size_t nx, std::size_t ny, const AnchorS
   return rows;
 }
 
+constexpr struct {
+  int di, dj;
+  double w;
+} kTaps[13] = {{0, 0, 16},    {0, 1, -6.25}, {0, -1, -6.25}, {1, 0, -6.25}, {-1, 0, -6.25},
+               {1, 1, 1.5},   {-1, 1, 1.5},  {1, -1, 1.5},   {-1, -1, 1.5}, {0, 2, 0.75},
+               {0, -2, 0.75}, {2, 0, 0.75},  {-2, 0, 0.75}};
+
+// The stencil equation of node (i, j) through edge extrapolation, in extended precision,
+// independent of the operator's assembly: zero at every free node of the exact surface.
+long double equation(const Array2D<double>& grid, std::size_t node) {
+  const std::size_t ny = grid.ny();
+  long double s = 0;
+  for (const auto& t : kTaps) {
+    s += static_cast<long double>(t.w) * z_at(grid, grid.nx(), ny, std::int64_t(node / ny) + t.di,
+                                              std::int64_t(node % ny) + t.dj);
+  }
+  return s;
+}
+
+// max |A x - b| / (||A|| max |x| + max |b|) over the free nodes, from the stencil equations.
+double backward_error_of(const Array2D<double>& grid, const AnchorSet& anchors, double a_norm) {
+  Array2D<double> anchored(grid.nx(), grid.ny(), 0.0);
+  for (std::size_t k = 0; k < anchors.nodes.size(); ++k) {
+    anchored.data()[anchors.nodes[k]] = anchors.values[k];
+  }
+  double r = 0, x = 0, b = 0;
+  for (std::size_t node = 0; node < grid.data().size(); ++node) {
+    if (anchors.node_anchor[node] >= 0) continue;
+    r = std::fmax(r, std::fabs(static_cast<double>(equation(grid, node))));
+    x = std::fmax(x, std::fabs(grid.data()[node]));
+    b = std::fmax(b, std::fabs(static_cast<double>(equation(anchored, node))));
+  }
+  return r / (a_norm * x + b);
+}
+
 // The surface solved to the rounding of its depths: the direct solution refined with residuals
 // of the stencil equations (13 taps through edge extrapolation, independent of the operator's
 // assembly) accumulated in extended precision. Converges as long as the condition number times
 // the rounding unit stays below 1; the oracle the two paths are held to.
 Array2D<double> refined(const MinCurvatureOperator& direct, Array2D<double> grid,
                         const AnchorSet& anchors) {
-  static constexpr struct {
-    int di, dj;
-    double w;
-  } kTaps[13] = {{0, 0, 16},    {0, 1, -6.25}, {0, -1, -6.25}, {1, 0, -6.25}, {-1, 0, -6.25},
-                 {1, 1, 1.5},   {-1, 1, 1.5},  {1, -1, 1.5},   {-1, -1, 1.5}, {0, 2, 0.75},
-                 {0, -2, 0.75}, {2, 0, 0.75},  {-2, 0, 0.75}};
   const std::size_t nx = grid.nx(), ny = grid.ny();
   const std::vector<std::size_t> rows = free_rows(nx, ny, anchors);
   auto lu = SparseLu::factor(direct.matrix(), 0.0, UINT64_MAX);
@@ -81,12 +110,7 @@ Array2D<double> refined(const MinCurvatureOperator& direct, Array2D<double> grid
   std::vector<double> correction(rows.size());
   for (int step = 0; step < 4; ++step) {
     for (std::size_t r = 0; r < rows.size(); ++r) {
-      long double s = 0;
-      for (const auto& t : kTaps) {
-        s += static_cast<long double>(t.w) *
-             z_at(grid, nx, ny, std::int64_t(rows[r] / ny) + t.di, std::int64_t(rows[r] % ny) + t.dj);
-      }
-      correction[r] = -static_cast<double>(s);
+      correction[r] = -static_cast<double>(equation(grid, rows[r]));
     }
     lu->solve_in_place(correction);
     for (std::size_t r = 0; r < rows.size(); ++r) grid.data()[rows[r]] += correction[r];
@@ -127,6 +151,8 @@ INSTANTIATE_TEST_SUITE_P(Axes, InterpolationWeights,
                          ::testing::Values(5, 6, 7, 8, 9, 10, 17, 32, 101));
 
 MinCurvatureOptions on(MinCurvaturePath path) { return {path, 0}; }
+// The iterative path with hierarchies of several levels even on the small lattices of a test.
+const MinCurvatureOptions kIterative{MinCurvaturePath::Iterative, 0, 400};
 
 struct Shape {
   std::size_t nx, ny, count;
@@ -135,9 +161,9 @@ struct Shape {
 // On lattices the direct factorisation solves, the iterative solve gives the same surface.
 class IterativeAgreesWithSparseLu : public ::testing::TestWithParam<Shape> {};
 
-TEST_P(IterativeAgreesWithSparseLu, AsCloseToTheExactSurfaceAsTheDirectSolve) {
+TEST_P(IterativeAgreesWithSparseLu, MeetsItsBackwardErrorAndAgreesWhereWellConditioned) {
   const Shape c = GetParam();
-  int compared = 0;
+  int compared = 0, well_conditioned = 0;
   for (unsigned seed = 1; seed <= 3; ++seed) {
     const auto samples = scattered(c.nx, c.ny, c.count, seed * 131 + unsigned(c.nx));
     const AnchorSet anchors = collect_anchors(samples, Lattice::unit(c.nx, c.ny));
@@ -146,26 +172,34 @@ TEST_P(IterativeAgreesWithSparseLu, AsCloseToTheExactSurfaceAsTheDirectSolve) {
         MinCurvatureOperator::assemble(c.nx, c.ny, anchors, on(MinCurvaturePath::Sparse));
     ASSERT_TRUE(direct.has_value());
     auto iterative =
-        MinCurvatureOperator::assemble(c.nx, c.ny, anchors, on(MinCurvaturePath::Iterative));
+        MinCurvatureOperator::assemble(c.nx, c.ny, anchors, kIterative);
     ASSERT_TRUE(iterative.has_value()) << iterative.error().display();
     ASSERT_TRUE(iterative->uses_iterative());
     ASSERT_OK_AND_ASSIGN(Array2D<double> a, direct->solve(anchors.values));
     ASSERT_OK_AND_ASSIGN(Array2D<double> b, iterative->solve(anchors.values));
+    const std::string what = std::to_string(c.nx) + "x" + std::to_string(c.ny) + " with " +
+                             std::to_string(c.count) + " samples, seed " + std::to_string(seed) +
+                             ", " + std::to_string(iterative->last_iterations()) + " iterations";
+    // What the solve promises: the backward error it stops on, checked here independently.
+    EXPECT_LE(backward_error_of(b, anchors, direct->matrix().norm_inf()), 2e-14) << what;
+    // Where the conditioning lets the direct solve come within 1e-10 of the exact surface, the
+    // iterative one comes within 1e-9. (Few anchors on a large lattice leave the direct surface
+    // itself farther away, and a backward error of 1e-14 then allows more.)
     const Array2D<double> exact = refined(*direct, a, anchors);
-    // The iterative surface is within one part in a billion of the exact one, or, where the
-    // conditioning keeps the direct surface itself farther away (few anchors on a large
-    // lattice), within a small multiple of the direct surface's own error.
-    EXPECT_LE(largest_difference(exact, b),
-              std::fmax(1e-9 * largest_abs(exact), 4 * largest_difference(exact, a)))
-        << c.nx << "x" << c.ny << " with " << c.count << " samples, seed " << seed << ", "
-        << iterative->last_iterations() << " iterations; direct off by "
-        << largest_difference(exact, a);
+    if (largest_difference(exact, a) <= 1e-10 * largest_abs(exact)) {
+      EXPECT_LE(largest_difference(exact, b), 1e-9 * largest_abs(exact)) << what;
+      ++well_conditioned;
+    }
     for (std::size_t k = 0; k < anchors.nodes.size(); ++k) {
       EXPECT_EQ(b.data()[anchors.nodes[k]], anchors.values[k]);  // anchors exact
     }
     ++compared;
   }
   EXPECT_GE(compared, 2);
+  // Lattices with an anchor every few tens of nodes are well conditioned.
+  if (c.nx * c.ny <= 40 * c.count) {
+    EXPECT_GE(well_conditioned, 1);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -181,17 +215,17 @@ TEST(IterativePath, ARestartFromTheConvergedSurfaceReturnsItUnchanged) {
   MinCurvatureCache cache;
   const Array2D<double> flat(n, n, 2000.0);
   ASSERT_OK_AND_ASSIGN(Array2D<double> first, grid_min_curvature(samples, lattice, flat, &cache,
-                                                                  on(MinCurvaturePath::Iterative)));
+                                                                  kIterative));
   ASSERT_TRUE(cache.factored && *cache.factored && (*cache.factored)->uses_iterative());
   EXPECT_GT((*cache.factored)->last_iterations(), 0u);
   ASSERT_OK_AND_ASSIGN(Array2D<double> again, grid_min_curvature(samples, lattice, first, &cache,
-                                                                  on(MinCurvaturePath::Iterative)));
+                                                                  kIterative));
   EXPECT_EQ((*cache.factored)->last_iterations(), 0u);
   EXPECT_EQ(again.data(), first.data());
   // From another start the answer is the same surface within the tolerance.
   ASSERT_OK_AND_ASSIGN(Array2D<double> other, grid_min_curvature(samples, lattice, Array2D<double>(),
                                                                   &cache,
-                                                                  on(MinCurvaturePath::Iterative)));
+                                                                  kIterative));
   EXPECT_LE(largest_difference(other, first), 1e-9 * largest_abs(first));
 }
 
@@ -201,19 +235,19 @@ TEST(IterativePath, AnchorsThatCannotPinTheSurfaceGoToTheRelaxation) {
   std::vector<Sample> samples;
   for (double i : {2.0, 7.0, 12.0, 20.0}) samples.push_back({i, 5, 100 + i});
   const AnchorSet anchors = collect_anchors(samples, Lattice::unit(n, n));
-  auto op = MinCurvatureOperator::assemble(n, n, anchors, on(MinCurvaturePath::Iterative));
+  auto op = MinCurvatureOperator::assemble(n, n, anchors, kIterative);
   ASSERT_FALSE(op.has_value());
   EXPECT_TRUE(is_singular_system(op.error()));
   ASSERT_OK_AND_ASSIGN(Array2D<double> grid,
                        grid_min_curvature(samples, Lattice::unit(n, n), Array2D<double>(n, n, 110.0),
-                                          nullptr, on(MinCurvaturePath::Iterative)));
+                                          nullptr, kIterative));
   EXPECT_EQ(grid(7, 5), 107.0);
 }
 
 TEST(IterativePath, AHierarchyThatDoesNotFitIsRefusedBeforeItIsBuilt) {
   const std::size_t n = 200;
   const AnchorSet anchors = collect_anchors(scattered(n, n, 50, 3), Lattice::unit(n, n));
-  auto op = MinCurvatureOperator::assemble(n, n, anchors, {MinCurvaturePath::Iterative, 8u << 20});
+  auto op = MinCurvatureOperator::assemble(n, n, anchors, {MinCurvaturePath::Iterative, 8u << 20, 400});
   ASSERT_FALSE(op.has_value());
   EXPECT_NE(op.error().text().find("lattice 200x200"), std::string::npos) << op.error().text();
   EXPECT_FALSE(is_singular_system(op.error()));
@@ -229,7 +263,7 @@ TEST(IterativePath, AStoppedCallEndsTheSolve) {
   const auto samples = scattered(n, n, 30, 5);
   const CallScope scope(monitor, std::chrono::nanoseconds(0));
   auto grid = grid_min_curvature(samples, Lattice::unit(n, n), Array2D<double>(), nullptr,
-                                 on(MinCurvaturePath::Iterative));
+                                 kIterative);
   ASSERT_FALSE(grid.has_value());
   EXPECT_EQ(grid.error().kind(), AlgoError::Kind::Interrupted);
 }
