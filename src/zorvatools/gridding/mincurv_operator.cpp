@@ -25,12 +25,8 @@ constexpr double kBackwardErrorTolerance = 1e-12;
 constexpr double kBandSecondsPerWork = 0.22e-9;
 constexpr double kSparseSecondsPerWork = 0.16e-9;
 constexpr double kSparseSecondsPerUnknown = 5.4e-6;
-// The iterative solve: hierarchy set-up and a few tens of preconditioned products, about linear
-// in n.
-constexpr double kIterativeSecondsPerUnknown = 3.0e-6;
-constexpr bool kIterativeChosen = false;  // not yet converging on every lattice
 // The iterative solve stops two orders below the direct paths' check: a backward error of 1e-12
-// leaves a forward error of about 1e-9 of the depths on lattices of 80 nodes a side.
+// left a forward error of about 1e-9 of the depths on a lattice of 80 nodes a side.
 constexpr KrylovOptions kKrylov{1e-2 * kBackwardErrorTolerance, 30, 600};
 
 // Bytes per node while assembling: the node maps, the free-node list, the matrix rows (13
@@ -188,25 +184,18 @@ AlgoResult<void> MinCurvatureOperator::factor(bool pinned) {
   bool use_band = band_fits;
   if (options_.path == MinCurvaturePath::Sparse) {
     use_band = false;
-  } else if (options_.path == MinCurvaturePath::Cheapest) {
+  } else if (options_.path == MinCurvaturePath::Cheapest && band_fits) {
     const double s = static_cast<double>(std::min(nx_, ny_));
     const double l = static_cast<double>(std::max(nx_, ny_));
     const double band_seconds =
         static_cast<double>(n) * double(b) * double(b) * kBandSecondsPerWork;
     const double sparse_seconds =
         static_cast<double>(n) * kSparseSecondsPerUnknown + 180 * s * s * l * kSparseSecondsPerWork;
-    const double iterative_seconds = static_cast<double>(n) * kIterativeSecondsPerUnknown;
-    const double direct_seconds = band_fits ? std::min(band_seconds, sparse_seconds) : sparse_seconds;
-    if (kIterativeChosen && pinned && iterative_seconds < direct_seconds) return build_multigrid();
-    use_band = band_fits && band_seconds <= sparse_seconds;
+    use_band = band_seconds <= sparse_seconds;
   }
   if (!use_band) {
     auto sparse = factor_sparse(shift);
-    if (sparse) return sparse;
-    if (kIterativeChosen && pinned && options_.path == MinCurvaturePath::Cheapest) {
-      return build_multigrid();  // the factors do not fit, or cannot be made: iterate
-    }
-    if (shift != 0 || !is_singular_system(sparse.error())) return sparse;
+    if (sparse || shift != 0 || !is_singular_system(sparse.error())) return sparse;
     return factor_sparse(retry_shift);  // singular after all: the shifted retry
   }
   if (auto lu = build_and_factor(rows_, b, shift)) {

@@ -1,8 +1,8 @@
 #pragma once
 // The assembled and factored minimum-curvature system: free nodes are the unknowns, anchors feed
-// the right-hand side. Small lattices factor the band without pivoting; medium ones, and
-// well-posed systems the band cannot factor, take a pivoting sparse LU; large ones a Krylov solve
-// preconditioned by a multigrid cycle.
+// the right-hand side. Small lattices factor the band without pivoting; larger ones, and
+// well-posed systems the band cannot factor, take a pivoting sparse LU. A Krylov solve
+// preconditioned by a multigrid cycle is available on request.
 
 #include <cstddef>
 #include <cstdint>
@@ -39,13 +39,13 @@ bool is_singular_system(const AlgoError& error);
 bool anchors_pin_bilinear(std::size_t nx, std::size_t ny, const AnchorSet& anchors);
 
 enum class MinCurvaturePath : std::uint8_t {
-  Cheapest,  // the band, the sparse LU or the iterative solve, whichever the lattice makes
-             // cheaper (the iterative solve only for anchors that pin the surface)
+  Cheapest,  // the band or the sparse LU, whichever the lattice makes cheaper
   Band,      // the band whenever it fits in memory (it still gives way to the sparse LU when it
              // cannot factor a well-posed system)
   Sparse,     // the sparse LU
-  Iterative,  // GMRES preconditioned by a multigrid cycle, to a backward error of 1e-12 (the
-              // anchors must pin the surface)
+  Iterative,  // GMRES preconditioned by a multigrid cycle, to a backward error of 1e-14 (the
+              // anchors must pin the surface); not yet chosen by the cost model: its iterations
+              // grow too fast with the lattice to beat the sparse LU
 };
 
 struct MinCurvatureOptions {
