@@ -6,6 +6,7 @@
 #include <string>
 
 #include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvatools/foundation/try.hpp"
 #include "zorvatools/gridding/relaxation.hpp"
 
 namespace zorvatools {
@@ -70,15 +71,17 @@ AlgoResult<MinCurvatureOperator>& factored_operator(const Lattice& lattice,
 }
 
 // Starting surface with the anchors applied, relaxed when the lattice is at least 2x2.
-Array2D<double> relaxation_fallback(std::span<const Sample> samples, const Lattice& lattice,
-                                    const Array2D<double>& seed, const AnchorSet& anchors) {
+AlgoResult<Array2D<double>> relaxation_fallback(std::span<const Sample> samples,
+                                                const Lattice& lattice,
+                                                const Array2D<double>& seed,
+                                                const AnchorSet& anchors) {
   Array2D<double> grid =
       seed.same_shape(lattice.nx, lattice.ny) ? seed : inverse_distance_surface(samples, lattice);
   for (std::size_t a = 0; a < anchors.nodes.size(); ++a) {
     grid.data()[anchors.nodes[a]] = anchors.values[a];
   }
   if (lattice.nx < 2 || lattice.ny < 2) return grid;
-  relax_min_curvature(grid, anchors.node_anchor);
+  ZV_TRY(relax_min_curvature(grid, anchors.node_anchor));
   return grid;
 }
 

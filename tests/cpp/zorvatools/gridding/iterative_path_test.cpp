@@ -253,19 +253,24 @@ TEST(IterativePath, AHierarchyThatDoesNotFitIsRefusedBeforeItIsBuilt) {
   EXPECT_FALSE(is_singular_system(op.error()));
 }
 
-TEST(IterativePath, AStoppedCallEndsTheSolve) {
+TEST(IterativePath, AStoppedCallEndsTheSolveAndTheRelaxation) {
   class StopAtOnce final : public CallMonitor {
    public:
     bool should_stop() override { return true; }
     void progress(std::string_view, std::uint64_t, std::uint64_t, double) override {}
   } monitor;
   const std::size_t n = 60;
-  const auto samples = scattered(n, n, 30, 5);
-  const CallScope scope(monitor, std::chrono::nanoseconds(0));
-  auto grid = grid_min_curvature(samples, Lattice::unit(n, n), Array2D<double>(), nullptr,
-                                 kIterative);
-  ASSERT_FALSE(grid.has_value());
-  EXPECT_EQ(grid.error().kind(), AlgoError::Kind::Interrupted);
+  // Scattered wells take the Krylov loop; four on one row cannot pin the surface and take the
+  // relaxation sweeps.
+  std::vector<Sample> on_a_row;
+  for (double i : {2.0, 17.0, 31.0, 50.0}) on_a_row.push_back({i, 9, 100 + i});
+  for (const auto& samples : {scattered(n, n, 30, 5), on_a_row}) {
+    const CallScope scope(monitor, std::chrono::nanoseconds(0));
+    auto grid = grid_min_curvature(samples, Lattice::unit(n, n), Array2D<double>(), nullptr,
+                                   kIterative);
+    ASSERT_FALSE(grid.has_value());
+    EXPECT_EQ(grid.error().kind(), AlgoError::Kind::Interrupted);
+  }
 }
 
 // GMRES on its own: a small nonsymmetric system with the identity as preconditioner is solved to
