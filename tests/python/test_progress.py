@@ -111,8 +111,8 @@ def test_a_spilled_build_reports_writing_its_store(tmp_path, zones):
 
 def test_the_viewer_of_a_spilled_model_reports_reading_its_store(tmp_path):
     model = zv.build(
-        spec(n=121, nk=30, zones=2, pipeline=False, spill_dir=tmp_path), progress=False
-    )
+        spec(n=161, nk=60, zones=2, pipeline=False, spill_dir=tmp_path), progress=False
+    )  # a store whose reading outlasts the engine's check interval many times over
     reports = []
     page = model.write_viewer(tmp_path / "spilled.html", progress=reports.append)
     assert page.stat().st_size > 1_000_000 and model.spilled
