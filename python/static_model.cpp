@@ -55,9 +55,9 @@ bool set_item(PyObject* dict, const char* key, PyObject* value) {
   return status == 0;
 }
 
-// The in-place dict; the FVF checks run after the computation.
-PyObject* in_place_common(PyObject* self, PyObject* args, PyObject* kwargs, const char* function,
-                          bool with_cells) {
+// The in-place dict; the FVF checks run after the computation. The dict holds totals only, so
+// no per-cell HCPV cube is made for it (a cube the size of the grid, written and dropped).
+PyObject* in_place_common(PyObject* self, PyObject* args, PyObject* kwargs, const char* function) {
   return guarded([&]() -> PyObject* {
     std::vector<PyObject*> values;
     if (!parse_arguments(function, args, kwargs, {"boi", "bgi"}, 0, values)) return nullptr;
@@ -65,7 +65,7 @@ PyObject* in_place_common(PyObject* self, PyObject* args, PyObject* kwargs, cons
     std::optional<double> bgi;
     if (!convert(values[0], "boi", boi) || !convert(values[1], "bgi", bgi)) return nullptr;
 
-    auto in_place = model_of(self).in_place_impl(with_cells);
+    auto in_place = model_of(self).in_place_impl(false);
     if (!in_place) return raise_static_error(in_place.error());
     if (auto status = zorvastatic::require_oil_fvf(boi); !status) {
       return raise_static_error(status.error());
@@ -94,11 +94,11 @@ PyObject* in_place_common(PyObject* self, PyObject* args, PyObject* kwargs, cons
 }
 
 PyObject* in_place(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return in_place_common(self, args, kwargs, "in_place", true);
+  return in_place_common(self, args, kwargs, "in_place");
 }
 
 PyObject* in_place_summary(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return in_place_common(self, args, kwargs, "in_place_summary", false);
+  return in_place_common(self, args, kwargs, "in_place_summary");
 }
 
 PyObject* in_place_by_zone(PyObject* self, PyObject* args, PyObject* kwargs) {

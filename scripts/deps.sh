@@ -38,6 +38,7 @@ wanted = {
     "numpy": "numpy", "pandas": "pandas", "lasio": "lasio", "xtgeo": "xtgeo", "gstools": "gstools",
     "plotly": "plotly", "matplotlib": "matplotlib", "PIL": "pillow", "playwright": "playwright",
     "roffio": "roffio", "resfo": "resfo", "pyvista": "pyvista", "tqdm": "tqdm",
+    "dask": "dask", "distributed": "distributed", "pyarrow": "pyarrow",
 }
 print(" ".join(pkg for module, pkg in wanted.items() if importlib.util.find_spec(module) is None))
 PY

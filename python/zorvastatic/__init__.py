@@ -10,10 +10,11 @@ with `Contacts` and `Priors`, property `Pipeline` s) and `build` it::
     table = model.volumetrics(zv.Fluids(bo=1.2, bg=0.005))   # ZONE, REGION, FLUID, BULK, ...
     model.to_grdecl("model.grdecl")                         # also to_roff, to_egrid, to_vtk
     other = zv.read_grid("elsewhere.grdecl", contacts=zv.Contacts(owc=2100.0))
+    ens = zv.run_ensemble(make_spec, zv.ensemble.sample(distributions, n=200, seed=1))
 
 Arrays follow one order everywhere: surfaces are ``(ncol, nrow)`` indexed ``[i, j]``, cell arrays
 ``(ni, nj, nk)`` indexed ``[i, j, k]`` (``model.property("PORO")``); depth is positive down.
-Only numpy is required; pandas, lasio, xtgeo, pyvista, roffio, resfo and gstools are optional.
+Only numpy is required; pandas, dask, lasio, xtgeo, pyvista, roffio, resfo and gstools are optional.
 The engine's own module is ``_zorvastatic``.
 """
 
@@ -27,7 +28,7 @@ except ImportError as error:  # pragma: no cover - an installation fault
         "'pip install .' from the source tree"
     ) from error
 
-from . import io
+from . import ensemble, io
 from ._errors import (
     AlgorithmError,
     CrossedSurfacesError,
@@ -65,6 +66,7 @@ from ._threads import get_num_threads, set_num_threads, thread_limit
 from ._volumetrics import Fluids
 from ._warnings import BuildWarning, InputWarning, WellOutsideGridWarning
 from ._wells import Picks, WellLog
+from .ensemble import run_ensemble
 
 __version__: str = _zorvastatic.__version__
 
@@ -113,9 +115,11 @@ __all__ = [
     "__version__",
     "build",
     "get_num_threads",
+    "ensemble",
     "io",
     "model_from_arrays",
     "read_grid",
+    "run_ensemble",
     "set_num_threads",
     "thread_limit",
 ]

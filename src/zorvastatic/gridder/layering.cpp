@@ -67,9 +67,11 @@ void size_scratch(std::vector<double>& buffer, std::size_t n) {
 
 namespace {
 
-// The boundary depths of a validated stack and the grid built from them. Boundaries are computed
-// one node column at a time and kept plane by plane (boundary k of node n at k * nodes + n), so
-// that the cells read them in ZCORN order as contiguous runs.
+// The boundary depths of a validated stack and the grid built from them. Without collapse each
+// boundary plane is computed when the cells need it, two planes at a time. Collapse needs whole
+// columns: boundaries are then computed one node column at a time and kept plane by plane
+// (boundary k of node n at k * nodes + n), so that the cells read them in ZCORN order as
+// contiguous runs.
 class StackLayering {
  public:
   StackLayering(std::span<const Surface* const> surfaces, std::span<const ZoneLayerSpec> zone_specs,
@@ -80,27 +82,37 @@ class StackLayering {
         dims_(dims),
         nx_(surfaces.front()->nx()),
         ny_(surfaces.front()->ny()),
-        nodes_(nx_ * ny_) {}
+        nodes_(nx_ * ny_) {
+    for (const ZoneLayerSpec& spec : zone_specs) rules_.push_back(spec.conformity);
+  }
 
-  // Raw boundaries of every column; the final ones are the raw ones unless collapsed.
-  Status compute_boundaries(std::optional<double> collapse_below_m);
+  // Raw and collapsed boundaries of every column, kept for zcorn().
+  Status compute_collapsed_boundaries(double collapse_below_m);
   [[nodiscard]] std::vector<Pillar> pillars(double dx, double dy) const;
   // ZCORN in cell order, charging pinched and collapsed cells to the zone of their layer.
   [[nodiscard]] Result<std::vector<double>> zcorn(std::vector<StackedZone>& zones) const;
 
  private:
+  // Boundary plane k of every node: the same values as the column pass without collapse.
+  void boundary_plane(std::size_t k, std::span<double> out) const;
+
   std::span<const Surface* const> surfaces_;
   std::span<const ZoneLayerSpec> zone_specs_;
+  std::vector<Conformity> rules_;
   layering::ZoneLayout layout_;
   Dims dims_;
   std::size_t nx_;
   std::size_t ny_;
   std::size_t nodes_;
-  std::vector<double> raw_;
+  std::vector<double> raw_;        // empty without collapse
   std::vector<double> collapsed_;  // empty without collapse
 };
 
-Status StackLayering::compute_boundaries(std::optional<double> collapse_below_m) {
+void StackLayering::boundary_plane(std::size_t k, std::span<double> out) const {
+  layering::fill_boundary_plane(layout_, surfaces_, rules_, k, out);
+}
+
+Status StackLayering::compute_collapsed_boundaries(double collapse_below_m) {
   const std::size_t zones = zone_specs_.size();
   const std::size_t per_column = layout_.nk_total + 1;
   // k / n of every zone boundary, so the column loop does no division.
@@ -117,7 +129,7 @@ Status StackLayering::compute_boundaries(std::optional<double> collapse_below_m)
 
   std::vector<double> column(per_column);
   size_scratch(raw_, nodes_ * per_column);
-  if (collapse_below_m) size_scratch(collapsed_, nodes_ * per_column);
+  size_scratch(collapsed_, nodes_ * per_column);
   for (std::size_t node = 0; node < nodes_; ++node) {  // j outer, i inner
     if (node % nx_ == 0) ZV_TRY(zorvatools::poll_call(kStage, node, 2 * nodes_));
     for (std::size_t z = 0; z < zones; ++z) {
@@ -133,10 +145,9 @@ Status StackLayering::compute_boundaries(std::optional<double> collapse_below_m)
       }
     }
     for (std::size_t k = 0; k < per_column; ++k) raw_[k * nodes_ + node] = column[k];
-    if (!collapse_below_m) continue;
     for (std::size_t z = 0; z < zones; ++z) {
       layering::collapse_zone(column.data() + layout_.k_start[z], layout_.counts[z],
-                              *collapse_below_m);
+                              collapse_below_m);
     }
     for (std::size_t k = 0; k < per_column; ++k) collapsed_[k * nodes_ + node] = column[k];
   }
@@ -174,21 +185,33 @@ bool any_thick(const double* top, const double* bottom, const std::size_t* corne
 
 Result<std::vector<double>> StackLayering::zcorn(std::vector<StackedZone>& zones) const {
   const bool collapsed = !collapsed_.empty();
-  const double* final_b = collapsed ? collapsed_.data() : raw_.data();
+  // Without collapse: planes k and k + 1, computed in turn.
+  std::vector<double> planes(collapsed ? 0 : 2 * nodes_);
+  if (!collapsed) boundary_plane(0, std::span(planes).first(nodes_));
   std::vector<double> out;
   zorvatools::reserve_large(out, 8 * dims_.cell_count());
   for (std::size_t k = 0; k < dims_.nk; ++k) {
-    const double* upper = final_b + k * nodes_;
-    const double* lower = upper + nodes_;
-    const double* raw_upper = raw_.data() + k * nodes_;
-    const double* raw_lower = raw_upper + nodes_;
+    const double* upper;
+    const double* lower;
+    if (collapsed) {
+      upper = collapsed_.data() + k * nodes_;
+      lower = upper + nodes_;
+    } else {
+      const std::span<double> next = std::span(planes).subspan((k + 1) % 2 * nodes_, nodes_);
+      boundary_plane(k + 1, next);
+      upper = planes.data() + k % 2 * nodes_;
+      lower = next.data();
+    }
+    const double* raw_upper = collapsed ? raw_.data() + k * nodes_ : upper;
+    const double* raw_lower = collapsed ? raw_upper + nodes_ : lower;
     std::size_t pinched = 0;
     std::size_t emptied = 0;
     for (std::size_t j = 0; j < dims_.nj; ++j) {
-      // Half the work is the boundaries, half the cells.
+      // With collapse, half the work is the column pass, half the cells.
       const std::size_t row = k * dims_.nj + j;
-      ZV_TRY(
-          zorvatools::poll_call(kStage, nodes_ + row * nodes_ / (dims_.nk * dims_.nj), 2 * nodes_));
+      const std::size_t rows = dims_.nk * dims_.nj;
+      ZV_TRY(collapsed ? zorvatools::poll_call(kStage, nodes_ + row * nodes_ / rows, 2 * nodes_)
+                       : zorvatools::poll_call(kStage, row, rows));
       for (std::size_t i = 0; i < dims_.ni; ++i) {
         // Corners (i, j), (i+1, j), (i, j+1), (i+1, j+1): top face, then bottom face.
         const std::size_t n = i + nx_ * j;
@@ -215,42 +238,13 @@ Result<std::vector<double>> StackLayering::zcorn(std::vector<StackedZone>& zones
   return out;
 }
 
-Status check_stack(std::span<const Surface* const> surfaces,
-                   std::span<const ZoneLayerSpec> zone_specs,
-                   std::optional<double> collapse_below_m, double dx, double dy) {
-  if (surfaces.size() < 2) {
-    return std::unexpected(StaticError::invalid_input(
-        str_cat("a horizon stack needs at least 2 surfaces, got ", surfaces.size())));
-  }
-  for (const Surface* s : surfaces) zorvatools::require(s != nullptr, "null stack surface");
-  if (zone_specs.size() != surfaces.size() - 1) {
-    return std::unexpected(
-        StaticError::invalid_input(str_cat("expected ", surfaces.size() - 1, " zone specs for ",
-                                           surfaces.size(), " surfaces, got ", zone_specs.size())));
-  }
-  ZV_TRY(layering::check_same_lattice(surfaces));
-  ZV_TRY(require_finite_surfaces(surfaces));
-  for (const ZoneLayerSpec& spec : zone_specs) ZV_TRY(layering::check_zone_spec(spec));
-  ZV_TRY(layering::check_spacing(dx, dy));
-  if (zone_specs.size() > kLayerCap) {
-    return std::unexpected(
-        StaticError::invalid_input(str_cat(zone_specs.size(), " zones exceed the ", kLayerCap,
-                                           "-layer total cap (a zone needs >= 1 layer)")));
-  }
-  if (collapse_below_m && !(std::isfinite(*collapse_below_m) && *collapse_below_m > 0)) {
-    return std::unexpected(StaticError::invalid_input(
-        str_cat("collapse_below_m must be finite and > 0, got ", *collapse_below_m)));
-  }
-  return {};
-}
-
 }  // namespace
 
 Result<LayeringReport> layer_grid_stack(std::span<const Surface* const> surfaces,
                                         std::span<const ZoneLayerSpec> zone_specs,
                                         std::optional<double> collapse_below_m, double dx,
                                         double dy) {
-  ZV_TRY(check_stack(surfaces, zone_specs, collapse_below_m, dx, dy));
+  ZV_TRY(layering::check_stack(surfaces, zone_specs, collapse_below_m, dx, dy));
   layering::ZoneLayout layout = layering::zone_layout(surfaces, zone_specs);
   ZV_ASSIGN_OR_RETURN(
       const Dims dims,
@@ -263,8 +257,10 @@ Result<LayeringReport> layer_grid_stack(std::span<const Surface* const> surfaces
   const std::size_t nk_total = layout.nk_total;
   const bool capped = layout.capped;
 
+  // Heard before the first large allocation, so that a failure names this stage.
+  ZV_TRY(zorvatools::poll_call(kStage, 0, 1));
   StackLayering stack(surfaces, zone_specs, std::move(layout), dims);
-  ZV_TRY(stack.compute_boundaries(collapse_below_m));
+  if (collapse_below_m) ZV_TRY(stack.compute_collapsed_boundaries(*collapse_below_m));
   std::vector<Pillar> pillars = stack.pillars(dx, dy);
   ZV_ASSIGN_OR_RETURN(std::vector<double> zcorn, stack.zcorn(zones));
   std::size_t pinched = 0;

@@ -74,6 +74,10 @@ class StreamingLayering {
  public:
   static Result<StreamingLayering> prepare(const Surface& top, const Surface& base,
                                            const ZoneLayerSpec& zone_spec, double dx, double dy);
+  // A stack of zones, checked as layer_grid_stack checks it (without collapse).
+  static Result<StreamingLayering> prepare(std::span<const Surface* const> surfaces,
+                                           std::span<const ZoneLayerSpec> zone_specs, double dx,
+                                           double dy);
 
   // Depths of boundary plane k (0 <= k <= nk) at every node, node (i, j) at i + nx * j.
   void fill_plane(std::size_t k, std::span<double> out) const;
@@ -82,16 +86,18 @@ class StreamingLayering {
   [[nodiscard]] bool capped() const { return capped_; }
   [[nodiscard]] double dx() const { return dx_; }
   [[nodiscard]] double dy() const { return dy_; }
-  [[nodiscard]] const Surface& top() const { return top_; }
-  [[nodiscard]] const Surface& base() const { return base_; }
+  [[nodiscard]] const Surface& top() const { return surfaces_.front(); }
+  [[nodiscard]] const Surface& base() const { return surfaces_.back(); }
   [[nodiscard]] const std::vector<std::size_t>& zone_counts() const { return zone_nk_; }
+  [[nodiscard]] const std::vector<std::size_t>& zone_starts() const { return k_start_; }
+  // The zone of each k-layer.
+  [[nodiscard]] const std::vector<std::size_t>& zone_of_layer() const { return zone_of_layer_; }
 
  private:
   StreamingLayering() = default;
 
-  Surface top_;
-  Surface base_;
-  Conformity conformity_;
+  std::vector<Surface> surfaces_;
+  std::vector<Conformity> rules_;
   std::vector<std::size_t> zone_nk_;
   std::vector<std::size_t> k_start_;
   std::vector<std::size_t> zone_of_layer_;

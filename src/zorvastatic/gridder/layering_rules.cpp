@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/text/str_cat.hpp"
 
 namespace zorvastatic::layering {
@@ -33,6 +34,51 @@ Status check_spacing(double dx, double dy) {
   if (std::isfinite(dx) && dx > 0 && std::isfinite(dy) && dy > 0) return {};
   return std::unexpected(
       StaticError::invalid_input(str_cat("dx, dy must be finite and > 0, got ", dx, ", ", dy)));
+}
+
+void fill_boundary_plane(const ZoneLayout& layout, std::span<const Surface* const> surfaces,
+                         std::span<const Conformity> rules, std::size_t k, std::span<double> out) {
+  const std::size_t nk_total = layout.nk_total;
+  zorvatools::require(k <= nk_total, "boundary plane index out of range");
+  const std::size_t zone = k < nk_total ? layout.zone_of_layer[k] : layout.counts.size() - 1;
+  const std::size_t n = layout.counts[zone];
+  const std::size_t local = k < nk_total ? k - layout.k_start[zone] : n;
+  const double fraction = static_cast<double>(local) / static_cast<double>(n);
+  const std::vector<double>& u = surfaces[zone]->values();
+  const std::vector<double>& l = surfaces[zone + 1]->values();
+  zorvatools::require(out.size() == u.size(), "boundary plane length mismatch");
+  for (std::size_t node = 0; node < out.size(); ++node) {
+    out[node] = zone_boundary(rules[zone], u[node], l[node], local, n, fraction);
+  }
+}
+
+Status check_stack(std::span<const Surface* const> surfaces,
+                   std::span<const ZoneLayerSpec> zone_specs,
+                   std::optional<double> collapse_below_m, double dx, double dy) {
+  if (surfaces.size() < 2) {
+    return std::unexpected(StaticError::invalid_input(
+        str_cat("a horizon stack needs at least 2 surfaces, got ", surfaces.size())));
+  }
+  for (const Surface* s : surfaces) zorvatools::require(s != nullptr, "null stack surface");
+  if (zone_specs.size() != surfaces.size() - 1) {
+    return std::unexpected(
+        StaticError::invalid_input(str_cat("expected ", surfaces.size() - 1, " zone specs for ",
+                                           surfaces.size(), " surfaces, got ", zone_specs.size())));
+  }
+  ZV_TRY(check_same_lattice(surfaces));
+  ZV_TRY(require_finite_surfaces(surfaces));
+  for (const ZoneLayerSpec& spec : zone_specs) ZV_TRY(check_zone_spec(spec));
+  ZV_TRY(check_spacing(dx, dy));
+  if (zone_specs.size() > kLayerCap) {
+    return std::unexpected(
+        StaticError::invalid_input(str_cat(zone_specs.size(), " zones exceed the ", kLayerCap,
+                                           "-layer total cap (a zone needs >= 1 layer)")));
+  }
+  if (collapse_below_m && !(std::isfinite(*collapse_below_m) && *collapse_below_m > 0)) {
+    return std::unexpected(StaticError::invalid_input(
+        str_cat("collapse_below_m must be finite and > 0, got ", *collapse_below_m)));
+  }
+  return {};
 }
 
 namespace {

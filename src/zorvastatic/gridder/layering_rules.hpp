@@ -3,6 +3,7 @@
 // the boundary formula of each conformity, and the collapse of thin layers in one column.
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -26,6 +27,16 @@ struct ZoneLayout {
 // Counts per zone (conformity zones from their thickest node), then the total cap.
 ZoneLayout zone_layout(std::span<const Surface* const> surfaces,
                        std::span<const ZoneLayerSpec> zone_specs);
+
+// Boundary plane k (0 <= k <= nk_total) at every node: the top plane of a zone is its own
+// boundary 0, the last plane the base of the last zone. `surfaces` shallowest first.
+void fill_boundary_plane(const ZoneLayout& layout, std::span<const Surface* const> surfaces,
+                         std::span<const Conformity> rules, std::size_t k, std::span<double> out);
+
+// The checks of a stack before it is layered, in the order their failures are reported.
+Status check_stack(std::span<const Surface* const> surfaces,
+                   std::span<const ZoneLayerSpec> zone_specs,
+                   std::optional<double> collapse_below_m, double dx, double dy);
 
 // One cell per lattice cell; a lattice with one node along an axis fails with the Dims message.
 Result<Dims> grid_dims(std::size_t nx, std::size_t ny, std::size_t nk_total);

@@ -64,9 +64,8 @@ Status check_lattice_size(std::uint64_t nx, std::uint64_t ny,
 }
 
 bool streams_when_over_budget(const StaticModelBuilder& builder) {
-  return !builder.horizon_stack && !builder.collapse_below_m && !builder.depth_profile &&
-         !builder.areal_trend && builder.pipelines.empty() && builder.zone_pipelines.empty() &&
-         builder.zone_priors.empty();
+  return !builder.collapse_below_m && !builder.depth_profile && !builder.areal_trend &&
+         builder.pipelines.empty() && builder.zone_pipelines.empty() && builder.zone_priors.empty();
 }
 
 BuildShape build_shape(const StaticModelBuilder& builder) {

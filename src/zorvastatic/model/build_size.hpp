@@ -23,8 +23,8 @@ inline constexpr std::uint64_t kLatticeBytesPerNode = 128;
 Status check_lattice_size(std::uint64_t nx, std::uint64_t ny,
                           std::optional<std::uint64_t> memory_bytes);
 
-// Whether a single-zone build over its budget writes its grid plane by plane into the store
-// instead of building it in memory first: only a model populated by constant priors can.
+// Whether a build over its budget, of one zone or of a stack, writes its grid plane by plane into
+// the store instead of building it in memory first: only a model populated by constant priors can.
 bool streams_when_over_budget(const StaticModelBuilder& builder);
 
 // What the size checks need to know of a build.

@@ -2,10 +2,12 @@
 // layer every zone at once, populate, and record the stack in the model.
 #include <cmath>
 
+#include "zorvastatic/grid/box_construction.hpp"
 #include "zorvastatic/gridder/layering.hpp"
 #include "zorvastatic/gridder/stack_framework.hpp"
 #include "zorvastatic/gridder/stack_resolve.hpp"
 #include "zorvastatic/model/build_progress.hpp"
+#include "zorvastatic/model/build_size.hpp"
 #include "zorvastatic/model/builder.hpp"
 #include "zorvastatic/model/layering_warnings.hpp"
 #include "zorvastatic/model/stack_interfaces.hpp"
@@ -92,23 +94,53 @@ Result<StaticModel> StaticModelBuilder::build_stack() && {
   for (const Surface& surface : surfaces) surface_refs.push_back(&surface);
   std::vector<ZoneLayerSpec> zone_specs;
   for (const StackZone& zone : stack.zones) zone_specs.push_back(zone.layers);
-  steps.enter(kLayeringStep);
-  ZV_ASSIGN_OR_RETURN(LayeringReport layering,
-                      layer_grid_stack(surface_refs, zone_specs, collapse_below_m, dx, dy));
   std::vector<BuildWarning> build_warnings = warnings;
-  add_layering_warnings(layering, build_warnings);
-  Grid grid = std::move(layering.grid);
+  std::vector<StackedZone> stacked;
+  std::vector<PropertyReport> reports;
+  Grid grid = unit_box();
+  std::shared_ptr<const SpillBacking> backing;
+
+  // A stack populated only with constant priors is written plane by plane when it would not fit
+  // the budget, as a single zone is.
+  if (streams_when_over_budget(*this)) {
+    ZV_ASSIGN_OR_RETURN(StreamingLayering streaming,
+                        StreamingLayering::prepare(surface_refs, zone_specs, dx, dy));
+    const std::uint64_t estimate = streaming_estimate(streaming.dims().cell_count());
+    if (estimate > spill_budget_bytes) {
+      steps.enter(kLayeringStep, kSpillStep);
+      ZV_ASSIGN_OR_RETURN(StreamedLayering streamed,
+                          stream_into_store(*this, streaming, estimate));
+      for (std::size_t z = 0; z < zone_specs.size(); ++z) {
+        stacked.push_back({zone_specs[z].conformity, streaming.zone_counts()[z],
+                           streaming.zone_starts()[z], streamed.pinched_cells[z], 0});
+      }
+      add_layering_warnings(stacked, streaming.capped(), streaming.dims().nk, build_warnings);
+      backing = std::move(streamed.backing);
+    }
+  }
 
   std::vector<ZoneRange> zone_ranges;
   std::vector<std::size_t> layer_counts;
-  for (std::size_t z = 0; z < layering.zones.size(); ++z) {
-    const StackedZone& zone = layering.zones[z];
-    zone_ranges.push_back({stack.zones[z].name, zone.k_start, zone.k_start + zone.nk});
-    layer_counts.push_back(zone.nk);
+  const auto record_zones = [&] {
+    for (std::size_t z = 0; z < stacked.size(); ++z) {
+      const StackedZone& zone = stacked[z];
+      zone_ranges.push_back({stack.zones[z].name, zone.k_start, zone.k_start + zone.nk});
+      layer_counts.push_back(zone.nk);
+    }
+  };
+  if (backing) {
+    record_zones();
+  } else {
+    steps.enter(kLayeringStep);
+    ZV_ASSIGN_OR_RETURN(LayeringReport layering,
+                        layer_grid_stack(surface_refs, zone_specs, collapse_below_m, dx, dy));
+    add_layering_warnings(layering, build_warnings);
+    grid = std::move(layering.grid);
+    stacked = std::move(layering.zones);
+    record_zones();
+    steps.enter(kPopulationStep);
+    ZV_TRY(populate_grid(grid, zone_ranges, reports));
   }
-  std::vector<PropertyReport> reports;
-  steps.enter(kPopulationStep);
-  ZV_TRY(populate_grid(grid, zone_ranges, reports));
 
   StackNames names = stack_names(stack);
   Wireframe framework =
@@ -119,9 +151,9 @@ Result<StaticModel> StaticModelBuilder::build_stack() && {
     record.stack.tie_residuals.insert(record.stack.tie_residuals.end(), tie.residuals.begin(),
                                       tie.residuals.end());
   }
-  for (std::size_t z = 0; z < layering.zones.size(); ++z) {
+  for (std::size_t z = 0; z < stacked.size(); ++z) {
     record.stack.zones.push_back({zone_ranges[z].k_start, zone_ranges[z].k_end, names.zones[z],
-                                  names.horizons[z], names.horizons[z + 1], layering.zones[z]});
+                                  names.horizons[z], names.horizons[z + 1], stacked[z]});
   }
   record.stack.horizons = std::move(resolved.horizons);
 
@@ -137,8 +169,10 @@ Result<StaticModel> StaticModelBuilder::build_stack() && {
       .zone_contacts = std::nullopt,
       .spill = nullptr,
   };
+  model = std::move(model).with_zone_contacts(std::move(names.contacts));
+  if (backing) return into_spilled(std::move(model), std::move(backing));
   steps.enter(kSpillStep);
-  return maybe_spill(*this, std::move(model).with_zone_contacts(std::move(names.contacts)));
+  return maybe_spill(*this, std::move(model));
 }
 
 }  // namespace zorvastatic

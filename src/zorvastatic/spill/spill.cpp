@@ -96,6 +96,9 @@ Result<std::shared_ptr<const SpillBacking>> finish_store(NewStore store,
   std::filesystem::rename(partial_store_path(store.path), store.path, error);
   if (error) return std::unexpected(AlgoError::io(error.value()));
   ZV_ASSIGN_OR_RETURN(zorvatools::store::Store opened, zorvatools::store::open(store.path));
+  // The store was written a moment ago: its pages are in the page cache, written one small page
+  // at a time, and read faster mapped in one call than faulted in one by one.
+  opened.map_cached_pages();
   if (keep) store.guard.keep();
   return std::make_shared<const SpillBacking>(std::move(opened), store.path, std::move(pillars),
                                               std::move(cube_names), dims.ni, dims.nj, dims.nk,
@@ -193,10 +196,9 @@ Result<StaticModel> maybe_spill(const StaticModelBuilder& builder, StaticModel m
   return into_spilled(std::move(model), std::move(backing));
 }
 
-Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
-                                            const StreamingLayering& layering,
-                                            std::uint64_t estimate,
-                                            std::vector<BuildWarning> warnings) {
+Result<StreamedLayering> stream_into_store(const StaticModelBuilder& builder,
+                                           const StreamingLayering& layering,
+                                           std::uint64_t estimate) {
   const Dims dims = layering.dims();
   const std::size_t nx = dims.ni + 1;
   const std::size_t ny = dims.nj + 1;
@@ -221,13 +223,16 @@ Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
                               static_cast<float>(priors.water_saturation)};
   std::vector<double> upper(nx * ny, 0.0);
   std::vector<double> lower(nx * ny, 0.0);
-  std::size_t pinched = 0;
+  std::vector<std::size_t> pinched_per_zone(layering.zone_counts().size(), 0);
+  layering.fill_plane(0, lower);
   for (std::size_t k = 0; k < dims.nk; ++k) {
     ZV_TRY(zorvatools::poll_call(kWriting, k, dims.nk));
-    layering.fill_plane(k, upper);
+    // The bottom plane of layer k - 1 is the top plane of layer k.
+    upper.swap(lower);
     layering.fill_plane(k + 1, lower);
     ZV_ASSIGN_OR_RETURN(const std::span<float> depths, writer.slab_mut_f32("ZCORN", k));
     float* out = depths.data();
+    std::size_t pinched = 0;
     for (std::size_t j = 0; j < dims.nj; ++j) {
       for (std::size_t i = 0; i < dims.ni; ++i) {
         const std::size_t node[4] = {i + nx * j, i + 1 + nx * j, i + nx * (j + 1),
@@ -241,6 +246,7 @@ Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
         if (thickness <= kZeroThicknessTolerance) ++pinched;
       }
     }
+    pinched_per_zone[layering.zone_of_layer()[k]] += pinched;
     for (std::size_t c = 0; c < cube_names.size(); ++c) {
       ZV_ASSIGN_OR_RETURN(const std::span<float> slab, writer.slab_mut_f32(cube_names[c], k));
       std::fill(slab.begin(), slab.end(), constants[c]);
@@ -249,9 +255,19 @@ Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
   ZV_ASSIGN_OR_RETURN(std::shared_ptr<const SpillBacking> backing,
                       finish_store(std::move(store), std::move(pillars), cube_names, dims,
                                    builder.keep_spill_file));
+  announce_spill(estimate, builder.spill_budget_bytes, dims.cell_count(), backing->path());
+  return StreamedLayering{std::move(backing), std::move(pinched_per_zone)};
+}
+
+Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
+                                            const StreamingLayering& layering,
+                                            std::uint64_t estimate,
+                                            std::vector<BuildWarning> warnings) {
+  ZV_ASSIGN_OR_RETURN(StreamedLayering streamed, stream_into_store(builder, layering, estimate));
+  const std::size_t pinched = streamed.pinched_cells.front();
+  const Dims dims = layering.dims();
   if (pinched != 0) warnings.push_back(BuildWarning::pinched_cells(pinched));
   if (layering.capped()) warnings.push_back(BuildWarning::layers_capped(dims.nk));
-  announce_spill(estimate, builder.spill_budget_bytes, dims.cell_count(), backing->path());
 
   StaticModel model{
       .sw_gas = builder.sw_gas,
@@ -264,7 +280,7 @@ Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
       .zone_contacts = std::nullopt,
       .spill = nullptr,
   };
-  return into_spilled(std::move(model), std::move(backing));
+  return into_spilled(std::move(model), std::move(streamed.backing));
 }
 
 }  // namespace zorvastatic

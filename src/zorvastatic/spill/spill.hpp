@@ -30,6 +30,19 @@ zorvatools::store::StoreSchema store_schema(const Dims& dims, std::size_t pillar
 // The model unchanged, or moved into a store when its live-set estimate exceeds the budget.
 Result<StaticModel> maybe_spill(const StaticModelBuilder& builder, StaticModel model);
 
+// A layering written straight into a store: its backing, and per zone the cells without
+// thickness.
+struct StreamedLayering {
+  std::shared_ptr<const SpillBacking> backing;
+  std::vector<std::size_t> pinched_cells;
+};
+
+// Writes the prepared layering straight into a store, layer by layer, with the builder's constant
+// priors in every cell.
+Result<StreamedLayering> stream_into_store(const StaticModelBuilder& builder,
+                                           const StreamingLayering& layering,
+                                           std::uint64_t estimate);
+
 // Writes the prepared single-zone layering straight into a store, layer by layer.
 Result<StaticModel> build_spilled_streaming(const StaticModelBuilder& builder,
                                             const StreamingLayering& layering,

@@ -195,6 +195,17 @@ ZV_VECTOR_CLONES bool below_kernel_f32(std::size_t n, double bound, const float*
   return below_kernel(n, bound, zcorn);
 }
 
+ZV_VECTOR_CLONES void widen_kernel(std::size_t n, const float* __restrict in,
+                                   double* __restrict out) {
+  constexpr std::size_t kChunk = 16;  // one cache line of floats
+  constexpr std::size_t kAhead = 1024;
+  for (std::size_t begin = 0; begin < n; begin += kChunk) {
+    zorvatools::prefetch_ahead(in + begin, kChunk, kAhead);
+    const std::size_t end = std::min(n, begin + kChunk);
+    for (std::size_t i = begin; i < end; ++i) out[i] = static_cast<double>(in[i]);
+  }
+}
+
 // The test stops at the first cells that are not below: a row that goes on to be computed reads
 // no more of its depths here than it must.
 template <class Depth, class Kernel>
@@ -238,6 +249,8 @@ RowOutcome add_vertical_row(const ClipRule& rule, const PillarTops::Row& row, st
                             const float* sw, double* hcpv, ClipSums& sums) {
   return vertical_row_kernel_f32(n, cell_rule(rule), row, zcorn, poro, ntg, sw, hcpv, &sums);
 }
+
+void widen_floats(std::size_t n, const float* in, double* out) { widen_kernel(n, in, out); }
 
 bool add_gross_row(std::size_t n, const double* volumes, ClipSums& sums) {
   double grv = sums.oil.grv_m3;

@@ -80,6 +80,10 @@ RowOutcome add_vertical_row(const ClipRule& rule, const PillarTops::Row& row, st
                             const float* zcorn, const float* poro, const float* ntg,
                             const float* sw, double* hcpv, ClipSums& sums);
 
+// out[i] = in[i] for i < n, widened exactly. The rows come from a store's pages, read once: they
+// are asked for well ahead, so that the reading of one row overlaps the next.
+void widen_floats(std::size_t n, const float* in, double* out);
+
 // The same without contacts: every cell of positive volume adds its volume. False, with the
 // sums untouched, when a volume is not a finite number.
 bool add_gross_row(std::size_t n, const double* volumes, ClipSums& sums);

@@ -130,6 +130,16 @@ AlgoResult<FileMapping> FileMapping::map(int fd, std::uint64_t length, Access ac
   return FileMapping(static_cast<std::byte*>(data), static_cast<std::size_t>(length));
 }
 
+void FileMapping::advise_no_read_ahead() const {
+  if (size_ != 0) (void)::madvise(data_, size_, MADV_RANDOM);
+}
+
+void FileMapping::map_cached_pages() const {
+#if defined(MADV_POPULATE_READ)
+  if (size_ != 0) (void)::madvise(data_, size_, MADV_POPULATE_READ);
+#endif
+}
+
 AlgoResult<void> FileMapping::sync() const {
   if (size_ != 0 && ::msync(data_, size_, MS_SYNC) != 0) {
     return std::unexpected(AlgoError::io(errno));

@@ -64,6 +64,16 @@ class FileMapping {
   [[nodiscard]] std::span<std::byte> bytes() const { return {data_, size_}; }
   [[nodiscard]] std::size_t size() const { return size_; }
 
+  // Advice that the pages are touched once each, in no order worth reading ahead: a fault then
+  // brings in one small page instead of a run of large ones. A store being written reads
+  // nothing, and the large pages of a read-ahead come from the memory that is slowest to get
+  // (compacted, or backed by a host on first touch). Advice only: a failure changes nothing.
+  void advise_no_read_ahead() const;
+
+  // Maps every page of the file that is in the page cache now, in one call, so that a pass over
+  // a store just written takes no fault per page. Advice only: a failure changes nothing.
+  void map_cached_pages() const;
+
   // Writes the mapped pages back to the file and waits for completion.
   [[nodiscard]] AlgoResult<void> sync() const;
   void reset();

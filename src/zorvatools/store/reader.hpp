@@ -34,6 +34,8 @@ class Store {
 
   [[nodiscard]] const StoreSchema& schema() const { return schema_; }
   [[nodiscard]] const Layout& layout() const { return layout_; }
+  // Maps the whole file's pages at once (see FileMapping::map_cached_pages).
+  void map_cached_pages() const { mapping_.map_cached_pages(); }
   // The whole mapped file.
   [[nodiscard]] std::span<const std::byte> file_bytes() const { return mapping_.bytes(); }
 

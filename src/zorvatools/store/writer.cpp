@@ -120,6 +120,7 @@ AlgoResult<StoreWriter> StoreWriter::create(const std::filesystem::path& path, S
     ::unlink(path.c_str());
     return std::unexpected(mapping.error());
   }
+  mapping->advise_no_read_ahead();
   write_header(mapping->bytes(), plan.json);
   return StoreWriter(std::move(plan.schema), std::move(plan.layout), std::move(*mapping));
 }

@@ -263,5 +263,39 @@ INSTANTIATE_TEST_SUITE_P(Conformities, StreamingPlanes,
                          testing::Values(proportional(7), top_conform(1.3), top_conform(0.01),
                                          ZoneLayerSpec{Conformity::base_conform(0.9), 1}));
 
+// Without collapse the cells read boundary planes computed when needed; with collapse, the
+// column pass. Where no layer is thin enough to collapse the two roads give the same ZCORN.
+class PlanesAndColumns : public testing::TestWithParam<std::vector<ZoneLayerSpec>> {};
+
+TEST_P(PlanesAndColumns, GiveTheSameCornersWhereNothingCollapses) {
+  // Conformity zones 7 m thick (layers of 1.5 m and a last one of 1 m), the middle one 8 to 10 m.
+  const Surface s0 =
+      field(7, 5, [](double i, double j) { return 1000 + 3.7 * std::sin(0.9 * i) + 0.3 * j; });
+  const Surface s1 = field(7, 5, [&](double i, double j) {
+    return s0.at(static_cast<std::size_t>(i), static_cast<std::size_t>(j)) + 7;
+  });
+  const Surface s2 = field(7, 5, [&](double i, double j) {
+    return s1.at(static_cast<std::size_t>(i), static_cast<std::size_t>(j)) + 9 + std::cos(i * j);
+  });
+  const Surface s3 = field(7, 5, [&](double i, double j) {
+    return s2.at(static_cast<std::size_t>(i), static_cast<std::size_t>(j)) + 7;
+  });
+  ASSERT_OK_AND_ASSIGN(LayeringReport planes, layer({s0, s1, s2, s3}, GetParam()));
+  ASSERT_OK_AND_ASSIGN(LayeringReport columns, layer({s0, s1, s2, s3}, GetParam(), 0.5));
+  EXPECT_EQ(planes.grid.geom.zcorn(), columns.grid.geom.zcorn());
+  EXPECT_EQ(planes.grid.geom.pillars(), columns.grid.geom.pillars());
+  EXPECT_EQ(planes.pinched_cells + planes.collapsed_cells, 0u);
+  EXPECT_EQ(columns.pinched_cells + columns.collapsed_cells, 0u);
+  // Zone z + 1 starts on the surface between the zones, by its own rule.
+  const std::size_t k = planes.zones[1].k_start;
+  EXPECT_EQ(corner(planes.grid, 2, 3, k, 0), s1.at(2, 3));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Zones, PlanesAndColumns,
+    testing::Values(std::vector<ZoneLayerSpec>{proportional(3), proportional(5), proportional(2)},
+                    std::vector<ZoneLayerSpec>{top_conform(1.5), proportional(4),
+                                               {Conformity::base_conform(1.5), 1}}));
+
 }  // namespace
 }  // namespace zorvastatic

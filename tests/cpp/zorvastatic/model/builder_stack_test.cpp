@@ -11,6 +11,7 @@
 #include "test_support.hpp"
 #include "zorvastatic/model/builder.hpp"
 #include "zorvastatic/model/stack_interfaces.hpp"
+#include "zorvastatic/spill/spill.hpp"
 #include "zorvastatic/model/view/map.hpp"
 #include "zorvastatic/model/view/section.hpp"
 #include "zorvatools/text/str_cat.hpp"
@@ -363,6 +364,72 @@ TEST(StackBuild, ZeroThicknessZoneInVolumesAndViews) {
   EXPECT_EQ(map["horizons"][0]["name"], "A");
   EXPECT_EQ(map["horizons"][1]["name"], "U");
   EXPECT_EQ(map["wells"], Json::array());
+}
+
+// Over its budget a stack with constant priors is written plane by plane into the store: the
+// grid read back is the in-memory one in 32-bit floats, with the same zones, pinched cells per
+// zone, warnings and per-zone volumes. T at 2000 m (the second case) pinches every Z1 cell.
+TEST(StackBuild, StreamedStackMatchesTheInMemoryOne) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zv-stream-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  for (const double t_depth : {2020.0, 2000.0}) {
+    ASSERT_OK_AND_ASSIGN(const StaticModel memory, build(layered_stack(t_depth)));
+    ::testing::internal::CaptureStderr();
+    ASSERT_OK_AND_ASSIGN(const StaticModel streamed,
+                         build(layered_stack(t_depth), [&](StaticModelBuilder& b) {
+                           b.spill_budget_bytes = streaming_estimate(4 * 4 * 6) - 1;
+                           b.spill_dir = pattern;
+                         }));
+    const std::string notice = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(streamed.spilled()) << t_depth;
+    EXPECT_NE(notice.find("(96 cells)"), std::string::npos) << notice;
+
+    ASSERT_OK_AND_ASSIGN(const Grid rebuilt, streamed.spill->to_in_core_grid());
+    EXPECT_EQ(rebuilt.dims(), memory.grid.dims());
+    EXPECT_EQ(rebuilt.geom.pillars(), memory.grid.geom.pillars());
+    std::vector<double> rounded = memory.grid.geom.zcorn();
+    for (double& z : rounded) z = static_cast<double>(static_cast<float>(z));
+    EXPECT_EQ(rebuilt.geom.zcorn(), rounded);
+    for (const char* name : {"NTG", "PORO", "SW"}) {
+      std::vector<double> values = memory.grid.properties.get(name)->values;
+      for (double& v : values) v = static_cast<double>(static_cast<float>(v));
+      EXPECT_EQ(rebuilt.properties.get(name)->values, values) << name;
+    }
+
+    const auto describe = [](const StaticModel& model) {
+      std::string text;
+      for (std::size_t z = 0; z < model.zone_table.zones.size(); ++z) {
+        const Zone& zone = model.zone_table.zones[z];
+        text += str_cat(zone.name, ":", zone.top, ">", zone.base, ":", zone.label.value_or("-"),
+                        ":", zone.k_start, "-", zone.k_end, ":");
+        for (const Contact& c : model.zone_contacts->at(z)) text += str_cat(c.depth_m, " ");
+      }
+      return text;
+    };
+    EXPECT_EQ(describe(streamed), describe(memory));
+    const auto& zones = streamed.provenance.stack->stack.zones;
+    const auto& expected = memory.provenance.stack->stack.zones;
+    ASSERT_EQ(zones.size(), expected.size());
+    for (std::size_t z = 0; z < zones.size(); ++z) {
+      EXPECT_EQ(zones[z].layering.pinched_cells, expected[z].layering.pinched_cells) << z;
+      EXPECT_EQ(zones[z].layering.nk, expected[z].layering.nk) << z;
+      EXPECT_EQ(zones[z].k_start, expected[z].k_start) << z;
+    }
+    ASSERT_EQ(streamed.provenance.warnings.size(), memory.provenance.warnings.size());
+    for (std::size_t w = 0; w < memory.provenance.warnings.size(); ++w) {
+      EXPECT_EQ(streamed.provenance.warnings[w].kind, memory.provenance.warnings[w].kind);
+      EXPECT_EQ(streamed.provenance.warnings[w].count, memory.provenance.warnings[w].count);
+    }
+    ASSERT_OK_AND_ASSIGN(const ZonedInPlace a, memory.in_place_by_zone());
+    ASSERT_OK_AND_ASSIGN(const ZonedInPlace b, streamed.in_place_by_zone());
+    for (std::size_t z = 0; z < 3; ++z) {
+      EXPECT_EQ(a.zones[z].in_place.cells, b.zones[z].in_place.cells) << z;
+      EXPECT_NEAR(a.zones[z].in_place.hcpv_m3, b.zones[z].in_place.hcpv_m3,
+                  1e-6 * a.zones[z].in_place.grv_m3 + 1e-9)
+          << z;
+    }
+  }
+  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace
