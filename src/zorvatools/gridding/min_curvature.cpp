@@ -6,6 +6,7 @@
 #include <string>
 
 #include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvatools/foundation/try.hpp"
 #include "zorvatools/gridding/relaxation.hpp"
 
 namespace zorvatools {
@@ -56,8 +57,7 @@ AlgoResult<MinCurvatureOperator>& factored_operator(const Lattice& lattice,
                                                     const MinCurvatureOptions& options,
                                                     MinCurvatureCache& cache) {
   const bool hit = cache.factored && cache.nx == lattice.nx && cache.ny == lattice.ny &&
-                   cache.anchor_nodes == anchors.nodes && cache.options.path == options.path &&
-                   cache.options.memory_limit_bytes == options.memory_limit_bytes;
+                   cache.anchor_nodes == anchors.nodes && cache.options == options;
   if (!hit) {
     cache.factored.reset();
     cache.nx = lattice.nx;
@@ -71,15 +71,17 @@ AlgoResult<MinCurvatureOperator>& factored_operator(const Lattice& lattice,
 }
 
 // Starting surface with the anchors applied, relaxed when the lattice is at least 2x2.
-Array2D<double> relaxation_fallback(std::span<const Sample> samples, const Lattice& lattice,
-                                    const Array2D<double>& seed, const AnchorSet& anchors) {
+AlgoResult<Array2D<double>> relaxation_fallback(std::span<const Sample> samples,
+                                                const Lattice& lattice,
+                                                const Array2D<double>& seed,
+                                                const AnchorSet& anchors) {
   Array2D<double> grid =
       seed.same_shape(lattice.nx, lattice.ny) ? seed : inverse_distance_surface(samples, lattice);
   for (std::size_t a = 0; a < anchors.nodes.size(); ++a) {
     grid.data()[anchors.nodes[a]] = anchors.values[a];
   }
   if (lattice.nx < 2 || lattice.ny < 2) return grid;
-  relax_min_curvature(grid, anchors.node_anchor);
+  ZV_TRY(relax_min_curvature(grid, anchors.node_anchor));
   return grid;
 }
 
@@ -101,7 +103,7 @@ AlgoResult<Array2D<double>> grid_min_curvature(std::span<const Sample> samples,
     if (!op) {
       if (!is_singular_system(op.error())) return std::unexpected(op.error());
     } else {
-      auto grid = op->solve(anchors.values);
+      auto grid = op->solve(anchors.values, &seed);
       if (grid || !is_singular_system(grid.error())) return grid;
     }
   }

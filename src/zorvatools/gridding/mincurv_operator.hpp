@@ -1,7 +1,8 @@
 #pragma once
 // The assembled and factored minimum-curvature system: free nodes are the unknowns, anchors feed
 // the right-hand side. Small lattices factor the band without pivoting; larger ones, and
-// well-posed systems the band cannot factor, take a pivoting sparse LU.
+// well-posed systems the band cannot factor, take a pivoting sparse LU. A Krylov solve
+// preconditioned by a multigrid cycle is available on request.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +13,9 @@
 #include "zorvatools/foundation/array2d.hpp"
 #include "zorvatools/foundation/error.hpp"
 #include "zorvatools/gridding/band_lu.hpp"
+#include "zorvatools/gridding/lattice_multigrid.hpp"
 #include "zorvatools/gridding/sparse_lu.hpp"
+#include "zorvatools/gridding/stencil_rows.hpp"
 
 namespace zorvatools {
 
@@ -39,12 +42,18 @@ enum class MinCurvaturePath : std::uint8_t {
   Cheapest,  // the band or the sparse LU, whichever the lattice makes cheaper
   Band,      // the band whenever it fits in memory (it still gives way to the sparse LU when it
              // cannot factor a well-posed system)
-  Sparse,    // the sparse LU
+  Sparse,     // the sparse LU
+  Iterative,  // GMRES preconditioned by a multigrid cycle, to a backward error of 1e-14 (the
+              // anchors must pin the surface); not yet chosen by the cost model: its iterations
+              // grow too fast with the lattice to beat the sparse LU
 };
 
 struct MinCurvatureOptions {
   MinCurvaturePath path = MinCurvaturePath::Cheapest;
   std::uint64_t memory_limit_bytes = 0;  // 0: the machine's physical memory
+  // Iterative path: systems this small are factored rather than coarsened further.
+  std::size_t multigrid_coarsest_unknowns = kMultigridCoarsestUnknowns;
+  friend bool operator==(const MinCurvatureOptions&, const MinCurvatureOptions&) = default;
 };
 
 class MinCurvatureOperator {
@@ -59,31 +68,31 @@ class MinCurvatureOperator {
   // The surface pinned to `anchor_values` (one per anchor): anchors take their values, free
   // nodes the solution. Borrows the right-hand-side scratch for the duration of the call. A band
   // solution whose residual fails its check is replaced by the sparse LU's, which then serves
-  // every later solve.
-  AlgoResult<Array2D<double>> solve(std::span<const double> anchor_values);
+  // every later solve. The iterative solve starts from `start` (its finite free-node values)
+  // when it has the lattice's shape, else from zero; a start that already meets the backward
+  // error tolerance is returned as it is, so a restart from a converged surface costs one product.
+  AlgoResult<Array2D<double>> solve(std::span<const double> anchor_values,
+                                    const Array2D<double>* start = nullptr);
 
   [[nodiscard]] std::size_t free_count() const { return free_nodes_.size(); }
   [[nodiscard]] bool uses_band() const { return band_.has_value(); }
+  [[nodiscard]] bool uses_iterative() const { return multigrid_.has_value(); }
+  // Preconditioned products of the last iterative solve.
+  [[nodiscard]] std::size_t last_iterations() const { return last_iterations_; }
   [[nodiscard]] const BandLu& band() const;
   [[nodiscard]] const SparseLu& sparse() const;
   [[nodiscard]] const CompressedRows& matrix() const { return rows_; }
 
  private:
-  // One row's entries while it is assembled: (column, value), repeated taps summed in tap order.
-  using RowEntries = std::vector<std::pair<std::uint32_t, double>>;
-  struct Coupling {
-    std::int32_t anchor;
-    double weight;
-  };
-
   MinCurvatureOperator(std::size_t nx, std::size_t ny, const AnchorSet& anchors,
                        const MinCurvatureOptions& options);
   void number_free_nodes();
   void assemble_rows();
-  // Adds one weighted stencil tap of `row`, expanded through edge extrapolation onto real nodes.
-  void accumulate(std::int64_t i, std::int64_t j, double weight, RowEntries& entries);
   [[nodiscard]] AlgoResult<void> factor(bool pinned);
   [[nodiscard]] AlgoResult<void> factor_sparse(double shift);
+  [[nodiscard]] AlgoResult<void> build_multigrid();
+  [[nodiscard]] AlgoResult<void> solve_iterative(std::span<const double> b,
+                                                 const Array2D<double>* start);
   [[nodiscard]] AlgoError out_of_memory(std::uint64_t needed_bytes) const;
   [[nodiscard]] bool residual_ok(std::span<const double> x, std::span<const double> b);
 
@@ -99,9 +108,11 @@ class MinCurvatureOperator {
   std::size_t half_bandwidth_ = 0;
   double shift_ = 0;                         // on the diagonal of the factored system
   std::vector<std::size_t> coupling_start_;  // row r's couplings: [start[r], start[r + 1])
-  std::vector<Coupling> couplings_;
+  std::vector<StencilCoupling> couplings_;
   std::optional<BandLu> band_;
   std::optional<SparseLu> sparse_;
+  std::optional<LatticeMultigrid> multigrid_;
+  std::size_t last_iterations_ = 0;
   std::vector<double> rhs_;
   std::vector<double> scratch_;
 };

@@ -6,7 +6,9 @@
 #include <limits>
 #include <vector>
 
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvatools/foundation/try.hpp"
 #include "zorvatools/gridding/min_curvature.hpp"
 
 namespace zorvatools {
@@ -185,12 +187,14 @@ class RowMajorSweep {
 
 }  // namespace
 
-RelaxationOutcome relax_min_curvature(Array2D<double>& grid, std::span<const std::int32_t> fixed) {
+AlgoResult<RelaxationOutcome> relax_min_curvature(Array2D<double>& grid,
+                                                  std::span<const std::int32_t> fixed) {
   require(grid.nx() >= 2 && grid.ny() >= 2, "relaxation needs a lattice of at least 2x2");
   require(fixed.size() == grid.nx() * grid.ny(), "relaxation: fixed-node map size mismatch");
   RowMajorSweep sweeps(grid, fixed);
   RelaxationOutcome outcome;
   while (outcome.sweeps < kMaxRelaxationSweeps) {
+    ZV_TRY(poll_call());
     const double largest = sweeps.sweep();
     ++outcome.sweeps;
     outcome.last_change = largest;

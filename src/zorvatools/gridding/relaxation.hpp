@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zorvatools/foundation/array2d.hpp"
+#include "zorvatools/foundation/error.hpp"
 #include "zorvatools/foundation/lattice.hpp"
 
 namespace zorvatools {
@@ -33,7 +34,10 @@ struct RelaxationOutcome {
 };
 
 // Sweeps j outer, i inner, updating in place and skipping nodes whose `fixed` entry (node
-// i * ny + j) is >= 0, until a sweep changes no node by 1e-6 or more, or 20000 sweeps.
-RelaxationOutcome relax_min_curvature(Array2D<double>& grid, std::span<const std::int32_t> fixed);
+// i * ny + j) is >= 0, until a sweep changes no node by 1e-6 or more, or 20000 sweeps. Polls
+// the current call once a sweep; fails only when the call is stopped (the grid then holds the
+// sweeps done so far).
+AlgoResult<RelaxationOutcome> relax_min_curvature(Array2D<double>& grid,
+                                                  std::span<const std::int32_t> fixed);
 
 }  // namespace zorvatools

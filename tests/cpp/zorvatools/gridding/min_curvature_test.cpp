@@ -156,7 +156,7 @@ TEST(RelaxMinCurvature, StopsBelowTheToleranceOrAfterTheSweepLimit) {
   std::vector<std::int32_t> fixed(16, -1);
   Array2D<double> level(4, 4, 7.0);
   fixed[5] = 0;
-  const RelaxationOutcome still = relax_min_curvature(level, fixed);
+  const RelaxationOutcome still = relax_min_curvature(level, fixed).value();
   EXPECT_EQ(still.sweeps, 1u);
   EXPECT_EQ(still.last_change, 0);
 
@@ -168,7 +168,7 @@ TEST(RelaxMinCurvature, StopsBelowTheToleranceOrAfterTheSweepLimit) {
   pins[0 * ny + 1] = 0;
   strip(nx - 1, 1) = -1e9;
   pins[(nx - 1) * ny + 1] = 1;
-  const RelaxationOutcome slow = relax_min_curvature(strip, pins);
+  const RelaxationOutcome slow = relax_min_curvature(strip, pins).value();
   EXPECT_EQ(slow.sweeps, kMaxRelaxationSweeps);
   EXPECT_GE(slow.last_change, kRelaxationTolerance);
 }

@@ -374,7 +374,7 @@ TEST(RelaxMinCurvature, SweepsAreBitIdenticalToTheDefinitionOnEveryShape) {
     fixed[0] = 0;
     fixed[(nx / 2) * ny + ny / 2] = 1;
     Array2D<double> relaxed = start;
-    const RelaxationOutcome outcome = relax_min_curvature(relaxed, fixed);
+    const RelaxationOutcome outcome = relax_min_curvature(relaxed, fixed).value();
     Array2D<double> replay = start;
     reference_sweeps(replay, fixed, outcome.sweeps);
     EXPECT_EQ(relaxed, replay) << nx << "x" << ny << " after " << outcome.sweeps << " sweeps";
