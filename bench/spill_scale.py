@@ -54,11 +54,7 @@ def main():
             start = time.perf_counter()
             model = zs.build_flat_model(n=n, nk=nk)
             build_s = time.perf_counter() - start
-        stores = [
-            os.path.join(spill_dir, f)
-            for f in os.listdir(spill_dir)
-            if f.endswith(".zts")
-        ]
+        stores = [os.path.join(spill_dir, f) for f in os.listdir(spill_dir) if f.endswith(".zts")]
         store_bytes = sum(os.path.getsize(f) for f in stores)
         with PeakAnon() as volume_peak:
             start = time.perf_counter()

@@ -23,5 +23,7 @@ simulated = pipeline.apply_to_flat_model(area_m2=1.0e6)
 print("simulated in_place:", simulated.in_place())
 
 section = json.loads(simulated.intersection_bundle([(0.0, 500.0), (1000.0, 500.0)], "PORO"))
-print(f"section: {len(section['columns'])} columns, top layer PORO along the line:",
-      [round(c["values"][0], 3) for c in section["columns"]])
+print(
+    f"section: {len(section['columns'])} columns, top layer PORO along the line:",
+    [round(c["values"][0], 3) for c in section["columns"]],
+)

@@ -261,7 +261,7 @@ def section_cells(doc: Mapping[str, Any]) -> dict[str, np.ndarray]:
     left, right = section_extents(doc)
     column, layer, polygons, values, zones = [], [], [], [], []
     for n, c in enumerate(doc["columns"]):
-        for k, (top, base) in enumerate(zip(c["layer_tops"], c["layer_bases"])):
+        for k, (top, base) in enumerate(zip(c["layer_tops"], c["layer_bases"], strict=False)):
             if top is None or base is None or not (math.isfinite(top) and math.isfinite(base)):
                 continue  # pinched: nothing to draw
 

@@ -75,7 +75,7 @@ def summary_html(
     head += [f'<th style="{_CELL}">{escape(label)}</th>' for _, label in columns]
     body = []
     colours = zone_colors([{"color": z.get("color")} for z in zone_rows])
-    for (name, k0, k1, volume), colour in zip(rows, colours):
+    for (name, k0, k1, volume), colour in zip(rows, colours, strict=False):
         swatch = (
             f'<span style="display:inline-block;width:0.8em;height:0.8em;margin-right:6px;'
             f'background:{colour};border:1px solid #777"></span>'

@@ -141,7 +141,7 @@ def plot_map(
             label="wells",
             gid="wells",
         )
-        for well, px, py in zip(doc["wells"], wx, wy):
+        for well, px, py in zip(doc["wells"], wx, wy, strict=False):
             ax.annotate(
                 _plain(well["id"]), (px, py), xytext=(4, 4), textcoords="offset points", fontsize=8
             )
@@ -231,7 +231,7 @@ def plot_section(
         palette = np.array([*colours, NO_VALUE])
         cells_drawn.set_facecolor(palette[np.where(known, cells["zone_ids"], len(zones))].tolist())
         legend = [
-            Patch(color=colour, label=_plain(zone["name"])) for zone, colour in zip(zones, colours)
+            Patch(color=colour, label=_plain(zone["name"])) for zone, colour in zip(zones, colours, strict=False)
         ]
     ax.add_collection(cells_drawn)
 
@@ -239,7 +239,7 @@ def plot_section(
     if cells["k"].size:
         _boundary(ax, cells, True, doc["top_name"])
         _boundary(ax, cells, False, doc["base_name"])
-    mids = [(a + b) / 2 for a, b in zip(left, right)]
+    mids = [(a + b) / 2 for a, b in zip(left, right, strict=False)]
     for trace in doc["horizon_traces"]:
         depths = [np.nan if d is None else d for d in trace["depths"]]
         ax.plot(mids, depths, color="#111111", lw=1.0, ls=":", label=_plain(trace["name"]))

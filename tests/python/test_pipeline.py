@@ -13,7 +13,9 @@ def well(x=50.0, y=50.0, samples=((1002.0, 0.2), (1008.0, 0.22), (1015.0, 0.3)))
 
 
 def pipeline(**overrides):
-    args = dict(name="PORO", wells=[well()], method="arith", variogram_model="sph", range_m=500.0, seed=7)
+    args = dict(
+        name="PORO", wells=[well()], method="arith", variogram_model="sph", range_m=500.0, seed=7
+    )
     args.update(overrides)
     return zs.PropertyPipeline(**args)
 
@@ -37,10 +39,18 @@ def test_well_log_members():
     [
         ((0, 0, []), ValueError, "WellLog samples must not be empty"),
         ((math.inf, 0, [(1, 1)]), ValueError, "WellLog x/y must be finite"),
-        ((0, 0, [(1, math.nan)]), ValueError, "WellLog samples must contain finite depth/value pairs"),
+        (
+            (0, 0, [(1, math.nan)]),
+            ValueError,
+            "WellLog samples must contain finite depth/value pairs",
+        ),
         ((0, 0, "abc"), TypeError, "argument 'samples': Can't extract `str` to `Vec`"),
         (("a", 0, [(1, 1)]), TypeError, "argument 'x': must be real number, not str"),
-        ((0, 0, [(1, 2, 3)]), TypeError, "argument 'samples': expected tuple of length 2, but got tuple of length 3"),
+        (
+            (0, 0, [(1, 2, 3)]),
+            TypeError,
+            "argument 'samples': expected tuple of length 2, but got tuple of length 3",
+        ),
     ],
 )
 def test_well_log_rejections(args, error, message):
@@ -54,9 +64,23 @@ def test_pipeline_normalises_name_method_and_model():
     assert p.name == "PORO"
     config = p.config()
     assert list(config) == [
-        "property", "well_count", "method", "variogram_model", "range_m", "major_m", "minor_m",
-        "vertical_m", "azimuth", "sill", "nugget", "seed", "propagate", "allow_mean_fill",
-        "max_neighbours", "radius_m", "unbounded_search",
+        "property",
+        "well_count",
+        "method",
+        "variogram_model",
+        "range_m",
+        "major_m",
+        "minor_m",
+        "vertical_m",
+        "azimuth",
+        "sill",
+        "nugget",
+        "seed",
+        "propagate",
+        "allow_mean_fill",
+        "max_neighbours",
+        "radius_m",
+        "unbounded_search",
     ]
     assert config["method"] == "arith"
     assert config["variogram_model"] == "sph"
@@ -87,13 +111,25 @@ def test_pipeline_azimuth_and_upscale_only_step():
         ({"range_m": 0.0}, "PropertyPipeline variogram ranges must be finite and > 0"),
         ({"vertical_m": math.nan}, "PropertyPipeline variogram ranges must be finite and > 0"),
         ({"azimuth": math.inf}, "PropertyPipeline azimuth must be finite"),
-        ({"sill": -1.0, "method": "median"}, "PropertyPipeline sill/nugget must be finite and >= 0"),
+        (
+            {"sill": -1.0, "method": "median"},
+            "PropertyPipeline sill/nugget must be finite and >= 0",
+        ),
         ({"radius_m": 0.0}, "radius_m must be finite and > 0"),
         ({"max_neighbours": 0}, "max_neighbours must be > 0"),
         ({"max_neighbours": 0, "radius_m": 100.0}, "max_neighbours must be > 0"),
-        ({"method": " Median "}, "unknown upscale method 'median' (expected 'arithmetic', 'harmonic', or 'geometric')"),
-        ({"variogram_model": "cubic"}, "unknown variogram model 'cubic' (expected 'spherical', 'exponential', or 'gaussian')"),
-        ({"sill": 0.0, "nugget": 0.0}, "invalid argument: anisotropic variogram: total sill (nugget + sill) must be positive"),
+        (
+            {"method": " Median "},
+            "unknown upscale method 'median' (expected 'arithmetic', 'harmonic', or 'geometric')",
+        ),
+        (
+            {"variogram_model": "cubic"},
+            "unknown variogram model 'cubic' (expected 'spherical', 'exponential', or 'gaussian')",
+        ),
+        (
+            {"sill": 0.0, "nugget": 0.0},
+            "invalid argument: anisotropic variogram: total sill (nugget + sill) must be positive",
+        ),
         ({"max_neighbours": 8}, "max_neighbours and radius_m must be provided together"),
         ({"radius_m": 300.0}, "max_neighbours and radius_m must be provided together"),
     ],
@@ -108,9 +144,17 @@ def test_pipeline_rejections(overrides, message):
     "overrides, error, message",
     [
         ({"wells": "PORO"}, TypeError, "argument 'wells': Can't extract `str` to `Vec`"),
-        ({"wells": [1]}, TypeError, "argument 'wells': 'int' object cannot be converted to 'WellLog'"),
+        (
+            {"wells": [1]},
+            TypeError,
+            "argument 'wells': 'int' object cannot be converted to 'WellLog'",
+        ),
         ({"seed": -1}, OverflowError, "argument 'seed': can't convert negative int to unsigned"),
-        ({"propagate": 1}, TypeError, "argument 'propagate': 'int' object cannot be converted to 'bool'"),
+        (
+            {"propagate": 1},
+            TypeError,
+            "argument 'propagate': 'int' object cannot be converted to 'bool'",
+        ),
         ({"minor_m": "x"}, TypeError, "argument 'minor_m': must be real number, not str"),
         ({"name": 3}, TypeError, "argument 'name': 'int' object cannot be converted to 'str'"),
     ],

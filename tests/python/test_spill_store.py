@@ -120,9 +120,7 @@ DEATHS = {
 
 @needs_namespace
 @pytest.mark.parametrize("death", DEATHS)
-def test_the_store_of_a_dead_process_goes_at_the_next_spill(
-    tmp_path: Path, death: str
-) -> None:
+def test_the_store_of_a_dead_process_goes_at_the_next_spill(tmp_path: Path, death: str) -> None:
     spill = tmp_path / "spill"
     spill.mkdir()
     dead = run_small_machine(

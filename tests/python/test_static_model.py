@@ -64,7 +64,10 @@ def test_contact_inside_the_column_clips_whole_cells():
         ({"n": 1}, "grid error: top surface needs at least 2x2 nodes"),
         ({"nk": 0}, "grid error: nk must be non-zero"),
         ({"area_m2": 0}, "invalid input: area_m2 must be finite and > 0, got 0"),
-        ({"gross_height_m": float("nan")}, "invalid input: gross_height_m must be finite and > 0, got NaN"),
+        (
+            {"gross_height_m": float("nan")},
+            "invalid input: gross_height_m must be finite and > 0, got NaN",
+        ),
         ({"porosity": 1.5}, "invalid input: porosity must be a fraction in [0,1], got 1.5"),
     ],
 )
@@ -76,9 +79,15 @@ def test_builder_errors_are_value_errors(kwargs, message):
 
 def test_fvf_messages_and_when_they_are_checked():
     model = zs.build_flat_model()
-    with pytest.raises(ValueError, match=r"^invalid input: oil FVF \(Boi\) must be finite and >= 1\.0 Rm³/Sm³, got 0\.9$"):
+    with pytest.raises(
+        ValueError,
+        match=r"^invalid input: oil FVF \(Boi\) must be finite and >= 1\.0 Rm³/Sm³, got 0\.9$",
+    ):
         model.in_place(boi=0.9)
-    with pytest.raises(ValueError, match=r"^invalid input: gas FVF \(Bgi\) must be finite and in \(0,1\) Rm³/Sm³, got 1$"):
+    with pytest.raises(
+        ValueError,
+        match=r"^invalid input: gas FVF \(Bgi\) must be finite and in \(0,1\) Rm³/Sm³, got 1$",
+    ):
         model.in_place(bgi=1.0)
     with pytest.raises(ValueError, match="Boi"):
         model.in_place_by_zone(boi=float("inf"))
@@ -138,18 +147,66 @@ def test_static_model_has_no_constructor():
 @pytest.mark.parametrize(
     "call, error, message",
     [
-        (lambda: zs.build_flat_model(n=2.0), TypeError, "argument 'n': 'float' object cannot be interpreted as an integer"),
-        (lambda: zs.build_flat_model(nk="5"), TypeError, "argument 'nk': 'str' object cannot be interpreted as an integer"),
-        (lambda: zs.build_flat_model(n=-1), OverflowError, "argument 'n': can't convert negative int to unsigned"),
-        (lambda: zs.build_flat_model(n=2**64), OverflowError, "argument 'n': int too big to convert"),
-        (lambda: zs.build_flat_model(depth_m="x"), TypeError, "argument 'depth_m': must be real number, not str"),
-        (lambda: zs.build_flat_model(porosity=None), TypeError, "argument 'porosity': must be real number, not NoneType"),
-        (lambda: zs.build_flat_model().in_place(boi=[1]), TypeError, "argument 'boi': must be real number, not list"),
-        (lambda: zs.build_flat_model().in_place(bgi="a"), TypeError, "argument 'bgi': must be real number, not str"),
-        (lambda: zs.build_flat_model(bogus=1), TypeError, "build_flat_model() got an unexpected keyword argument 'bogus'"),
-        (lambda: zs.build_flat_model(11, n=11), TypeError, "build_flat_model() got multiple values for argument 'n'"),
-        (lambda: zs.build_flat_model(*range(10)), TypeError, "build_flat_model() takes from 0 to 9 positional arguments but 10 were given"),
-        (lambda: zs.build_flat_model().in_place_by_zone(1, 2), TypeError, "in_place_by_zone() takes from 0 to 1 positional arguments but 2 were given"),
+        (
+            lambda: zs.build_flat_model(n=2.0),
+            TypeError,
+            "argument 'n': 'float' object cannot be interpreted as an integer",
+        ),
+        (
+            lambda: zs.build_flat_model(nk="5"),
+            TypeError,
+            "argument 'nk': 'str' object cannot be interpreted as an integer",
+        ),
+        (
+            lambda: zs.build_flat_model(n=-1),
+            OverflowError,
+            "argument 'n': can't convert negative int to unsigned",
+        ),
+        (
+            lambda: zs.build_flat_model(n=2**64),
+            OverflowError,
+            "argument 'n': int too big to convert",
+        ),
+        (
+            lambda: zs.build_flat_model(depth_m="x"),
+            TypeError,
+            "argument 'depth_m': must be real number, not str",
+        ),
+        (
+            lambda: zs.build_flat_model(porosity=None),
+            TypeError,
+            "argument 'porosity': must be real number, not NoneType",
+        ),
+        (
+            lambda: zs.build_flat_model().in_place(boi=[1]),
+            TypeError,
+            "argument 'boi': must be real number, not list",
+        ),
+        (
+            lambda: zs.build_flat_model().in_place(bgi="a"),
+            TypeError,
+            "argument 'bgi': must be real number, not str",
+        ),
+        (
+            lambda: zs.build_flat_model(bogus=1),
+            TypeError,
+            "build_flat_model() got an unexpected keyword argument 'bogus'",
+        ),
+        (
+            lambda: zs.build_flat_model(11, n=11),
+            TypeError,
+            "build_flat_model() got multiple values for argument 'n'",
+        ),
+        (
+            lambda: zs.build_flat_model(*range(10)),
+            TypeError,
+            "build_flat_model() takes from 0 to 9 positional arguments but 10 were given",
+        ),
+        (
+            lambda: zs.build_flat_model().in_place_by_zone(1, 2),
+            TypeError,
+            "in_place_by_zone() takes from 0 to 1 positional arguments but 2 were given",
+        ),
     ],
 )
 def test_argument_errors_name_the_parameter(call, error, message):

@@ -411,7 +411,7 @@ def test_wells_sit_in_the_engines_columns_and_hover_with_their_ties(browser, tmp
                              .filter(t => t.meta === 'wells').map(t => [t.x, t.y, t.text])""")
         ((u, v, names),) = wells
         assert names == [w["id"] for w in bundle["wells"]]
-        assert [(round(a), round(b)) for a, b in zip(u, v)] == [(c["i"], c["j"]) for c in picked]
+        assert [(round(a), round(b)) for a, b in zip(u, v, strict=False)] == [(c["i"], c["j"]) for c in picked]
         page.page.mouse.move(*page.to_screen("zv-map", u[1], v[1]))
         page.page.wait_for_function(f"({HOVER_TEXT})().length > 0", timeout=10_000)
         (text,) = page.js(HOVER_TEXT)

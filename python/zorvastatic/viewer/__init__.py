@@ -254,7 +254,7 @@ def _derived(docs: Mapping[str, Mapping[str, Any]]) -> dict[str, Any]:
         section = docs["intersection"]
         left, right = section_extents(section)
         colours = zone_colors(section["zones"])
-        section_colours = {zone["name"]: colour for zone, colour in zip(section["zones"], colours)}
+        section_colours = {zone["name"]: colour for zone, colour in zip(section["zones"], colours, strict=False)}
         cells = section_cells(section)
         derived["section"] = {
             "left": left,
