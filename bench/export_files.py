@@ -108,7 +108,8 @@ def run_case(label: str, ni: int, nj: int, nk: int, folder: str) -> None:
 
 def compare(ni: int, nj: int, nk: int, folder: str) -> None:
     print(
-        f"{ni} x {nj} x {nk} = {ni * nj * nk:,} cells; float64 zcorn {ni * nj * nk * 64 / 2**20:.0f} MiB"
+        f"{ni} x {nj} x {nk} = {ni * nj * nk:,} cells; "
+        f"float64 zcorn {ni * nj * nk * 64 / 2**20:.0f} MiB"
     )
     for label in CASES:
         subprocess.run(
@@ -132,7 +133,8 @@ def memmapped(ni: int, nj: int, nk: int, folder: str) -> None:
     )
     print(
         f"memory-mapped float32 zcorn: {ni} x {nj} x {nk} = {ni * nj * nk:,} cells, "
-        f"{zcorn.nbytes / 2**30:.2f} GiB on disk (actnum {grid.actnum.nbytes / 2**20:.0f} MiB in memory)"
+        f"{zcorn.nbytes / 2**30:.2f} GiB on disk "
+        f"(actnum {grid.actnum.nbytes / 2**20:.0f} MiB in memory)"
     )
     measure(
         "zorvastatic write_egrid (memmap)",

@@ -65,7 +65,8 @@ def main():
         print(f"spilled to store      {'yes' if stores else 'no'} ({len(stores)} file)")
         print(f"build wall time       {build_s:.2f} s")
         print(
-            f"peak anon RSS build   {(build_peak.peak - baseline) / 1024:.1f} MiB above the interpreter "
+            f"peak anon RSS build   {(build_peak.peak - baseline) / 1024:.1f} MiB "
+            "above the interpreter "
             f"({build_peak.peak / 1024:.1f} MiB total)"
         )
         print(f"store size            {store_bytes / 2**30:.2f} GiB")
@@ -74,10 +75,12 @@ def main():
         )
         print(f"peak anon RSS volume  {volume_peak.peak / 1024:.1f} MiB total")
         print(
-            f"grv_m3                {result['grv_m3']!r} (analytic {grv!r}, rel err {abs(result['grv_m3'] - grv) / grv:.2e})"
+            f"grv_m3                {result['grv_m3']!r} (analytic {grv!r}, "
+            f"rel err {abs(result['grv_m3'] - grv) / grv:.2e})"
         )
         print(
-            f"hcpv_m3               {result['hcpv_m3']!r} (analytic {hcpv!r}, rel err {abs(result['hcpv_m3'] - hcpv) / hcpv:.2e})"
+            f"hcpv_m3               {result['hcpv_m3']!r} (analytic {hcpv!r}, "
+            f"rel err {abs(result['hcpv_m3'] - hcpv) / hcpv:.2e})"
         )
         print(f"cells_in_column       {result['cells_in_column']:,}")
         del model

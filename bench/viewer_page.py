@@ -174,7 +174,8 @@ def main() -> None:
         print(f"  {label:28s} {seconds:8.2f} s")
     print(
         f"page {size / 1e6:.1f} MB: bundles map {len(bundles['map']) / 1e6:.1f} MB, "
-        f"section {len(bundles['intersection']) / 1e6:.1f} MB, volume {len(bundles['volume']) / 1e6:.1f} MB"
+        f"section {len(bundles['intersection']) / 1e6:.1f} MB, "
+        f"volume {len(bundles['volume']) / 1e6:.1f} MB"
     )
 
     def median(runs, key):
@@ -188,11 +189,13 @@ def main() -> None:
     )
     print(
         f"  1280 x 900, volume drawn after scrolling to it {median(screen, 'volume'):8.0f}"
-        f"   ({statistics.median(r['volume'] - r['scrolled'] for r in screen):.0f} after the scroll)"
+        f"   ({statistics.median(r['volume'] - r['scrolled'] for r in screen):.0f} "
+        "after the scroll)"
     )
     print(
         f"  1280 x 2400, all three drawn                   {median(all_at_once, 'ready'):8.0f}"
-        f"   (browser CPU {median(all_at_once, 'cpu_ms'):.0f} ms, load average {os.getloadavg()[0]:.1f})"
+        f"   (browser CPU {median(all_at_once, 'cpu_ms'):.0f} ms, "
+        f"load average {os.getloadavg()[0]:.1f})"
     )
     print(
         f"    map {median(all_at_once, 'map'):.0f}, section {median(all_at_once, 'section'):.0f}, "

@@ -1,4 +1,5 @@
-"""Look at a model: an offline viewer page and two quick-look pictures of a simulated porosity model.
+"""Look at a model: an offline viewer page and two quick-look pictures of a simulated
+porosity model.
 
     python3 examples/viewer_page.py [OUTPUT_FOLDER]
 
@@ -32,5 +33,6 @@ plotting.plot_section(model.intersection_bundle(line, "PORO")).savefig(
     folder / "section.png", dpi=120
 )
 print(
-    f"wrote {page} ({page.stat().st_size / 1e6:.1f} MB), {folder / 'map.png'}, {folder / 'section.png'}"
+    f"wrote {page} ({page.stat().st_size / 1e6:.1f} MB), "
+    f"{folder / 'map.png'}, {folder / 'section.png'}"
 )

@@ -252,8 +252,10 @@ def section_cells(doc: Mapping[str, Any]) -> dict[str, np.ndarray]:
     Examples
     --------
     >>> import _zorvastatic
-    >>> doc = load_bundle(_zorvastatic.build_flat_model().intersection_bundle([(0, 450), (1000, 450)]),
-    ...                   "intersection")
+    >>> doc = load_bundle(
+    ...     _zorvastatic.build_flat_model().intersection_bundle([(0, 450), (1000, 450)]),
+    ...     "intersection",
+    ... )
     >>> cells = section_cells(doc)
     >>> cells["polygons"].shape, float(cells["polygons"][0, 2, 1])
     ((50, 4, 2), 2010.0)

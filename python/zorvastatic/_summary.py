@@ -53,8 +53,12 @@ def summary_html(
     --------
     >>> import _zorvastatic
     >>> model = _zorvastatic.build_flat_model()
-    >>> html = summary_html(dims=(10, 10, 5), zones=[{"name": "RESERVOIR", "k_start": 0, "k_end": 5}],
-    ...                     volumes=model.in_place_by_zone(), properties=model.property_names())
+    >>> html = summary_html(
+    ...     dims=(10, 10, 5),
+    ...     zones=[{"name": "RESERVOIR", "k_start": 0, "k_end": 5}],
+    ...     volumes=model.in_place_by_zone(),
+    ...     properties=model.property_names(),
+    ... )
     >>> "RESERVOIR" in html and "50.000" in html
     True
     """

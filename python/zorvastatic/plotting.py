@@ -231,7 +231,8 @@ def plot_section(
         palette = np.array([*colours, NO_VALUE])
         cells_drawn.set_facecolor(palette[np.where(known, cells["zone_ids"], len(zones))].tolist())
         legend = [
-            Patch(color=colour, label=_plain(zone["name"])) for zone, colour in zip(zones, colours, strict=False)
+            Patch(color=colour, label=_plain(zone["name"]))
+            for zone, colour in zip(zones, colours, strict=False)
         ]
     ax.add_collection(cells_drawn)
 
@@ -277,7 +278,8 @@ def plot_section(
 
 
 def _boundary(ax: Axes, cells: Mapping[str, np.ndarray], top: bool, name: str) -> None:
-    """The top or the base of the drawn cells as one line along the section, broken where it jumps."""
+    """The top or the base of the drawn cells as one line along the section, broken where it
+    jumps."""
     columns = cells["column"]
     starts = np.r_[True, columns[1:] != columns[:-1]]
     pick = starts if top else np.r_[starts[1:], True]  # first or last drawn layer of each column

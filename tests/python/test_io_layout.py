@@ -73,7 +73,8 @@ def test_grdecl_layout_round_trips_and_runs_k_outermost():
     z = np.random.default_rng(7).random((3, 4, 5, 8))
     flat = np.concatenate([grdecl_layer(z[k]) for k in range(3)])
     np.testing.assert_array_equal(zcorn_from_grdecl(flat, (5, 4, 3)), z)
-    # The first two values are the near top corners of cell (0, 0, 0); the next two those of (1, 0, 0).
+    # The first two values are the near top corners of cell (0, 0, 0); the next two those of
+    # (1, 0, 0).
     assert flat[:4].tolist() == [z[0, 0, 0, 0], z[0, 0, 0, 1], z[0, 0, 1, 0], z[0, 0, 1, 1]]
     # After the first row's near corners come its far corners.
     assert flat[10] == z[0, 0, 0, 2]

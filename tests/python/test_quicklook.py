@@ -1,4 +1,5 @@
-"""Quick-look pictures (matplotlib), the notebook summary table and the bundle geometry they share."""
+"""Quick-look pictures (matplotlib), the notebook summary table and the bundle geometry they
+share."""
 
 import dataclasses
 import doctest
@@ -63,7 +64,8 @@ def test_map_picture_colours_each_column_by_its_value(rotation, yflip):
     turn = np.radians(rotation)
     lo, hi = layer["range"]["min"], layer["range"]["max"]
     for i, j in [(0, 0), (9, 0), (0, 9), (4, 6), (9, 9)]:
-        # The column centre in world coordinates: the frame's i and j axes rotated, j mirrored on a flip.
+        # The column centre in world coordinates: the frame's i and j axes rotated, j mirrored on
+        # a flip.
         along = np.array([math.cos(turn), math.sin(turn)]) * frame["spacing_x"] * i
         across = (
             np.array([-math.sin(turn), math.cos(turn)])

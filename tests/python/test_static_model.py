@@ -111,7 +111,10 @@ def test_in_place_by_zone_json():
 
 
 SIGNATURES = {
-    "build_flat_model": "(n=11, depth_m=2000.0, owc_m=2100.0, area_m2=1000000.0, gross_height_m=50.0, nk=5, porosity=0.25, net_to_gross=0.8, water_saturation=0.3)",
+    "build_flat_model": (
+        "(n=11, depth_m=2000.0, owc_m=2100.0, area_m2=1000000.0, gross_height_m=50.0, nk=5, "
+        "porosity=0.25, net_to_gross=0.8, water_saturation=0.3)"
+    ),
     "property_names": "($self)",
     "bulk_volume": "($self)",
     "in_place": "($self, boi=1.0, bgi=None)",

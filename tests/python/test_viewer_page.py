@@ -73,7 +73,8 @@ def browser():
 
 
 class OpenedPage:
-    """A page loaded from a file with only file: and data: requests allowed, and what went wrong in it."""
+    """A page loaded from a file with only file: and data: requests allowed, and what went wrong
+    in it."""
 
     def __init__(self, browser, path):
         self.refused, self.errors, self.dialogs = [], [], []
@@ -106,7 +107,8 @@ class OpenedPage:
         """Viewport pixel of data point (x, y) on a 2-D plot."""
         return self.js(
             """([id, x, y]) => {
-            const gd = document.getElementById(id), xa = gd._fullLayout.xaxis, ya = gd._fullLayout.yaxis;
+            const gd = document.getElementById(id), xa = gd._fullLayout.xaxis, """
+            """ya = gd._fullLayout.yaxis;
             const box = gd.getBoundingClientRect();
             return [box.left + xa._offset + xa.l2p(x), box.top + ya._offset + ya.l2p(y)];
         }""",
@@ -116,7 +118,8 @@ class OpenedPage:
     def traces(self, plot_id):
         return self.js(
             """id => document.getElementById(id).data.map(t => ({
-            type: t.type, meta: t.meta === undefined ? null : t.meta, name: t.name === undefined ? null : t.name,
+            type: t.type, meta: t.meta === undefined ? null : t.meta, """
+            """name: t.name === undefined ? null : t.name,
             visible: t.visible === undefined ? true : t.visible,
             length: t.x && t.type !== "heatmap" ? t.x.length : null }))""",
             plot_id,
@@ -169,7 +172,8 @@ def test_page_draws_every_bundle_offline(opened, bundles):
     traces = opened.traces("zv-map")
     assert [t["type"] for t in traces if t["meta"] == "layer"] == ["heatmap"]
     assert opened.js(
-        "() => { const z = document.getElementById('zv-map').data[0].z; return [z.length, z[0].length]; }"
+        "() => { const z = document.getElementById('zv-map').data[0].z; "
+        "return [z.length, z[0].length]; }"
     ) == [nj, ni]
     shown = opened.js("() => document.getElementById('zv-map').data[0].z.flat()")
     assert shown == pytest.approx(map_bundle["zone_averages"][0]["values"])
@@ -182,8 +186,11 @@ def test_page_draws_every_bundle_offline(opened, bundles):
         "OWC 1012 m"
     ]
 
-    mesh = opened.js("""() => { const t = document.getElementById('zv-volume').data[0];
-                               return [t.type, t.x.length, t.i.length, t.j.length, t.k.length, t.intensity.length]; }""")
+    mesh = opened.js(
+        """() => { const t = document.getElementById('zv-volume').data[0];
+                               return [t.type, t.x.length, t.i.length, t.j.length, """
+        """t.k.length, t.intensity.length]; }"""
+    )
     triangles = len(volume["indices"]) // 3
     assert mesh == [
         "mesh3d",
@@ -198,7 +205,10 @@ def test_page_draws_every_bundle_offline(opened, bundles):
         assert opened.panel_pixel_spread(plot_id) > 20.0, plot_id
 
 
-HOVER_TEXT = "() => Array.from(document.querySelectorAll('#zv-map .hoverlayer .hovertext')).map(n => n.textContent)"
+HOVER_TEXT = (
+    "() => Array.from(document.querySelectorAll('#zv-map .hoverlayer .hovertext'))"
+    ".map(n => n.textContent)"
+)
 
 
 @pytest.mark.parametrize("i, j", [(0, 0), (11, 0), (0, 11), (5, 7), (11, 11)])
@@ -245,7 +255,8 @@ def test_controls_switch_what_is_drawn(opened, bundles):
     assert opened.js("() => document.getElementById('zv-map').data[0].z.flat()") == pytest.approx(
         k_slice["values"]
     )
-    # Section: cells by zone; the zone legend shows, the colour bar hides, every cell is drawn again.
+    # Section: cells by zone; the zone legend shows, the colour bar hides, every cell is drawn
+    # again.
     opened.page.locator("#zv-section-panel select").select_option(label="zone")
     opened.page.wait_for_function("zorvastaticViewer.section.colourBy() === 'zone'")
     visible = {
@@ -411,7 +422,9 @@ def test_wells_sit_in_the_engines_columns_and_hover_with_their_ties(browser, tmp
                              .filter(t => t.meta === 'wells').map(t => [t.x, t.y, t.text])""")
         ((u, v, names),) = wells
         assert names == [w["id"] for w in bundle["wells"]]
-        assert [(round(a), round(b)) for a, b in zip(u, v, strict=False)] == [(c["i"], c["j"]) for c in picked]
+        assert [(round(a), round(b)) for a, b in zip(u, v, strict=False)] == [
+            (c["i"], c["j"]) for c in picked
+        ]
         page.page.mouse.move(*page.to_screen("zv-map", u[1], v[1]))
         page.page.wait_for_function(f"({HOVER_TEXT})().length > 0", timeout=10_000)
         (text,) = page.js(HOVER_TEXT)

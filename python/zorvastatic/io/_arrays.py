@@ -1,4 +1,5 @@
-"""The arrays every file writer and reader works on: one corner-point grid in the engine's layout."""
+"""The arrays every file writer and reader works on: one corner-point grid in the engine's
+layout."""
 
 from __future__ import annotations
 

@@ -116,7 +116,8 @@ def check_finite_geometry(
     if not np.isfinite(zlayer).all():
         bad = np.argwhere(~np.isfinite(zlayer))[0]
         raise ValueError(
-            f"zcorn holds a non-finite depth at cell (i={bad[1]}, j={bad[0]}, k={k}), corner {bad[2]}"
+            f"zcorn holds a non-finite depth at cell (i={bad[1]}, j={bad[0]}, k={k}), "
+            f"corner {bad[2]}"
         )
 
 
@@ -151,7 +152,8 @@ class NaNCounter:
     def warn(self) -> None:
         for name, count in self.counts.items():
             warnings.warn(
-                f"{count} NaN value(s) of {name} written to {self.file_format} as {self.stand_in!r}",
+                f"{count} NaN value(s) of {name} written to {self.file_format} "
+                f"as {self.stand_in!r}",
                 NaNWrittenWarning,
                 stacklevel=3,
             )

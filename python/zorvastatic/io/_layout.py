@@ -54,7 +54,8 @@ def grdecl_face_blocks(
     >>> from zorvastatic.io._layout import grdecl_face_blocks, grdecl_layer
     >>> z = np.random.default_rng(2).random((5, 3, 8))
     >>> pieces = list(grdecl_face_blocks(z, block=20))
-    >>> [face for face, _ in pieces], bool((np.concatenate([v for _, v in pieces]) == grdecl_layer(z)).all())
+    >>> joined = np.concatenate([v for _, v in pieces])
+    >>> [face for face, _ in pieces], bool((joined == grdecl_layer(z)).all())
     ([0, 0, 0, 0, 0, 1, 1, 1, 1, 1], True)
     """
     nj, ni, _ = zlayer.shape

@@ -116,7 +116,8 @@ def _cube_layers(name: str, cube: np.ndarray, counter: NaNCounter | None) -> Ite
 
 
 def _zcorn_layers(grid: CornerPointArrays) -> Iterator[bytes]:
-    """ZCORN text a few rows at a time; a top face equal to the bottom face above reuses its text."""
+    """ZCORN text a few rows at a time; a top face equal to the bottom face above reuses its
+    text."""
     above: list[tuple[np.ndarray, bytes]] = []  # the last bottom face, piece by piece
     for k in range(grid.dims[2]):
         layer = grid.zcorn[k]

@@ -164,8 +164,8 @@ def to_pyvista(
     ni, nj, nk = grid.dims
     if ni * nj * nk > max_cells and not force:
         raise ValueError(
-            f"{ni * nj * nk} cells exceed max_cells={max_cells} (VTK keeps about 200 bytes a cell in "
-            "memory); pass force=True to build it anyway"
+            f"{ni * nj * nk} cells exceed max_cells={max_cells} "
+            "(VTK keeps about 200 bytes a cell in memory); pass force=True to build it anyway"
         )
     check_finite_geometry(grid.coord, None)
     # Corner (t, dj, di) of cell (i, j, k) sits at structured point (2i+di, 2j+dj, 2k+t).

@@ -94,7 +94,9 @@ def from_xtgeo(grid: Any, properties: Iterable[str] | None = None) -> CornerPoin
     --------
     >>> import xtgeo
     >>> from zorvastatic.io import from_xtgeo
-    >>> box = xtgeo.create_box_grid((3, 2, 4), increment=(50.0, 50.0, 5.0), origin=(0.0, 0.0, 1500.0))
+    >>> box = xtgeo.create_box_grid(
+    ...     (3, 2, 4), increment=(50.0, 50.0, 5.0), origin=(0.0, 0.0, 1500.0)
+    ... )
     >>> arrays = from_xtgeo(box)
     >>> arrays.dims, float(arrays.zcorn[3, 0, 0, 4])
     ((3, 2, 4), 1520.0)

@@ -36,7 +36,8 @@ BundleInput = str | bytes | Mapping[str, Any]
 
 
 class BundleSource(Protocol):
-    """What :func:`write_model_html` reads: the engine's model handle (``_zorvastatic.StaticModel``)."""
+    """What :func:`write_model_html` reads: the engine's model handle
+    (``_zorvastatic.StaticModel``)."""
 
     def property_names(self) -> list[str]: ...
     def map_bundle(self, property: str | None = None, k_slice: int | None = None) -> str: ...
@@ -95,8 +96,12 @@ def write_html(
     >>> import pathlib, tempfile, _zorvastatic
     >>> model = _zorvastatic.build_flat_model()
     >>> with tempfile.TemporaryDirectory() as folder:
-    ...     page = write_html(pathlib.Path(folder, "flat.html"), map_bundle=model.map_bundle("PORO", 0),
-    ...                       volume_bundle=model.volume_bundle("PORO"), title="Flat model")
+    ...     page = write_html(
+    ...         pathlib.Path(folder, "flat.html"),
+    ...         map_bundle=model.map_bundle("PORO", 0),
+    ...         volume_bundle=model.volume_bundle("PORO"),
+    ...         title="Flat model",
+    ...     )
     ...     page.stat().st_size > 4_000_000
     True
     """
@@ -196,7 +201,8 @@ def write_model_html(
     --------
     >>> import pathlib, tempfile, _zorvastatic
     >>> with tempfile.TemporaryDirectory() as folder:
-    ...     page = write_model_html(pathlib.Path(folder, "flat.html"), _zorvastatic.build_flat_model())
+    ...     model = _zorvastatic.build_flat_model()
+    ...     page = write_model_html(pathlib.Path(folder, "flat.html"), model)
     ...     "Model: PORO" in page.read_text()
     True
     """
@@ -247,14 +253,17 @@ def middle_row(map_bundle: BundleInput) -> list[tuple[float, float]]:
 
 
 def _derived(docs: Mapping[str, Mapping[str, Any]]) -> dict[str, Any]:
-    """What the page draws besides the bundles: positions on the grid frame, column extents, colours."""
+    """What the page draws besides the bundles: positions on the grid frame, column extents,
+    colours."""
     derived: dict[str, Any] = {"units": PROPERTY_UNITS}
     section_colours: dict[str, str] = {}
     if "intersection" in docs:
         section = docs["intersection"]
         left, right = section_extents(section)
         colours = zone_colors(section["zones"])
-        section_colours = {zone["name"]: colour for zone, colour in zip(section["zones"], colours, strict=False)}
+        section_colours = {
+            zone["name"]: colour for zone, colour in zip(section["zones"], colours, strict=False)
+        }
         cells = section_cells(section)
         derived["section"] = {
             "left": left,
@@ -297,7 +306,8 @@ def _rounded(values: Iterable[float], digits: int = 6) -> list[float | None]:
 
 
 def _bundle_text(given: BundleInput | None, doc: Mapping[str, Any]) -> str:
-    """The engine's own text when it was given (no second serialisation of megabytes), else JSON of the document."""
+    """The engine's own text when it was given (no second serialisation of megabytes), else JSON
+    of the document."""
     if isinstance(given, str):
         return given
     if isinstance(given, (bytes, bytearray)):
@@ -306,7 +316,8 @@ def _bundle_text(given: BundleInput | None, doc: Mapping[str, Any]) -> str:
 
 
 def _json_script(element_id: str, text: str) -> str:
-    # "<" only occurs inside JSON strings, where \u003c reads back the same; no "</script>" can end the block.
+    # "<" only occurs inside JSON strings, where \u003c reads back the same; no "</script>" can
+    # end the block.
     safe = text.replace("<", "\\u003c")
     return f'<script type="application/json" id="{element_id}">{safe}</script>\n'
 
@@ -341,7 +352,8 @@ def _plotly_js() -> tuple[Path, str]:
     path = Path(plotly.__file__).parent / "package_data" / "plotly.min.js"
     if not path.is_file():
         raise ImportError(
-            f"the installed plotly has no {path.name}: pip install --force-reinstall zorvastatic[viewer]"
+            f"the installed plotly has no {path.name}: "
+            "pip install --force-reinstall zorvastatic[viewer]"
         )
     return path, get_plotlyjs_version()
 
