@@ -27,6 +27,10 @@ __all__ = ["RealisationError", "collect"]
 CLUSTER_CONFIG = {
     "distributed.scheduler.allowed-failures": 1,
     "distributed.admin.tick.interval": "1s",
+    # The dashboard's diagnostics sample every task's stack and the interpreter lock many times
+    # a second: a cost on every realisation that a batch run never looks at.
+    "distributed.worker.profile.enabled": False,
+    "distributed.admin.system-monitor.gil.enabled": False,
 }
 
 
