@@ -4,7 +4,6 @@ realisations, P-values, the command line."""
 
 import concurrent.futures
 import os
-import pty
 import subprocess
 import sys
 import textwrap
@@ -22,6 +21,7 @@ distributed = pytest.importorskip("distributed")
 dask = pytest.importorskip("dask")
 
 import ensemble_models as em  # noqa: E402
+from terminal import stderr_on_a_terminal  # noqa: E402
 
 FLUIDS = zv.Fluids(bo=1.2, bg=0.005)
 VOLUME_COLUMNS = ["REAL", *zv._volumetrics.COLUMNS]
@@ -518,8 +518,7 @@ def test_the_command_line_refuses_before_running(tmp_path, out, spec_text, messa
 def test_a_terminal_gets_a_bar_of_realisations(client, tmp_path):
     spec = tmp_path / "spec.py"
     spec.write_text(textwrap.dedent(SPEC_FILE.format(tests=os.path.dirname(__file__))))
-    leader, follower = pty.openpty()  # a bare terminal: it tells no size
-    child = subprocess.Popen(
+    status, shown = stderr_on_a_terminal(
         [
             sys.executable,
             "-m",
@@ -533,20 +532,7 @@ def test_a_terminal_gets_a_bar_of_realisations(client, tmp_path):
             "--scheduler",
             client.cluster.scheduler_address,
         ],
-        stdin=subprocess.DEVNULL,
-        stdout=subprocess.DEVNULL,
-        stderr=follower,
+        timeout=300,
     )
-    os.close(follower)
-    shown = b""
-    while True:
-        try:
-            chunk = os.read(leader, 4096)
-        except OSError:  # the child closed the terminal
-            break
-        if not chunk:
-            break
-        shown += chunk
-    os.close(leader)
-    assert child.wait(timeout=300) == 0, shown
+    assert status == 0, shown
     assert b"realisations: 100%" in shown and b"3/3" in shown, shown

@@ -1,8 +1,6 @@
 """Progress of long work through the real engine: builds, spilled builds, viewer bundles."""
 
 import os
-import pty
-import subprocess
 import sys
 import threading
 
@@ -11,6 +9,7 @@ import pytest
 
 import _zorvastatic
 import zorvastatic as zv
+from terminal import stderr_on_a_terminal
 
 DONE = zv.Progress("done", 1.0, 1, 1)
 
@@ -203,23 +202,8 @@ def test_a_terminal_gets_a_bar_without_asking():
         "import zorvastatic._progress as p; p._BAR_DELAY_S = 0.0;"
         "zv.build(t.spec(n=121, nk=30))"
     )
-    leader, follower = pty.openpty()
-    child = subprocess.Popen(
-        [sys.executable, "-c", script, os.path.dirname(__file__)],
-        stdin=subprocess.DEVNULL,
-        stdout=subprocess.DEVNULL,
-        stderr=follower,
+    status, shown = stderr_on_a_terminal(
+        [sys.executable, "-c", script, os.path.dirname(__file__)], timeout=120
     )
-    os.close(follower)
-    shown = b""
-    while True:
-        try:
-            chunk = os.read(leader, 4096)
-        except OSError:  # the child closed the terminal
-            break
-        if not chunk:
-            break
-        shown += chunk
-    os.close(leader)
-    assert child.wait(timeout=120) == 0, shown
+    assert status == 0, shown
     assert b"build: 100%" in shown and b"simulating layers" in shown, shown
