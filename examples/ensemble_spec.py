@@ -63,7 +63,8 @@ seed = 2026
 
 
 def make_spec(row, seed):
-    """The spec of one realisation: the row's contacts, priors and shift, the seed's porosity."""
+    """The ModelSpec of one realisation: the row's contacts, priors and shift, and the seed's
+    porosity."""
     horizons = [
         dataclasses.replace(h, surface=zv.Surface(LAT, h.surface.values + row.SHIFT, h.name))
         for h in BASE_SPEC.horizons

@@ -213,7 +213,7 @@ def _add_pipeline(builder: Any, pipeline: Pipeline, lattice: Lattice) -> None:
 
 
 def lower(spec: ModelSpec) -> Any:
-    """A `_zorvastatic._Builder` holding copies of every input of `spec`, on the road the spec
+    """A `_zorvastatic._Builder` holding copies of every input of `spec`, on the road the ModelSpec
     calls for."""
     check(spec)
     lattice, options = spec.lattice, spec.options

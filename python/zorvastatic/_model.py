@@ -103,7 +103,7 @@ class Model(ArraysMixin, VolumetricsMixin, FilesMixin, ModelViews):
         lattice: Lattice | None = None,
         road: str = "arrays",
     ) -> None:
-        # Private: `build` passes the spec; `read_grid` passes the frame of the engine's local
+        # Private: `build` passes the ModelSpec; `read_grid` passes the frame of the engine's local
         # pillars (None: they are world coordinates), the lattice when the pillars stand on one,
         # and how the model came.
         self._raw = raw
@@ -148,7 +148,7 @@ class Model(ArraysMixin, VolumetricsMixin, FilesMixin, ModelViews):
 
     @property
     def spec(self) -> ModelSpec | None:
-        """The spec the model was built from; None for a model read from a file.
+        """The ModelSpec the model was built from; None for a model read from a file.
 
         Examples
         --------

@@ -200,8 +200,8 @@ def local_limits(
 
 
 def _bounded_spec(spec: Any, limits: WorkerLimits) -> Any:
-    """The spec with the worker's budget (or the spec's own, when smaller) and store directory
-    (unless the spec names one)."""
+    """The ModelSpec with the worker's budget (or its own, when smaller) and store directory
+    (unless it names one)."""
     options = spec.options
     budget = options.memory_budget
     if limits.memory_budget is not None:

@@ -459,7 +459,7 @@ class ModelSpec:
         Raises
         ------
         ValueError
-            The first problem found, naming the part of the spec.
+            The first problem found, naming the field of the ModelSpec it lies in.
 
         Examples
         --------
