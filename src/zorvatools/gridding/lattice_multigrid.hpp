@@ -1,16 +1,14 @@
 #pragma once
 // A multigrid V-cycle for a lattice system whose unknowns are the free nodes of an nx x ny
-// lattice. Each coarser lattice keeps every other node along both axes; corrections are carried
+// lattice: each coarser lattice keeps every other node along both axes, corrections are carried
 // between lattices by cubic interpolation (exact for cubics, enough for a fourth-order operator,
-// where linear transfers are not). The coarse operators are Galerkin products P^T A P of a
-// symmetric surrogate of the fine system: 0.75 L^T L + 0.25 G^T G, with L the 5-point Laplacian
-// of every node (ghost nodes by linear extrapolation, so planes have none) and G the difference
-// along every lattice edge, restricted to the free nodes. Its rows equal the fine system's at
-// least two nodes from the edges. The interpolation into the fine lattice is zero at the anchors,
-// which the products then carry exactly to every level; every coarse operator is symmetric
-// positive definite, so symmetric Gauss-Seidel (forward before, backward after the coarse
-// correction) converges on each. The fine level smooths with the fine system itself; the
-// coarsest is factored once. Serial, so its results never depend on the thread count.
+// where linear transfers are not), each coarse lattice carries the same stencil and edge rule
+// scaled to its spacing plus a penalty that holds corrections near zero at the anchors,
+// Gauss-Seidel smooths, and the coarsest system is factored once. Used as the preconditioner of
+// the Krylov solve; serial, so its results never depend on the thread count.
+//
+// Galerkin products of the stencil are not used: its edge rows are not symmetric, and after a
+// few levels the products lose positive diagonals near the edges, where Gauss-Seidel diverges.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,27 +23,27 @@
 namespace zorvatools {
 
 // Systems this small are factored rather than coarsened.
-inline constexpr std::size_t kMultigridCoarsestUnknowns = 4000;
+inline constexpr std::size_t kMultigridCoarsestUnknowns = 25000;
 
 struct MultigridLevels;  // the matrices and scratch of every lattice; shared by copies
 
 class LatticeMultigrid {
  public:
-  // `a`: the fine system, one row per free node; `node_free`: each lattice node's (i * ny + j)
-  // row, -1 for a fixed node. Fails when the
+  // `a`: the fine system, one row per free node; `node_fixed`: each lattice node's (i * ny + j)
+  // fixed index, -1 for a free node; `node_free`: its row, -1 for a fixed node. Fails when the
   // coarsest system cannot be factored. Lattices of at most `coarsest_unknowns` unknowns are not
   // coarsened further.
   static std::expected<LatticeMultigrid, SparseLuFailure> build(
       const CompressedRows& a, std::size_t nx, std::size_t ny,
-      std::span<const std::int32_t> node_free,
+      std::span<const std::int32_t> node_fixed, std::span<const std::int32_t> node_free,
       std::size_t coarsest_unknowns = kMultigridCoarsestUnknowns);
 
-  // z = one V-cycle for the fine system `a` (the one it was built from) applied to r from a zero
-  // start: an approximate inverse of `a`. Reuses the hierarchy's scratch: one caller at a time.
-  void apply(const CompressedRows& a, std::span<const double> r, std::span<double> z) const;
+  // z = one V-cycle applied to r from a zero start: an approximate inverse of the fine system.
+  // Works in the hierarchy's own scratch, which copies share: their cycles run one at a time.
+  void apply(std::span<const double> r, std::span<double> z) const;
 
   [[nodiscard]] std::size_t level_count() const;
-  // Stored matrix entries over the coarse levels and transfers, the coarsest factors excluded.
+  // Stored matrix entries over all levels, the coarsest factors excluded.
   [[nodiscard]] std::uint64_t operator_entries() const;
 
  private:
@@ -53,15 +51,8 @@ class LatticeMultigrid {
   std::shared_ptr<MultigridLevels> levels_;
 };
 
-// Peak bytes of building the hierarchy for a fine system of n unknowns, as a bound to check
-// before building.
+// Bytes of the hierarchy for a fine system of n unknowns, as a bound to check before building.
 std::uint64_t multigrid_bytes_estimate(std::uint64_t n);
-
-// The surrogate 0.75 L^T L + 0.25 G^T G of an nx x ny lattice restricted to its free nodes, rows
-// and columns numbered by `node_free` (-1 for fixed nodes), `free_nodes` listing each row's node.
-CompressedRows surrogate_rows(std::size_t nx, std::size_t ny,
-                              std::span<const std::int32_t> node_free,
-                              std::span<const std::size_t> free_nodes);
 
 // Weights of the 1-D interpolation from a coarse axis of (n + 1) / 2 nodes (node k at fine 2k)
 // to fine node i of an n-node axis: cubic Lagrange on the four nearest coarse nodes, shifted

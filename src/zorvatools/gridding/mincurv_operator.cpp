@@ -245,7 +245,7 @@ AlgoResult<void> MinCurvatureOperator::build_multigrid() {
   if (!needed || *needed > memory_limit_) {
     return std::unexpected(out_of_memory(needed.value_or(UINT64_MAX)));
   }
-  auto mg = LatticeMultigrid::build(rows_, nx_, ny_, node_free_,
+  auto mg = LatticeMultigrid::build(rows_, nx_, ny_, node_anchor_, node_free_,
                                     options_.multigrid_coarsest_unknowns);
   if (!mg) {
     if (mg.error() == SparseLuFailure::Singular) {
@@ -272,7 +272,7 @@ AlgoResult<void> MinCurvatureOperator::solve_iterative(std::span<const double> b
       const KrylovOutcome outcome,
       gmres(
           rows_,
-          [&mg, this](std::span<const double> r, std::span<double> z) { mg.apply(rows_, r, z); },
+          [&mg, this](std::span<const double> r, std::span<double> z) { mg.apply(r, z); },
           b, rhs_, kKrylov));
   last_iterations_ = outcome.iterations;
   if (!outcome.converged) {
