@@ -74,6 +74,10 @@ LatticeNeighbours::LatticeNeighbours(const Lattice& lattice, double max_distance
   index_.resize(nx_ * ny_);
   const Array2D<double> least = least_distances2(lattice);
   offsets_ = offsets_within(least, max_distance2);
+  for (const LatticeOffset& offset : offsets_) {
+    reach_i_ = std::max<std::size_t>(reach_i_, offset.di);
+    reach_j_ = std::max<std::size_t>(reach_j_, offset.dj);
+  }
   block_offsets_ = offsets_within(block_least_distances2(least, kBlock), max_distance2);
   candidates_.resize(std::min(max_count, nx_ * ny_));
   hits_.resize(candidates_.size());
@@ -135,7 +139,7 @@ std::span<const Hit> LatticeNeighbours::nearest(std::size_t i, std::size_t j) {
   for (std::size_t k = 0; k < candidate_count_; ++k) {
     const Candidate& c = candidates_[k];
     const std::size_t at = node(c.i, c.j);
-    hits_[k] = {c.distance2, c.index, static_cast<std::uint32_t>(at), position(c.i, c.j),
+    hits_[k] = {c.distance2, c.index, static_cast<std::uint32_t>(at), c.i, c.j, position(c.i, c.j),
                 values_.data()[at]};
   }
   return {hits_.data(), candidate_count_};

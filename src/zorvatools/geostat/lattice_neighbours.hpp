@@ -24,6 +24,8 @@ class LatticeNeighbours {
     double distance2 = 0;     // squared distance from the node searched around
     std::uint32_t index = 0;  // how many nodes were informed before this one
     std::uint32_t node = 0;   // i * ny + j
+    std::uint32_t i = 0;
+    std::uint32_t j = 0;
     Point2 position;
     double value = 0;
   };
@@ -39,6 +41,12 @@ class LatticeNeighbours {
   [[nodiscard]] Point2 position(std::size_t i, std::size_t j) const {
     return {along_i_[i].x + along_j_[j].x, along_i_[i].y + along_j_[j].y};
   }
+  // The two tables behind position(): node_xy(i, 0), and node_xy(0, j) with the origin at (0, 0).
+  [[nodiscard]] std::span<const Point2> along_i() const { return along_i_; }
+  [[nodiscard]] std::span<const Point2> along_j() const { return along_j_; }
+  // The most nodes along i, and along j, between a node and any node a search around it can find.
+  [[nodiscard]] std::size_t reach_i() const { return reach_i_; }
+  [[nodiscard]] std::size_t reach_j() const { return reach_j_; }
   [[nodiscard]] bool informed(std::size_t i, std::size_t j) const {
     return (block_bits(i / kBlock, j / kBlock) >> bit_in_block(i, j) & 1) != 0;
   }
@@ -98,6 +106,8 @@ class LatticeNeighbours {
   Array2D<double> values_;
   std::size_t informed_count_ = 0;
   std::vector<LatticeOffset> offsets_;        // between nodes
+  std::size_t reach_i_ = 0;                   // the largest di, and dj, of the offsets
+  std::size_t reach_j_ = 0;
   std::vector<LatticeOffset> block_offsets_;  // between blocks
   std::vector<Candidate> candidates_;         // sized once: the most a search can take
   std::size_t candidate_count_ = 0;

@@ -1,5 +1,6 @@
 #include "zorvatools/geostat/sgs.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -12,6 +13,7 @@
 #include "zorvatools/geostat/lattice_offsets.hpp"
 #include "zorvatools/geostat/local_kriging.hpp"
 #include "zorvatools/geostat/nscore.hpp"
+#include "zorvatools/geostat/offset_correlations.hpp"
 #include "zorvatools/geostat/sgs_scratch.hpp"
 #include "zorvatools/geostat/shuffle.hpp"
 #include "zorvatools/geostat/ziggurat_normal.hpp"
@@ -71,6 +73,20 @@ void place_data(std::span<const ConditioningDatum> data, const Lattice& lattice,
   }
 }
 
+// The correlations by lattice offset, where the lattice gives exact lags: two neighbours of a node
+// lie at most twice the search's reach apart. Nothing when the table would take more than 32 MiB.
+std::optional<OffsetCorrelations> offset_table(const Correlation& correlation,
+                                               const LatticeNeighbours& neighbours,
+                                               const Lattice& lattice) {
+  constexpr std::size_t kMaxEntries = std::size_t{1} << 22;
+  if (lattice.nx == 0 || lattice.ny == 0) return std::nullopt;
+  return OffsetCorrelations::build(
+      correlation, neighbours.along_i(), neighbours.along_j(),
+      std::min<std::size_t>(2 * neighbours.reach_i(), lattice.nx - 1),
+      std::min<std::size_t>(2 * neighbours.reach_j(), lattice.ny - 1),
+      kMaxEntries);
+}
+
 }  // namespace
 
 AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
@@ -93,6 +109,7 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
   SgsScratch scratch(lattice, params.radius_m * params.radius_m, params.max_neighbours);
   LatticeNeighbours& neighbours = scratch.neighbours;
   place_data(data, lattice, transform, neighbours);
+  const std::optional<OffsetCorrelations> by_offset = offset_table(correlation, neighbours, lattice);
 
   auto& path = scratch.path;
   for (std::size_t j = 0; j < ny; ++j) {
@@ -114,13 +131,18 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
     kriging.neighbours.clear();
     for (const LatticeNeighbours::Hit& hit : neighbours.nearest(i, j)) {
       const Point2 p = hit.position;
-      kriging.neighbours.push_back({p.x, p.y, p.x - at.x, p.y - at.y, hit.value});
+      // Offsets only matter within the table, whose reach fits 32 bits.
+      const auto di = static_cast<std::int32_t>(static_cast<std::int64_t>(hit.i) -
+                                                static_cast<std::int64_t>(i));
+      const auto dj = static_cast<std::int32_t>(static_cast<std::int64_t>(hit.j) -
+                                                static_cast<std::int64_t>(j));
+      kriging.neighbours.push_back({p.x, p.y, p.x - at.x, p.y - at.y, hit.value, di, dj});
     }
     std::optional<Collocated> collocated;
     if (secondary && std::isfinite((*secondary)(i, j))) {
       collocated = Collocated{(*secondary)(i, j), params.collocated_rho};
     }
-    const SkEstimate estimate = simple_kriging(correlation, collocated, kriging);
+    const SkEstimate estimate = simple_kriging(correlation, by_offset ? &*by_offset : nullptr, collocated, kriging);
     // One deviate per node, also when the deviation is 0, so the stream's position depends
     // only on the path length.
     const double z = estimate.mean + estimate.std_dev * ziggurat_normal(rng);
