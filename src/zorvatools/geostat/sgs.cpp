@@ -109,7 +109,8 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
   SgsScratch scratch(lattice, params.radius_m * params.radius_m, params.max_neighbours);
   LatticeNeighbours& neighbours = scratch.neighbours;
   place_data(data, lattice, transform, neighbours);
-  const std::optional<OffsetCorrelations> by_offset = offset_table(correlation, neighbours, lattice);
+  const std::optional<OffsetCorrelations> by_offset =
+      offset_table(correlation, neighbours, lattice);
 
   auto& path = scratch.path;
   for (std::size_t j = 0; j < ny; ++j) {
@@ -142,7 +143,8 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
     if (secondary && std::isfinite((*secondary)(i, j))) {
       collocated = Collocated{(*secondary)(i, j), params.collocated_rho};
     }
-    const SkEstimate estimate = simple_kriging(correlation, by_offset ? &*by_offset : nullptr, collocated, kriging);
+    const SkEstimate estimate =
+        simple_kriging(correlation, by_offset ? &*by_offset : nullptr, collocated, kriging);
     // One deviate per node, also when the deviation is 0, so the stream's position depends
     // only on the path length.
     const double z = estimate.mean + estimate.std_dev * ziggurat_normal(rng);

@@ -98,7 +98,8 @@ TEST_P(LatticeNeighboursMatch, BruteForceAndTheTreeWalk) {
     ASSERT_EQ(search.node(i, j), node);
     if (step >= c.first_informed) {
       const std::span<const Hit> got = search.nearest(i, j);
-      const std::vector<Hit> expected = brute_force(positions, order, lattice.ny, node, radius2, c.max_count);
+      const std::vector<Hit> expected =
+          brute_force(positions, order, lattice.ny, node, radius2, c.max_count);
       ASSERT_EQ(got.size(), expected.size()) << "step " << step;
       tree.nearest_within(search.position(i, j), c.max_count, radius, walk, walked);
       ASSERT_EQ(walked.size(), expected.size()) << "step " << step;

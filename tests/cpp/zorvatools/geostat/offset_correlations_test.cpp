@@ -188,7 +188,8 @@ TEST(OffsetTable, KeepsToItsBudget) {
   const Lattice lattice{0, 0, 10, 10, 30, 30, 0, false};
   const Correlation correlation(kExponential);
   const LatticeNeighbours search(lattice, 1e6, 16);
-  for (const auto& [reach_i, reach_j] : {std::pair{3u, 5u}, std::pair{0u, 7u}, std::pair{29u, 2u}}) {
+  for (const auto& [reach_i, reach_j] :
+       {std::pair{3u, 5u}, std::pair{0u, 7u}, std::pair{29u, 2u}}) {
     const std::size_t entries = (2 * reach_i + 1) * (2 * reach_j + 1);
     EXPECT_TRUE(OffsetCorrelations::build(correlation, search.along_i(), search.along_j(), reach_i,
                                           reach_j, entries)
