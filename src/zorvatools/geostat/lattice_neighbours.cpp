@@ -100,6 +100,11 @@ void LatticeNeighbours::inform(std::size_t i, std::size_t j, double value) {
   values_(i, j) = value;
 }
 
+void LatticeNeighbours::set_value(std::size_t i, std::size_t j, double value) {
+  require(informed(i, j), "LatticeNeighbours::set_value: node not informed");
+  values_(i, j) = value;
+}
+
 [[gnu::always_inline]] inline void LatticeNeighbours::consider(std::size_t i, std::size_t j,
                                                                Point2 from, double& bound) {
   // The very expression a walk over the positions evaluates, so distances agree to the bit.

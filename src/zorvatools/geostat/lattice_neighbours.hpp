@@ -54,6 +54,8 @@ class LatticeNeighbours {
 
   // Informs the node, which must not be informed yet; it takes the next number.
   void inform(std::size_t i, std::size_t j, double value);
+  // Replaces the value of an informed node (searches read values only for the nodes they keep).
+  void set_value(std::size_t i, std::size_t j, double value);
 
   // The informed nodes nearest node (i, j), nearest first, ties by ascending number; valid
   // until the next search.

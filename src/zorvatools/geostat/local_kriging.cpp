@@ -75,10 +75,16 @@ SkEstimate simple_kriging(const Correlation& correlation, std::optional<Collocat
 
 SkEstimate simple_kriging(const Correlation& correlation, const OffsetCorrelations* by_offset,
                           std::optional<Collocated> collocated, SkScratch& scratch) {
-  const auto& neighbours = scratch.neighbours;
-  const std::size_t n = neighbours.size();
+  if (!assemble_system(correlation, by_offset, collocated, scratch)) return {0.0, 1.0};
+  if (!solve_in_place(scratch.system, scratch.weights)) return {0.0, 1.0};
+  return estimate_from_weights(collocated, scratch);
+}
+
+bool assemble_system(const Correlation& correlation, const OffsetCorrelations* by_offset,
+                     std::optional<Collocated> collocated, SkScratch& scratch) {
+  const std::size_t n = scratch.neighbours.size();
   const std::size_t m = collocated ? n + 1 : n;
-  if (m == 0) return {0.0, 1.0};
+  if (m == 0) return false;
 
   LinearSystem& k = scratch.system;
   auto& b = scratch.rhs;
@@ -100,8 +106,13 @@ SkEstimate simple_kriging(const Correlation& correlation, const OffsetCorrelatio
   }
 
   std::copy(b.begin(), b.end(), k.rhs());
-  if (!solve_in_place(k, scratch.weights)) return {0.0, 1.0};
+  return true;
+}
 
+SkEstimate estimate_from_weights(std::optional<Collocated> collocated, const SkScratch& scratch) {
+  const auto& neighbours = scratch.neighbours;
+  const std::size_t n = neighbours.size();
+  const auto& b = scratch.rhs;
   const auto& weights = scratch.weights;
   double mean = 0.0;
   double explained = 0.0;

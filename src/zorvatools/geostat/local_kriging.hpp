@@ -60,4 +60,14 @@ struct SkEstimate {
                                         const OffsetCorrelations* by_offset,
                                         std::optional<Collocated> collocated, SkScratch& scratch);
 
+// The two halves of simple_kriging, for callers that solve two nodes' systems together. The
+// system depends on the neighbours' positions alone, their values are read by the estimate.
+// Sets up scratch.system with its right-hand side; false when there is nothing to condition on.
+[[nodiscard]] bool assemble_system(const Correlation& correlation,
+                                   const OffsetCorrelations* by_offset,
+                                   std::optional<Collocated> collocated, SkScratch& scratch);
+// The estimate from scratch.weights, solved from that system, and the neighbours' values.
+[[nodiscard]] SkEstimate estimate_from_weights(std::optional<Collocated> collocated,
+                                               const SkScratch& scratch);
+
 }  // namespace zorvatools
