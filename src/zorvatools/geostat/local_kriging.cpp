@@ -60,7 +60,7 @@ void fill_from_table(const OffsetCorrelations& table, SkScratch& scratch) {
   for (std::size_t i = 0; i < n; ++i) keys[i] = table.key(neighbours[i].di, neighbours[i].dj);
   for (std::size_t j = 0; j < n; ++j) {
     double* column = k.column(j);
-    table.gather(keys, keys[j], column);
+    for (std::size_t i = 0; i < n; ++i) column[i] = table.at_key(keys[i] - keys[j]);
     column[j] = 1.0;
     scratch.rhs[j] = table.at_key(keys[j]);
   }

@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "zorvatools/foundation/internal_fault.hpp"
-#include "zorvatools/foundation/vector_clones.hpp"
 
 namespace zorvatools {
 
@@ -41,17 +40,7 @@ std::optional<std::int64_t> even_step(std::span<const std::int64_t> units) {
   return step;
 }
 
-ZV_VECTOR_CLONES void gather_at(const double* centre, const std::ptrdiff_t* keys,
-                                std::size_t count, std::ptrdiff_t from, double* out) {
-  for (std::size_t k = 0; k < count; ++k) out[k] = centre[keys[k] - from];
-}
-
 }  // namespace
-
-void OffsetCorrelations::gather(std::span<const std::ptrdiff_t> keys, std::ptrdiff_t from,
-                                double* out) const {
-  gather_at(rho_.data() + centre_, keys.data(), keys.size(), from, out);
-}
 
 Point2 ExactLags::lag(std::int64_t di, std::int64_t dj) const {
   return {std::ldexp(static_cast<double>(di * step_i_x + dj * step_j_x), exponent),

@@ -62,9 +62,6 @@ class OffsetCorrelations {
   [[nodiscard]] double at_key(std::ptrdiff_t key) const {
     return rho_[static_cast<std::size_t>(centre_ + key)];
   }
-  // out[k] = at_key(keys[k] - from) for every k: the correlations from the node of key `from` to
-  // each of the nodes of `keys`, in vector gathers where the processor has them.
-  void gather(std::span<const std::ptrdiff_t> keys, std::ptrdiff_t from, double* out) const;
 
  private:
   // Rows of di from -reach_i, dj fastest from -reach_j; the entries of opposite offsets are one
