@@ -84,6 +84,9 @@ class LatticeNeighbours {
   // faster while few nodes are informed. `bound` is the farthest squared distance still taken.
   void search_nodes(std::size_t i, std::size_t j, Point2 from, double& bound);
   void search_blocks(std::size_t i, std::size_t j, Point2 from, double& bound);
+  // The spiral over nodes where every pair of nodes one offset apart computes one distance: over
+  // single signed offsets, their distances known beforehand.
+  void search_exact(std::size_t i, std::size_t j, double& bound);
   // Offers node (i, j), informed, to the hits; tightens the bound once they are full.
   void consider(std::size_t i, std::size_t j, Point2 from, double& bound);
   // A node found, while the search runs: the little it needs to rank the node.
@@ -93,6 +96,7 @@ class LatticeNeighbours {
     std::uint32_t i;
     std::uint32_t j;
   };
+  void build_exact_offsets();
   // Adds the node to the candidates, unless they are full and it ranks after all of them.
   void take(const Candidate& found);
 
@@ -111,6 +115,16 @@ class LatticeNeighbours {
   std::size_t reach_i_ = 0;                   // the largest di, and dj, of the offsets
   std::size_t reach_j_ = 0;
   std::vector<LatticeOffset> block_offsets_;  // between blocks
+  // Where the node positions give exact lags: the offsets within the radius, each sign apart,
+  // with the squared distance every pair of nodes so offset computes, in ascending distance.
+  struct SignedOffset {
+    double distance2;
+    std::int32_t di;
+    std::int32_t dj;
+  };
+  std::vector<SignedOffset> exact_offsets_;
+  std::vector<Candidate> collected_;  // what a search over them collects, ties to the last too
+  bool exact_ = false;
   std::vector<Candidate> candidates_;         // sized once: the most a search can take
   std::size_t candidate_count_ = 0;
   std::vector<Hit> hits_;           // the candidates kept, with their positions and values

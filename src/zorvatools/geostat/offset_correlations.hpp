@@ -1,10 +1,8 @@
 #pragma once
-// Correlations between lattice nodes looked up by their offset in nodes. On many lattices (no
-// rotation, origin and spacings on a binary grid fine enough) every node position is a multiple of
-// one power of two, few enough of them that the positions and their differences are exact: the
-// lag between two nodes, computed from their positions, is then the same pair of doubles for every
-// two nodes so offset, and so is its correlation. The table holds those correlations, evaluated
-// once, so lookups give to the bit what evaluating the lags would.
+// Correlations between lattice nodes looked up by their offset in nodes, on lattices with exact
+// lags (exact_lags.hpp): every two nodes one offset apart compute one correlation, so the table
+// holds those correlations, evaluated once, and lookups give to the bit what evaluating the lags
+// would.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,27 +11,10 @@
 #include <vector>
 
 #include "zorvatools/foundation/lattice.hpp"
+#include "zorvatools/geostat/exact_lags.hpp"
 #include "zorvatools/geostat/variogram.hpp"
 
 namespace zorvatools {
-
-// Node positions whose differences are exact: position (i, j) is along_i[i] + along_j[j], and the
-// lag of an offset (di, dj) is (di step_i + dj step_j) 2^exponent in whole numbers.
-struct ExactLags {
-  int exponent = 0;
-  std::int64_t step_i_x = 0;
-  std::int64_t step_i_y = 0;
-  std::int64_t step_j_x = 0;
-  std::int64_t step_j_y = 0;
-
-  // The lag between two nodes di, dj apart (|di| < along_i.size(), |dj| < along_j.size()).
-  [[nodiscard]] Point2 lag(std::int64_t di, std::int64_t dj) const;
-};
-
-// The exact lags of the positions along_i[i] + along_j[j], or nothing when some sum or difference
-// of positions would round, or the positions do not step evenly along i and along j.
-[[nodiscard]] std::optional<ExactLags> exact_lags(std::span<const Point2> along_i,
-                                                  std::span<const Point2> along_j);
 
 class OffsetCorrelations {
  public:

@@ -1,3 +1,4 @@
+#include "zorvatools/geostat/exact_lags.hpp"
 #include "zorvatools/geostat/offset_correlations.hpp"
 
 #include <gtest/gtest.h>
