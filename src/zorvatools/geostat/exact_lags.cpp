@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <limits>
+#include <optional>
+#include <span>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -72,8 +76,9 @@ std::optional<ExactLags> exact_lags(std::span<const Point2> along_i,
     return units;
   };
   ExactLags lags{.exponent = exponent};
-  for (const auto& [along, x_step, y_step] : {std::tuple{along_i, &lags.step_i_x, &lags.step_i_y},
-                                       std::tuple{along_j, &lags.step_j_x, &lags.step_j_y}}) {
+  for (const auto& [along, x_step, y_step] :
+       {std::tuple{along_i, &lags.step_i_x, &lags.step_i_y},
+        std::tuple{along_j, &lags.step_j_x, &lags.step_j_y}}) {
     const auto x = even_step(units_of(along, &Point2::x));
     const auto y = even_step(units_of(along, &Point2::y));
     if (!x || !y) return std::nullopt;

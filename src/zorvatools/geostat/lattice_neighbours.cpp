@@ -100,8 +100,11 @@ LatticeNeighbours::LatticeNeighbours(const Lattice& lattice, double max_distance
 }
 
 void LatticeNeighbours::build_exact_offsets() {
+  // Signed offsets are kept in 32 bits.
+  constexpr std::size_t kMaxReach = std::numeric_limits<std::int32_t>::max();
+  if (offsets_.size() > kMaxExactOffsets || std::max(reach_i_, reach_j_) > kMaxReach) return;
   const std::optional<ExactLags> lags = exact_lags(along_i_, along_j_);
-  if (!lags || offsets_.size() > kMaxExactOffsets) return;
+  if (!lags) return;
   for (const LatticeOffset& offset : offsets_) {
     const auto di = static_cast<std::int32_t>(offset.di);
     const auto dj = static_cast<std::int32_t>(offset.dj);
