@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 
 namespace zorvatools {
@@ -12,6 +13,9 @@ namespace {
 // cache. Every entry still receives its updates in pivot order, so the factors are exactly those
 // of plain row-by-row elimination.
 constexpr std::size_t kPivotBlock = 32;
+// Pivot blocks between polls of the current call: about a millisecond of work on the widest
+// bands the driver chooses, so a stop lands long before a person notices.
+constexpr std::size_t kBlocksPerPoll = 2;
 
 bool pivot_ok(double pivot, double tolerance) {
   return std::isfinite(pivot) && std::fabs(pivot) > tolerance;
@@ -137,7 +141,7 @@ class BandView {
   std::size_t w_;
 };
 
-bool factor_in_place(BandLu& lu) {
+std::expected<void, BandLuFailure> factor_in_place(BandLu& lu) {
   const std::size_t n = lu.n;
   const std::size_t b = lu.b;
   const BandView band(lu);
@@ -148,29 +152,33 @@ bool factor_in_place(BandLu& lu) {
   }
   const double tolerance = kPivotTolerance * largest_diagonal;
 
+  const auto not_factorable = std::unexpected(BandLuFailure::NotFactorable);
   for (std::size_t r0 = 0; r0 < n; r0 += kPivotBlock) {
+    if ((r0 / kPivotBlock) % kBlocksPerPoll == 0 && !poll_call()) {
+      return std::unexpected(BandLuFailure::Stopped);
+    }
     const std::size_t r1 = std::min(n, r0 + kPivotBlock);
-    if (!pivot_ok(*band.at(r0, r0), tolerance)) return false;
+    if (!pivot_ok(*band.at(r0, r0), tolerance)) return not_factorable;
     const std::size_t last_row = std::min(n - 1, r1 - 1 + b);
     for (std::size_t i = r0 + 1; i <= last_row; ++i) {
       // Pivots of this block that reach row i (i <= r + b), in order.
       const std::size_t r_lo = std::max(r0, i > b ? i - b : 0);
       const std::size_t r_end = std::min(i, r1);
       for (std::size_t r = r_lo; r < r_end; r += kPivotGroup) {
-        if (!band.eliminate_group(i, r, std::min(kPivotGroup, r_end - r))) return false;
+        if (!band.eliminate_group(i, r, std::min(kPivotGroup, r_end - r))) return not_factorable;
       }
-      if (i < r1 && !pivot_ok(*band.at(i, i), tolerance)) return false;
+      if (i < r1 && !pivot_ok(*band.at(i, i), tolerance)) return not_factorable;
     }
   }
-  return true;
+  return {};
 }
 
 // Adds `shift` to every diagonal entry when it is non-zero, and factors.
-std::optional<BandLu> shift_and_factor(BandLu lu, double shift) {
+std::expected<BandLu, BandLuFailure> shift_and_factor(BandLu lu, double shift) {
   if (shift != 0) {
     for (std::size_t r = 0; r < lu.n; ++r) lu.values[r * lu.w + lu.b] += shift;
   }
-  if (!factor_in_place(lu)) return std::nullopt;
+  if (auto done = factor_in_place(lu); !done) return std::unexpected(done.error());
   return lu;
 }
 
@@ -195,8 +203,8 @@ void BandLu::solve_in_place(std::span<double> x) const {
   }
 }
 
-std::optional<BandLu> build_and_factor(const SparseEntries& entries, std::size_t n, std::size_t b,
-                                       double shift) {
+std::expected<BandLu, BandLuFailure> build_and_factor(const SparseEntries& entries, std::size_t n,
+                                                      std::size_t b, double shift) {
   BandLu lu{n, b, 2 * b + 1, {}};
   lu.values.assign(n * lu.w, 0.0);
   for (const auto& [key, value] : entries) {
@@ -209,7 +217,8 @@ std::optional<BandLu> build_and_factor(const SparseEntries& entries, std::size_t
   return shift_and_factor(std::move(lu), shift);
 }
 
-std::optional<BandLu> build_and_factor(const CompressedRows& rows, std::size_t b, double shift) {
+std::expected<BandLu, BandLuFailure> build_and_factor(const CompressedRows& rows, std::size_t b,
+                                                      double shift) {
   const std::size_t n = rows.n;
   BandLu lu{n, b, 2 * b + 1, {}};
   lu.values.assign(n * lu.w, 0.0);

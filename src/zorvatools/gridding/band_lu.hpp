@@ -3,7 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <expected>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -43,12 +43,17 @@ struct BandLu {
 
 inline constexpr double kPivotTolerance = 1e-10;  // relative to the largest absolute diagonal
 
+enum class BandLuFailure : std::uint8_t {
+  NotFactorable,  // a pivot not finite or not above the tolerance, or a multiplier not finite
+  Stopped,        // the current call was stopped while factoring
+};
+
 // Places the entries in a zero-filled band, adds `shift` to every diagonal entry when it is
-// non-zero, and factors. Nothing when a pivot is not finite or not above the tolerance, or a
-// multiplier is not finite.
-std::optional<BandLu> build_and_factor(const SparseEntries& entries, std::size_t n, std::size_t b,
-                                       double shift);
+// non-zero, and factors, polling the current call every few pivot blocks.
+std::expected<BandLu, BandLuFailure> build_and_factor(const SparseEntries& entries, std::size_t n,
+                                                      std::size_t b, double shift);
 // The same from compressed rows, every entry within b of the diagonal.
-std::optional<BandLu> build_and_factor(const CompressedRows& rows, std::size_t b, double shift);
+std::expected<BandLu, BandLuFailure> build_and_factor(const CompressedRows& rows, std::size_t b,
+                                                      double shift);
 
 }  // namespace zorvatools

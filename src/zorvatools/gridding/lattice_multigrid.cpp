@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <optional>
 
 #include "zorvatools/foundation/internal_fault.hpp"
@@ -34,11 +35,13 @@ struct MultigridLevel {
   SparseRows p;                     // interpolation from the next coarser lattice (empty last)
   SparseRows pt;                    // its transpose, the restriction
   SparseRows c;                     // the anchors' share of a (coarse lattices only)
+  std::vector<double> rhs, x, res;  // the cycle's scratch (rhs and x unused on the finest)
 };
 
 struct MultigridLevels {
   std::vector<MultigridLevel> levels;
   std::optional<SparseLu> coarsest;
+  std::mutex scratch;  // copies share the levels' scratch: one cycle at a time
 };
 
 std::size_t interpolation_weights(std::size_t n, std::size_t i, std::vector<double>& weights) {
@@ -283,6 +286,15 @@ std::expected<LatticeMultigrid, SparseLuFailure> LatticeMultigrid::build(
     ny = cy;
     free_map = std::move(coarse_free);
   }
+  for (std::size_t l = 0; l < levels->levels.size(); ++l) {
+    MultigridLevel& level = levels->levels[l];
+    const auto n = static_cast<std::size_t>(level.a.rows());
+    if (l > 0) {
+      level.rhs.resize(n);
+      level.x.resize(n);
+    }
+    level.res.resize(n);
+  }
   auto lu = SparseLu::factor(compressed(levels->levels.back().a), 0.0, UINT64_MAX);
   if (!lu) return std::unexpected(lu.error());
   levels->coarsest.emplace(std::move(*lu));
@@ -309,24 +321,16 @@ std::uint64_t multigrid_bytes_estimate(std::uint64_t n) {
 }
 
 void LatticeMultigrid::apply(std::span<const double> r, std::span<double> z) const {
-  const std::vector<MultigridLevel>& levels = levels_->levels;
+  std::vector<MultigridLevel>& levels = levels_->levels;
   require(r.size() == static_cast<std::size_t>(levels.front().a.rows()) && z.size() == r.size(),
           "multigrid: vector length mismatch");
-  // Right-hand sides, iterates and residuals of every level; the finest uses r and z.
-  std::vector<std::vector<double>> rhs(levels.size()), x(levels.size()), res(levels.size());
-  for (std::size_t l = 0; l < levels.size(); ++l) {
-    const auto n = static_cast<std::size_t>(levels[l].a.rows());
-    if (l > 0) {
-      rhs[l].resize(n);
-      x[l].resize(n);
-    }
-    res[l].resize(n);
-  }
+  const std::lock_guard<std::mutex> lock(levels_->scratch);
+  // The finest level works in r and z, the others in their own scratch.
   auto rhs_of = [&](std::size_t l) -> std::span<const double> {
-    return l == 0 ? r : std::span<const double>(rhs[l]);
+    return l == 0 ? r : std::span<const double>(levels[l].rhs);
   };
   auto x_of = [&](std::size_t l) -> std::span<double> {
-    return l == 0 ? z : std::span<double>(x[l]);
+    return l == 0 ? z : std::span<double>(levels[l].x);
   };
   const std::size_t last = levels.size() - 1;
   // Down: smooth from zero, restrict the residual.
@@ -334,8 +338,8 @@ void LatticeMultigrid::apply(std::span<const double> r, std::span<double> z) con
     std::span<double> xl = x_of(l);
     std::fill(xl.begin(), xl.end(), 0.0);
     for (int s = 0; s < kPreSweeps; ++s) gauss_seidel(levels[l], rhs_of(l), xl, true);
-    residual(levels[l].a, rhs_of(l), xl, res[l]);
-    multiply(levels[l].pt, res[l], rhs[l + 1], false);
+    residual(levels[l].a, rhs_of(l), xl, levels[l].res);
+    multiply(levels[l].pt, levels[l].res, levels[l + 1].rhs, false);
   }
   std::span<double> xc = x_of(last);
   std::copy(rhs_of(last).begin(), rhs_of(last).end(), xc.begin());

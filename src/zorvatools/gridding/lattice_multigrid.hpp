@@ -39,6 +39,7 @@ class LatticeMultigrid {
       std::size_t coarsest_unknowns = kMultigridCoarsestUnknowns);
 
   // z = one V-cycle applied to r from a zero start: an approximate inverse of the fine system.
+  // Works in the hierarchy's own scratch, which copies share: their cycles run one at a time.
   void apply(std::span<const double> r, std::span<double> z) const;
 
   [[nodiscard]] std::size_t level_count() const;

@@ -97,10 +97,16 @@ AlgoResult<Array2D<double>> grid_min_curvature(std::span<const Sample> samples,
   const AnchorSet anchors = collect_anchors(samples, lattice);
   if (lattice.nx >= 2 && lattice.ny >= 2) {
     MinCurvatureCache local;
-    AlgoResult<MinCurvatureOperator>& op =
-        factored_operator(lattice, anchors, options, cache ? *cache : local);
-    // A singular system selects the relaxation; any other failure (memory) ends the solve.
+    MinCurvatureCache& kept = cache ? *cache : local;
+    AlgoResult<MinCurvatureOperator>& op = factored_operator(lattice, anchors, options, kept);
+    // A singular system selects the relaxation; any other failure (memory) ends the solve. A
+    // stopped factorisation is not kept: the next call factors again.
     if (!op) {
+      if (op.error().kind() == AlgoError::Kind::Interrupted) {
+        AlgoError stopped = op.error();
+        kept.factored.reset();
+        return std::unexpected(std::move(stopped));
+      }
       if (!is_singular_system(op.error())) return std::unexpected(op.error());
     } else {
       auto grid = op->solve(anchors.values, &seed);

@@ -198,20 +198,24 @@ AlgoResult<void> MinCurvatureOperator::factor(bool pinned) {
     if (sparse || shift != 0 || !is_singular_system(sparse.error())) return sparse;
     return factor_sparse(retry_shift);  // singular after all: the shifted retry
   }
-  if (auto lu = build_and_factor(rows_, b, shift)) {
+  auto lu = build_and_factor(rows_, b, shift);
+  if (lu) {
     band_ = std::move(*lu);
     shift_ = shift;
     return {};
   }
+  if (lu.error() == BandLuFailure::Stopped) return std::unexpected(AlgoError::interrupted());
   if (shift != 0) return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
   // A well-posed system the unpivoted band cannot factor: the pivoting LU solves it.
   auto sparse = factor_sparse(0.0);
   if (sparse || !is_singular_system(sparse.error())) return sparse;
-  if (auto lu = build_and_factor(rows_, b, retry_shift)) {
-    band_ = std::move(*lu);
+  auto shifted = build_and_factor(rows_, b, retry_shift);
+  if (shifted) {
+    band_ = std::move(*shifted);
     shift_ = retry_shift;
     return {};
   }
+  if (shifted.error() == BandLuFailure::Stopped) return std::unexpected(AlgoError::interrupted());
   return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
 }
 
@@ -267,8 +271,9 @@ AlgoResult<void> MinCurvatureOperator::solve_iterative(std::span<const double> b
   ZV_ASSIGN_OR_RETURN(
       const KrylovOutcome outcome,
       gmres(
-          rows_, [&mg](std::span<const double> r, std::span<double> z) { mg.apply(r, z); }, b,
-          rhs_, kKrylov));
+          rows_,
+          [&mg, this](std::span<const double> r, std::span<double> z) { mg.apply(r, z); },
+          b, rhs_, kKrylov));
   last_iterations_ = outcome.iterations;
   if (!outcome.converged) {
     return std::unexpected(AlgoError::invalid_argument(

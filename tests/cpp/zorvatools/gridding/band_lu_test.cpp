@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <random>
+
+#include "zorvatools/foundation/call_scope.hpp"
 
 namespace zorvatools {
 namespace {
@@ -71,6 +74,57 @@ TEST(BandLu, FailsOnPivotsAtOrBelowTheToleranceAndNonFiniteValues) {
   EXPECT_EQ(shifted->at(0, 0), 2.5);
   // An infinite multiplier under a pivot that passes the tolerance.
   EXPECT_FALSE(build_and_factor(band({{0, 0, 1e-5}, {1, 0, 1e308}, {1, 1, 1}}), 2, 1, 0.0));
+}
+
+// Counts the polls of a call and stops it at poll `stop_at` (never when 0).
+class StopAtPoll final : public CallMonitor {
+ public:
+  explicit StopAtPoll(std::size_t stop_at) : stop_at_(stop_at) {}
+  bool should_stop() override { return ++polls_ == stop_at_; }
+  void progress(std::string_view, std::uint64_t, std::uint64_t, double) override {}
+  [[nodiscard]] std::size_t polls() const { return polls_; }
+
+ private:
+  std::size_t stop_at_;
+  std::size_t polls_ = 0;
+};
+
+struct StopCase {
+  std::size_t n, b, stop_at;
+};
+
+class BandLuStop : public ::testing::TestWithParam<StopCase> {};
+
+// A stopped call ends the factorisation within a few pivot blocks of the stop; a call left to run
+// polls at least once per 64 pivots and factors exactly as without a call.
+TEST_P(BandLuStop, EndsAtTheStopAndPollsEveryFewBlocks) {
+  const auto [n, b, stop_at] = GetParam();
+  const SparseEntries entries = random_band(n, b);
+  StopAtPoll monitor(stop_at);
+  const CallScope scope(monitor, std::chrono::nanoseconds(0));
+  const auto lu = build_and_factor(entries, n, b, 0.0);
+  if (stop_at == 0) {
+    ASSERT_TRUE(lu.has_value());
+    EXPECT_EQ(lu->values, reference_factor(entries, n, b));
+    EXPECT_GE(monitor.polls(), (n + 63) / 64);
+  } else {
+    ASSERT_FALSE(lu.has_value());
+    EXPECT_EQ(lu.error(), BandLuFailure::Stopped);
+    EXPECT_EQ(monitor.polls(), stop_at);  // not asked again after the stop
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bands, BandLuStop,
+                         ::testing::Values(StopCase{300, 7, 0}, StopCase{1000, 40, 0},
+                                           StopCase{65, 3, 2}, StopCase{300, 7, 1},
+                                           StopCase{1000, 40, 9}));
+
+TEST(BandLu, AFailedPivotIsNotAStop) {
+  SparseEntries zero_pivot;
+  zero_pivot[entry_key(0, 0)] = 0.0;
+  const auto lu = build_and_factor(zero_pivot, 1, 0, 0.0);
+  ASSERT_FALSE(lu.has_value());
+  EXPECT_EQ(lu.error(), BandLuFailure::NotFactorable);
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <Eigen/Sparse>
 #include <Eigen/SparseLU>
 
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <string>
 
 #include "test_support.hpp"
+#include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/gridding/min_curvature.hpp"
 #include "zorvatools/gridding/relaxation.hpp"
 
@@ -291,6 +293,34 @@ TEST(MinCurvaturePaths, TheCheapestPathIsTheBandOnSmallLatticesAndTheSparseLuOnL
   EXPECT_TRUE(path_of(20, 20));
   EXPECT_TRUE(path_of(60, 45));
   EXPECT_FALSE(path_of(160, 150));
+}
+
+// Ctrl-C inside the band factorisation: the call ends with the stop, not with a surface, and a
+// cache keeps no factors from it.
+TEST(MinCurvaturePaths, AStoppedCallEndsTheBandFactorisation) {
+  class StopAtOnce final : public CallMonitor {
+   public:
+    bool should_stop() override { return true; }
+    void progress(std::string_view, std::uint64_t, std::uint64_t, double) override {}
+  } monitor;
+  for (const std::size_t n : {40, 90}) {
+    const auto samples = scattered(n, n, 30, 11);
+    const Lattice lattice = Lattice::unit(n, n);
+    MinCurvatureCache cache;
+    {
+      const CallScope scope(monitor, std::chrono::nanoseconds(0));
+      auto grid = grid_min_curvature(samples, lattice, Array2D<double>(), &cache,
+                                     on(MinCurvaturePath::Band));
+      ASSERT_FALSE(grid.has_value());
+      EXPECT_EQ(grid.error().kind(), AlgoError::Kind::Interrupted);
+    }
+    ASSERT_OK_AND_ASSIGN(Array2D<double> grid, grid_min_curvature(samples, lattice,
+                                                                  Array2D<double>(), &cache,
+                                                                  on(MinCurvaturePath::Band)));
+    ASSERT_TRUE(cache.factored && *cache.factored && (*cache.factored)->uses_band());
+    EXPECT_EQ(grid.data()[collect_anchors(samples, lattice).nodes[0]],
+              collect_anchors(samples, lattice).values[0]);
+  }
 }
 
 TEST(MinCurvaturePaths, ASystemThatDoesNotFitInMemoryFailsBeforeTakingIt) {
