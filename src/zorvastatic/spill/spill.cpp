@@ -72,15 +72,14 @@ Result<NewStore> start_store(const StaticModelBuilder& builder, const Dims& dims
 }
 
 Status write_pillars(StoreWriter& writer, const std::vector<Pillar>& pillars) {
-  ZV_ASSIGN_OR_RETURN(const std::span<double> coord, writer.flat_mut_f64("COORD"));
-  const std::size_t count = std::min(coord.size() / 6, pillars.size());
-  for (std::size_t p = 0; p < count; ++p) {
+  const std::span<double> coord = writer.buffer<double>(6 * pillars.size());
+  for (std::size_t p = 0; p < pillars.size(); ++p) {
     const Pillar& pillar = pillars[p];
     const double values[6] = {pillar.top.x,    pillar.top.y,    pillar.top.z,
                               pillar.bottom.x, pillar.bottom.y, pillar.bottom.z};
     std::copy_n(values, 6, coord.data() + 6 * p);
   }
-  return {};
+  return writer.write_flat_f64("COORD", coord);
 }
 
 // Seals the store, gives it its final name, opens it and wraps it into a backing. A kept store
@@ -176,16 +175,18 @@ Result<StaticModel> maybe_spill(const StaticModelBuilder& builder, StaticModel m
   const std::vector<double>& zcorn = model.grid.geom.zcorn();
   for (std::size_t k = 0; k < dims.nk; ++k) {
     ZV_TRY(zorvatools::poll_call(kWriting, k, dims.nk));
-    ZV_ASSIGN_OR_RETURN(const std::span<float> depths, writer.slab_mut_f32("ZCORN", k));
+    const std::span<float> depths = writer.buffer<float>(8 * layer);
     std::transform(zcorn.begin() + static_cast<std::ptrdiff_t>(8 * layer * k),
                    zcorn.begin() + static_cast<std::ptrdiff_t>(8 * layer * (k + 1)), depths.begin(),
                    [](double z) { return static_cast<float>(z); });
+    ZV_TRY(writer.write_slab_f32("ZCORN", k, depths));
     for (const std::string& name : cube_names) {
       const std::vector<double>& values = model.grid.properties.get(name)->values;
-      ZV_ASSIGN_OR_RETURN(const std::span<float> slab, writer.slab_mut_f32(name, k));
+      const std::span<float> slab = writer.buffer<float>(layer);
       std::transform(values.begin() + static_cast<std::ptrdiff_t>(layer * k),
                      values.begin() + static_cast<std::ptrdiff_t>(layer * (k + 1)), slab.begin(),
                      [](double v) { return static_cast<float>(v); });
+      ZV_TRY(writer.write_slab_f32(name, k, slab));
     }
   }
   const std::filesystem::path path = store.path;
@@ -230,7 +231,7 @@ Result<StreamedLayering> stream_into_store(const StaticModelBuilder& builder,
     // The bottom plane of layer k - 1 is the top plane of layer k.
     upper.swap(lower);
     layering.fill_plane(k + 1, lower);
-    ZV_ASSIGN_OR_RETURN(const std::span<float> depths, writer.slab_mut_f32("ZCORN", k));
+    const std::span<float> depths = writer.buffer<float>(8 * dims.layer_cells());
     float* out = depths.data();
     std::size_t pinched = 0;
     for (std::size_t j = 0; j < dims.nj; ++j) {
@@ -247,9 +248,11 @@ Result<StreamedLayering> stream_into_store(const StaticModelBuilder& builder,
       }
     }
     pinched_per_zone[layering.zone_of_layer()[k]] += pinched;
+    ZV_TRY(writer.write_slab_f32("ZCORN", k, depths));
     for (std::size_t c = 0; c < cube_names.size(); ++c) {
-      ZV_ASSIGN_OR_RETURN(const std::span<float> slab, writer.slab_mut_f32(cube_names[c], k));
+      const std::span<float> slab = writer.buffer<float>(dims.layer_cells());
       std::fill(slab.begin(), slab.end(), constants[c]);
+      ZV_TRY(writer.write_slab_f32(cube_names[c], k, slab));
     }
   }
   ZV_ASSIGN_OR_RETURN(std::shared_ptr<const SpillBacking> backing,

@@ -90,21 +90,24 @@ AlgoResult<void> reserve_by_writing_zeros(int fd, std::uint64_t length) {
   if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return std::unexpected(AlgoError::io(EFBIG));
   }
-  const std::vector<char> zeros(std::size_t{1} << 20, 0);
-  std::uint64_t at = 0;
-  while (at < length) {
+  const std::vector<std::byte> zeros(std::size_t{1} << 20, std::byte{0});
+  for (std::uint64_t at = 0; at < length; at += zeros.size()) {
     const std::size_t chunk =
         static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), length - at));
-    const ssize_t written = ::pwrite(fd, zeros.data(), chunk, static_cast<off_t>(at));
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(AlgoError::io(errno));
-    }
-    // A write that stops short without an error has found the file system full.
-    if (written == 0) return std::unexpected(AlgoError::io(ENOSPC));
-    at += static_cast<std::uint64_t>(written);
+    if (auto written = write_at(fd, std::span(zeros).first(chunk), at); !written) return written;
   }
   return {};
+}
+
+AlgoResult<void> write_at(int fd, std::span<const std::byte> bytes, std::uint64_t offset) {
+  constexpr auto kLargest = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+  if (bytes.size() > kLargest || offset > kLargest - bytes.size()) {
+    return std::unexpected(AlgoError::io(EFBIG));
+  }
+  const auto pwrite_some = [fd](const std::byte* data, std::size_t size, std::uint64_t at) {
+    return ::pwrite(fd, data, size, static_cast<off_t>(at));
+  };
+  return write_fully(bytes, offset, pwrite_some);
 }
 
 FileMapping::FileMapping(FileMapping&& other) noexcept
