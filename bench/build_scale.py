@@ -1,6 +1,6 @@
 """Whole builds and in_place() at the sizes users have, each run in a fresh process.
 
-    python3 bench/build_scale.py [--runs 3] [--threads 1] [--fragment] [case ...]
+    python3 bench/build_scale.py [--runs 3] [--threads 1] [--fragment] [--against PYTHON] [case ...]
 
 Cases (default: flat-300 flat-1000 surface-300 stack-300):
 
@@ -29,6 +29,10 @@ memory, "write once" is the time to hand a store's worth of bytes (44 a cell, pl
 the page cache of a reserved file with plain positioned writes from one 8 MiB buffer, unflushed,
 as an unkept store is: a streamed build of the same model aims at no more than the in-memory build
 plus that. Page faults are the process's own (minor and major) during the build.
+
+--against runs every case also with another interpreter (one with an earlier build of the
+extension installed), alternating run by run with this one so that both see the same load, and
+reports both.
 
 --fragment first runs a process that fills most of the free memory with anonymous pages
 interleaved page by page with the page cache of a scratch file, then exits: the memory it frees
@@ -303,6 +307,7 @@ def main() -> None:
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--threads", type=int, default=1)
     parser.add_argument("--fragment", action="store_true")
+    parser.add_argument("--against", help="another interpreter to run every case with too")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     parser.add_argument("--fragment-into", help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -317,23 +322,28 @@ def main() -> None:
             parser.error(f"unknown case {name!r}; known: {', '.join(CASES)}")
     with open("/sys/kernel/mm/transparent_hugepage/defrag") as defrag:
         print(f"THP defrag: {defrag.read().strip()}; load {os.getloadavg()[0]:.2f}")
-    me = [sys.executable, os.path.abspath(__file__)]
+    script = os.path.abspath(__file__)
+    interpreters = [sys.executable] + ([args.against] if args.against else [])
     for name in args.cases:
-        runs = []
+        runs: dict[str, list[dict[str, float]]] = {python: [] for python in interpreters}
         for _ in range(args.runs):
-            with tempfile.TemporaryDirectory(prefix="zv-fragment-") as folder:
-                if args.fragment:
-                    subprocess.run(
-                        [*me, "--fragment-into", folder], check=True, capture_output=True
+            for python in interpreters:
+                with tempfile.TemporaryDirectory(prefix="zv-fragment-") as folder:
+                    if args.fragment:
+                        subprocess.run(
+                            [python, script, "--fragment-into", folder],
+                            check=True,
+                            capture_output=True,
+                        )
+                    child = subprocess.run(
+                        [python, script, "--child", name, "--threads", str(args.threads)],
+                        check=True,
+                        capture_output=True,
+                        text=True,
                     )
-                child = subprocess.run(
-                    [*me, "--child", name, "--threads", str(args.threads)],
-                    check=True,
-                    capture_output=True,
-                    text=True,
-                )
-            runs.append(json.loads(child.stdout.strip().splitlines()[-1]))
-        report(name, runs)
+                runs[python].append(json.loads(child.stdout.strip().splitlines()[-1]))
+        for python in interpreters:
+            report(name if len(interpreters) == 1 else f"{name} with {python}", runs[python])
     print(f"\nload {os.getloadavg()[0]:.2f}")
 
 
