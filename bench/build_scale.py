@@ -26,7 +26,7 @@ meanwhile (system-wide counters: other processes add to them).
 For spilled models the read bound is measured in the same process: the store file read once
 through a fresh mapping (sum of its 64-bit words), just before in_place(). For models built in
 memory, "write once" is the time to hand a store's worth of bytes (44 a cell, plus the pillars) to
-the page cache of a reserved file with plain positioned writes from one 8 MiB buffer, unflushed,
+the page cache of a reserved file with plain positioned writes of 64 KiB from one buffer, unflushed,
 as an unkept store is: a streamed build of the same model aims at no more than the in-memory build
 plus that. Page faults are the process's own (minor and major) during the build.
 
@@ -149,10 +149,11 @@ def read_bound(path: str) -> tuple[float, int]:
 
 
 def write_once(folder: str, size: int) -> float:
-    """Seconds to write `size` bytes into a freshly reserved file with positioned writes from one
-    8 MiB buffer, without flushing them."""
+    """Seconds to write `size` bytes into a freshly reserved file with positioned writes of 64 KiB
+    from one buffer (the fastest size here: larger writes make the page cache allocate larger
+    folios, which can stall), without flushing them."""
     path = os.path.join(folder, "write-once.bin")
-    chunk = memoryview(bytes(range(256)) * (8 << 20 >> 8))
+    chunk = memoryview(bytes(range(256)) * (64 << 10 >> 8))
     fd = os.open(path, os.O_RDWR | os.O_CREAT | os.O_TRUNC, 0o600)
     try:
         os.posix_fallocate(fd, 0, size)

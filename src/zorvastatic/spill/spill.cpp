@@ -28,6 +28,9 @@ namespace {
 
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 constexpr std::string_view kWriting = "writing the store";
+// A streamed layer goes to its store in pieces of about this size, each filled and written while
+// it is in the processor's cache.
+constexpr std::size_t kPieceBytes = std::size_t{256} << 10;
 
 std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
   std::uint64_t product = 0;
@@ -225,34 +228,46 @@ Result<StreamedLayering> stream_into_store(const StaticModelBuilder& builder,
   std::vector<double> upper(nx * ny, 0.0);
   std::vector<double> lower(nx * ny, 0.0);
   std::vector<std::size_t> pinched_per_zone(layering.zone_counts().size(), 0);
+  const std::size_t layer = dims.layer_cells();
+  const std::size_t row_floats = 8 * dims.ni;
+  const std::size_t rows_per_piece =
+      std::max<std::size_t>(1, kPieceBytes / (row_floats * sizeof(float)));
+  const std::size_t cube_piece = std::min(layer, kPieceBytes / sizeof(float));
   layering.fill_plane(0, lower);
   for (std::size_t k = 0; k < dims.nk; ++k) {
     ZV_TRY(zorvatools::poll_call(kWriting, k, dims.nk));
     // The bottom plane of layer k - 1 is the top plane of layer k.
     upper.swap(lower);
     layering.fill_plane(k + 1, lower);
-    const std::span<float> depths = writer.buffer<float>(8 * dims.layer_cells());
-    float* out = depths.data();
     std::size_t pinched = 0;
-    for (std::size_t j = 0; j < dims.nj; ++j) {
-      for (std::size_t i = 0; i < dims.ni; ++i) {
-        const std::size_t node[4] = {i + nx * j, i + 1 + nx * j, i + nx * (j + 1),
-                                     i + 1 + nx * (j + 1)};
-        double thickness = 0;
-        for (std::size_t n : node) *out++ = static_cast<float>(upper[n]);
-        for (std::size_t n : node) {
-          *out++ = static_cast<float>(lower[n]);
-          thickness = std::fmax(thickness, lower[n] - upper[n]);
+    for (std::size_t j0 = 0; j0 < dims.nj; j0 += rows_per_piece) {
+      const std::size_t j1 = std::min(dims.nj, j0 + rows_per_piece);
+      const std::span<float> depths = writer.buffer<float>((j1 - j0) * row_floats);
+      float* out = depths.data();
+      for (std::size_t j = j0; j < j1; ++j) {
+        for (std::size_t i = 0; i < dims.ni; ++i) {
+          const std::size_t node[4] = {i + nx * j, i + 1 + nx * j, i + nx * (j + 1),
+                                       i + 1 + nx * (j + 1)};
+          double thickness = 0;
+          for (std::size_t n : node) *out++ = static_cast<float>(upper[n]);
+          for (std::size_t n : node) {
+            *out++ = static_cast<float>(lower[n]);
+            thickness = std::fmax(thickness, lower[n] - upper[n]);
+          }
+          if (thickness <= kZeroThicknessTolerance) ++pinched;
         }
-        if (thickness <= kZeroThicknessTolerance) ++pinched;
       }
+      ZV_TRY(writer.write_slab_part_f32("ZCORN", k, j0 * row_floats, depths));
     }
     pinched_per_zone[layering.zone_of_layer()[k]] += pinched;
-    ZV_TRY(writer.write_slab_f32("ZCORN", k, depths));
+    // One piece of each constant, written over and over across the layer.
     for (std::size_t c = 0; c < cube_names.size(); ++c) {
-      const std::span<float> slab = writer.buffer<float>(dims.layer_cells());
-      std::fill(slab.begin(), slab.end(), constants[c]);
-      ZV_TRY(writer.write_slab_f32(cube_names[c], k, slab));
+      const std::span<float> piece = writer.buffer<float>(cube_piece);
+      std::fill(piece.begin(), piece.end(), constants[c]);
+      for (std::size_t first = 0; first < layer; first += cube_piece) {
+        ZV_TRY(writer.write_slab_part_f32(cube_names[c], k, first,
+                                          piece.first(std::min(cube_piece, layer - first))));
+      }
     }
   }
   ZV_ASSIGN_OR_RETURN(std::shared_ptr<const SpillBacking> backing,

@@ -99,13 +99,24 @@ AlgoResult<void> reserve_by_writing_zeros(int fd, std::uint64_t length) {
   return {};
 }
 
+namespace {
+
+// The most one positioned write hands to the page cache. Larger calls let the page cache take
+// the bytes in larger folios, whose allocation can stall in compaction and reclaim: writing a
+// 3 GiB reserved file unflushed took 2.5 s in 64 KiB calls, 8.5 s in 128 KiB calls and 13 to
+// 37 s in 256 KiB to 8 MiB calls (kernel 6.18, ext4, a loaded machine). The calls cost nothing
+// beside the copy.
+constexpr std::size_t kWritePiece = std::size_t{64} << 10;
+
+}  // namespace
+
 AlgoResult<void> write_at(int fd, std::span<const std::byte> bytes, std::uint64_t offset) {
   constexpr auto kLargest = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
   if (bytes.size() > kLargest || offset > kLargest - bytes.size()) {
     return std::unexpected(AlgoError::io(EFBIG));
   }
   const auto pwrite_some = [fd](const std::byte* data, std::size_t size, std::uint64_t at) {
-    return ::pwrite(fd, data, size, static_cast<off_t>(at));
+    return ::pwrite(fd, data, std::min(size, kWritePiece), static_cast<off_t>(at));
   };
   return write_fully(bytes, offset, pwrite_some);
 }

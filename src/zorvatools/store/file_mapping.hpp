@@ -67,7 +67,8 @@ AlgoResult<void> write_fully(std::span<const std::byte> bytes, std::uint64_t off
   return {};
 }
 
-// Writes every byte of `bytes` to the file at `offset` with pwrite(2), as write_fully does.
+// Writes every byte of `bytes` to the file at `offset` with pwrite(2) calls of at most 64 KiB,
+// as write_fully does.
 AlgoResult<void> write_at(int fd, std::span<const std::byte> bytes, std::uint64_t offset);
 
 class FileMapping {

@@ -180,6 +180,20 @@ AlgoResult<void> StoreWriter::write_slab(std::string_view lane, std::uint64_t sl
 }
 
 template <class T>
+AlgoResult<void> StoreWriter::write_slab_part(std::string_view lane, std::uint64_t slab,
+                                              std::uint64_t first, std::span<const T> values) {
+  ZV_ASSIGN_OR_RETURN(const ByteRange range,
+                      slab_range(schema_, layout_, lane, slab, lane_dtype_of<T>(), ViewUse::Write));
+  const std::uint64_t elements = range.byte_len / sizeof(T);
+  if (first > elements || values.size() > elements - first) {
+    return std::unexpected(
+        AlgoError::invalid_argument(str_cat("lane '", lane, "': elements [", first, ", +",
+                                            values.size(), ") outside its slab of ", elements)));
+  }
+  return write_bytes(std::as_bytes(values), range.offset + first * sizeof(T));
+}
+
+template <class T>
 AlgoResult<void> StoreWriter::write_flat(std::string_view lane, std::span<const T> values) {
   ZV_ASSIGN_OR_RETURN(const ByteRange range,
                       flat_range(schema_, layout_, lane, lane_dtype_of<T>()));
@@ -202,6 +216,11 @@ AlgoResult<void> StoreWriter::write_slab_u16(std::string_view lane, std::uint64_
 AlgoResult<void> StoreWriter::write_slab_u32(std::string_view lane, std::uint64_t slab,
                                              std::span<const std::uint32_t> values) {
   return write_slab(lane, slab, values);
+}
+AlgoResult<void> StoreWriter::write_slab_part_f32(std::string_view lane, std::uint64_t slab,
+                                                  std::uint64_t first,
+                                                  std::span<const float> values) {
+  return write_slab_part(lane, slab, first, values);
 }
 AlgoResult<void> StoreWriter::write_flat_f32(std::string_view lane, std::span<const float> values) {
   return write_flat(lane, values);

@@ -44,6 +44,11 @@ class StoreWriter {
                                   std::span<const std::uint16_t> values);
   AlgoResult<void> write_slab_u32(std::string_view lane, std::uint64_t slab,
                                   std::span<const std::uint32_t> values);
+  // Writes `values` as elements [first, first + values.size()) of slab `slab` of an f32 slab
+  // lane: a slab handed over in pieces small enough to be filled and written while they are in
+  // the processor's cache.
+  AlgoResult<void> write_slab_part_f32(std::string_view lane, std::uint64_t slab,
+                                       std::uint64_t first, std::span<const float> values);
   AlgoResult<void> write_flat_f32(std::string_view lane, std::span<const float> values);
   AlgoResult<void> write_flat_f64(std::string_view lane, std::span<const double> values);
   AlgoResult<void> write_flat_u16(std::string_view lane, std::span<const std::uint16_t> values);
@@ -91,6 +96,9 @@ class StoreWriter {
   AlgoResult<std::span<T>> flat_mut(std::string_view lane);
   template <class T>
   AlgoResult<void> write_slab(std::string_view lane, std::uint64_t slab, std::span<const T> values);
+  template <class T>
+  AlgoResult<void> write_slab_part(std::string_view lane, std::uint64_t slab, std::uint64_t first,
+                                   std::span<const T> values);
   template <class T>
   AlgoResult<void> write_flat(std::string_view lane, std::span<const T> values);
 

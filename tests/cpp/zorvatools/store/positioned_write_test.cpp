@@ -175,8 +175,9 @@ T value_at(std::size_t l, std::size_t s, std::size_t e) {
 }
 
 // How lanes reach the file: through mapped views, by positioned writes from the writer's
-// buffer, or alternating the two slab by slab and lane by lane.
-enum class Road { Mapped, Written, Alternating };
+// buffer (f32 slabs whole, or in pieces of three elements), or alternating mapped views and whole
+// writes slab by slab and lane by lane.
+enum class Road { Mapped, Written, Pieces, Alternating };
 
 template <class T>
 AlgoResult<void> fill_lane(StoreWriter& writer, std::size_t l, const LaneSpec& lane,
@@ -210,6 +211,14 @@ AlgoResult<void> fill_lane(StoreWriter& writer, std::size_t l, const LaneSpec& l
     if (mapped) continue;
     AlgoResult<void> written;
     if constexpr (std::is_same_v<T, float>) {
+      if (road == Road::Pieces && lane.kind.is_slab()) {
+        for (std::size_t first = 0; first < count && written; first += 3) {
+          const std::size_t piece = std::min<std::size_t>(3, count - first);
+          written = writer.write_slab_part_f32(lane.name, s, first, values.subspan(first, piece));
+        }
+        if (!written) return written;
+        continue;
+      }
       written = lane.kind.is_slab() ? writer.write_slab_f32(lane.name, s, values)
                                     : writer.write_flat_f32(lane.name, values);
     } else if constexpr (std::is_same_v<T, double>) {
@@ -275,7 +284,8 @@ TEST_P(WrittenStores, HoldTheBytesOfStoresFilledThroughMappedViews) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, WrittenStores,
-                         ::testing::Combine(::testing::Values(Road::Written, Road::Alternating),
+                         ::testing::Combine(::testing::Values(Road::Written, Road::Pieces,
+                                                              Road::Alternating),
                                             ::testing::Values(StoreWriter::Flush::Synchronous,
                                                               StoreWriter::Flush::Skip)));
 
@@ -298,6 +308,12 @@ TEST(StoreWriter, WritesAreCheckedLikeViews) {
                     "invalid argument: lane 'SF': 4 values given for its 7 elements");
   EXPECT_ERROR_TEXT(writer.write_flat_f64("FD", std::span(two).first(1)),
                     "invalid argument: lane 'FD': 1 values given for its 2 elements");
+  EXPECT_ERROR_TEXT(writer.write_slab_part_f32("SF", 0, 5, four),
+                    "invalid argument: lane 'SF': elements [5, +4) outside its slab of 7");
+  EXPECT_ERROR_TEXT(writer.write_slab_part_f32("SF", 1, 8, {}),
+                    "invalid argument: lane 'SF': elements [8, +0) outside its slab of 7");
+  EXPECT_ERROR_TEXT(writer.write_slab_part_f32("FF", 0, 0, four),
+                    "invalid argument: lane 'FF' is flat — use write_flat_*/flat_mut_*");
   // A refused call writes nothing and leaves the store sealable.
   ASSERT_OK(writer.write_flat_f64("FD", two));
   ASSERT_OK(std::move(writer).finalize(StoreWriter::Flush::Skip));
