@@ -74,15 +74,21 @@ Result<NewStore> start_store(const StaticModelBuilder& builder, const Dims& dims
   return NewStore{std::move(path), std::move(guard), std::move(writer)};
 }
 
+// Pillars go to "COORD" in pieces, as streamed layers do.
 Status write_pillars(StoreWriter& writer, const std::vector<Pillar>& pillars) {
-  const std::span<double> coord = writer.buffer<double>(6 * pillars.size());
-  for (std::size_t p = 0; p < pillars.size(); ++p) {
-    const Pillar& pillar = pillars[p];
-    const double values[6] = {pillar.top.x,    pillar.top.y,    pillar.top.z,
-                              pillar.bottom.x, pillar.bottom.y, pillar.bottom.z};
-    std::copy_n(values, 6, coord.data() + 6 * p);
+  const std::size_t per_piece = std::max<std::size_t>(1, kPieceBytes / (6 * sizeof(double)));
+  for (std::size_t p0 = 0; p0 < pillars.size(); p0 += per_piece) {
+    const std::size_t p1 = std::min(pillars.size(), p0 + per_piece);
+    const std::span<double> coord = writer.buffer<double>(6 * (p1 - p0));
+    for (std::size_t p = p0; p < p1; ++p) {
+      const Pillar& pillar = pillars[p];
+      const double values[6] = {pillar.top.x,    pillar.top.y,    pillar.top.z,
+                                pillar.bottom.x, pillar.bottom.y, pillar.bottom.z};
+      std::copy_n(values, 6, coord.data() + 6 * (p - p0));
+    }
+    ZV_TRY(writer.write_flat_part_f64("COORD", 6 * p0, coord));
   }
-  return writer.write_flat_f64("COORD", coord);
+  return {};
 }
 
 // Seals the store, gives it its final name, opens it and wraps it into a backing. A kept store

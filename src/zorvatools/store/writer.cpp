@@ -180,17 +180,23 @@ AlgoResult<void> StoreWriter::write_slab(std::string_view lane, std::uint64_t sl
 }
 
 template <class T>
+AlgoResult<void> StoreWriter::write_part(std::string_view lane, ByteRange range,
+                                         std::uint64_t first, std::span<const T> values) {
+  const std::uint64_t elements = range.byte_len / sizeof(T);
+  if (first > elements || values.size() > elements - first) {
+    return std::unexpected(AlgoError::invalid_argument(
+        str_cat("lane '", lane, "': ", values.size(), " values at element ", first,
+                " run past its ", elements, " elements")));
+  }
+  return write_bytes(std::as_bytes(values), range.offset + first * sizeof(T));
+}
+
+template <class T>
 AlgoResult<void> StoreWriter::write_slab_part(std::string_view lane, std::uint64_t slab,
                                               std::uint64_t first, std::span<const T> values) {
   ZV_ASSIGN_OR_RETURN(const ByteRange range,
                       slab_range(schema_, layout_, lane, slab, lane_dtype_of<T>(), ViewUse::Write));
-  const std::uint64_t elements = range.byte_len / sizeof(T);
-  if (first > elements || values.size() > elements - first) {
-    return std::unexpected(
-        AlgoError::invalid_argument(str_cat("lane '", lane, "': elements [", first, ", +",
-                                            values.size(), ") outside its slab of ", elements)));
-  }
-  return write_bytes(std::as_bytes(values), range.offset + first * sizeof(T));
+  return write_part(lane, range, first, values);
 }
 
 template <class T>
@@ -221,6 +227,12 @@ AlgoResult<void> StoreWriter::write_slab_part_f32(std::string_view lane, std::ui
                                                   std::uint64_t first,
                                                   std::span<const float> values) {
   return write_slab_part(lane, slab, first, values);
+}
+AlgoResult<void> StoreWriter::write_flat_part_f64(std::string_view lane, std::uint64_t first,
+                                                  std::span<const double> values) {
+  ZV_ASSIGN_OR_RETURN(const ByteRange range,
+                      flat_range(schema_, layout_, lane, lane_dtype_of<double>()));
+  return write_part(lane, range, first, values);
 }
 AlgoResult<void> StoreWriter::write_flat_f32(std::string_view lane, std::span<const float> values) {
   return write_flat(lane, values);

@@ -12,6 +12,7 @@
 
 #include "zorvatools/foundation/error.hpp"
 #include "zorvatools/store/file_mapping.hpp"
+#include "zorvatools/store/lane_access.hpp"
 #include "zorvatools/store/layout.hpp"
 #include "zorvatools/store/schema.hpp"
 
@@ -49,6 +50,9 @@ class StoreWriter {
   // the processor's cache.
   AlgoResult<void> write_slab_part_f32(std::string_view lane, std::uint64_t slab,
                                        std::uint64_t first, std::span<const float> values);
+  // The same for elements [first, first + values.size()) of an f64 flat lane.
+  AlgoResult<void> write_flat_part_f64(std::string_view lane, std::uint64_t first,
+                                       std::span<const double> values);
   AlgoResult<void> write_flat_f32(std::string_view lane, std::span<const float> values);
   AlgoResult<void> write_flat_f64(std::string_view lane, std::span<const double> values);
   AlgoResult<void> write_flat_u16(std::string_view lane, std::span<const std::uint16_t> values);
@@ -101,6 +105,10 @@ class StoreWriter {
                                    std::span<const T> values);
   template <class T>
   AlgoResult<void> write_flat(std::string_view lane, std::span<const T> values);
+  // Writes `values` at element `first` of the lane's bytes `range`.
+  template <class T>
+  AlgoResult<void> write_part(std::string_view lane, ByteRange range, std::uint64_t first,
+                              std::span<const T> values);
 
   // Writes `bytes` at `offset`; a failure names the store and poisons the writer.
   AlgoResult<void> write_bytes(std::span<const std::byte> bytes, std::uint64_t offset);

@@ -175,7 +175,8 @@ T value_at(std::size_t l, std::size_t s, std::size_t e) {
 }
 
 // How lanes reach the file: through mapped views, by positioned writes from the writer's
-// buffer (f32 slabs whole, or in pieces of three elements), or alternating mapped views and whole
+// buffer (whole, or f32 slabs in pieces of three elements and f64 flat lanes one element at a
+// time), or alternating mapped views and whole
 // writes slab by slab and lane by lane.
 enum class Road { Mapped, Written, Pieces, Alternating };
 
@@ -222,6 +223,13 @@ AlgoResult<void> fill_lane(StoreWriter& writer, std::size_t l, const LaneSpec& l
       written = lane.kind.is_slab() ? writer.write_slab_f32(lane.name, s, values)
                                     : writer.write_flat_f32(lane.name, values);
     } else if constexpr (std::is_same_v<T, double>) {
+      if (road == Road::Pieces && lane.kind.is_flat()) {
+        for (std::size_t first = 0; first < count && written; ++first) {
+          written = writer.write_flat_part_f64(lane.name, first, values.subspan(first, 1));
+        }
+        if (!written) return written;
+        continue;
+      }
       written = lane.kind.is_slab() ? writer.write_slab_f64(lane.name, s, values)
                                     : writer.write_flat_f64(lane.name, values);
     } else if constexpr (std::is_same_v<T, std::uint16_t>) {
@@ -309,9 +317,13 @@ TEST(StoreWriter, WritesAreCheckedLikeViews) {
   EXPECT_ERROR_TEXT(writer.write_flat_f64("FD", std::span(two).first(1)),
                     "invalid argument: lane 'FD': 1 values given for its 2 elements");
   EXPECT_ERROR_TEXT(writer.write_slab_part_f32("SF", 0, 5, four),
-                    "invalid argument: lane 'SF': elements [5, +4) outside its slab of 7");
+                    "invalid argument: lane 'SF': 4 values at element 5 run past its 7 elements");
   EXPECT_ERROR_TEXT(writer.write_slab_part_f32("SF", 1, 8, {}),
-                    "invalid argument: lane 'SF': elements [8, +0) outside its slab of 7");
+                    "invalid argument: lane 'SF': 0 values at element 8 run past its 7 elements");
+  EXPECT_ERROR_TEXT(writer.write_flat_part_f64("FD", 1, two),
+                    "invalid argument: lane 'FD': 2 values at element 1 run past its 2 elements");
+  EXPECT_ERROR_TEXT(writer.write_flat_part_f64("SD", 0, two),
+                    "invalid argument: lane 'SD' is a slab lane — use write_slab_*/slab_mut_*");
   EXPECT_ERROR_TEXT(writer.write_slab_part_f32("FF", 0, 0, four),
                     "invalid argument: lane 'FF' is flat — use write_flat_*/flat_mut_*");
   // A refused call writes nothing and leaves the store sealable.
