@@ -104,8 +104,8 @@ Result<std::shared_ptr<const SpillBacking>> finish_store(NewStore store,
   std::filesystem::rename(partial_store_path(store.path), store.path, error);
   if (error) return std::unexpected(AlgoError::io(error.value()));
   ZV_ASSIGN_OR_RETURN(zorvatools::store::Store opened, zorvatools::store::open(store.path));
-  // The store was written a moment ago: its pages are in the page cache, written one small page
-  // at a time, and read faster mapped in one call than faulted in one by one.
+  // The store was written a moment ago: its pages are in the page cache, and read faster mapped
+  // in one call than faulted in one by one.
   opened.map_cached_pages();
   if (keep) store.guard.keep();
   return std::make_shared<const SpillBacking>(std::move(opened), store.path, std::move(pillars),

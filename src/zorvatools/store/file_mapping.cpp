@@ -154,13 +154,6 @@ void FileMapping::map_cached_pages() const {
 #endif
 }
 
-AlgoResult<void> FileMapping::sync() const {
-  if (size_ != 0 && ::msync(data_, size_, MS_SYNC) != 0) {
-    return std::unexpected(AlgoError::io(errno));
-  }
-  return {};
-}
-
 void FileMapping::reset() {
   if (data_ != nullptr) ::munmap(data_, size_);
   data_ = nullptr;

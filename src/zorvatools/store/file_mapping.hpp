@@ -40,9 +40,10 @@ AlgoResult<std::uint64_t> file_length(int fd);
 // directory at `directory` (saturating).
 AlgoResult<std::uint64_t> free_bytes(int fd);
 AlgoResult<std::uint64_t> free_bytes(const std::filesystem::path& directory);
-// Makes the file `length` bytes long with every block allocated, so that writes through a shared
-// mapping of it can never fail for want of space (a failed write to a mapped page kills the
-// process). Fails with ENOSPC when the file system is full.
+// Makes the file `length` bytes long with every block allocated, so that a store that does not
+// fit fails before it is written, and writes through a shared mapping of it cannot fail for want
+// of space (a failed write to a mapped page kills the process). Fails with ENOSPC when the file
+// system is full.
 AlgoResult<void> reserve_file_space(int fd, std::uint64_t length);
 // The same by writing zeros, for file systems that cannot allocate without writing.
 AlgoResult<void> reserve_by_writing_zeros(int fd, std::uint64_t length);
@@ -99,8 +100,6 @@ class FileMapping {
   // a store just written takes no fault per page. Advice only: a failure changes nothing.
   void map_cached_pages() const;
 
-  // Writes the mapped pages back to the file and waits for completion.
-  [[nodiscard]] AlgoResult<void> sync() const;
   void reset();
 
  private:
