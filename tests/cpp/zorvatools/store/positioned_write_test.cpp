@@ -381,8 +381,7 @@ TEST(StoreWriter, AWriteTheFileSystemRefusesNamesTheStoreAndIsNeverSealed) {
   EXPECT_EQ(*report, "I/O error: writing store " + path +
                          ": No space left on device (os error 28)|I/O error: store " + path +
                          " not sealed: a write to it failed: Input/output error (os error 5)|"
-                         "parse error: store not finalized or partially written (file shorter "
-                         "than its schema)");
+                         "parse error: not a zorvaTools store (truncated header)");
 }
 
 }  // namespace
