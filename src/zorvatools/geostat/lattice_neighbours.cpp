@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <optional>
+#include <tuple>
 
 #include "zorvatools/foundation/internal_fault.hpp"
+#include "zorvatools/geostat/exact_lags.hpp"
 
 namespace zorvatools {
 
@@ -18,6 +21,8 @@ using Hit = LatticeNeighbours::Hit;
 constexpr std::size_t kMaxPrefetchReach = 6;
 // While fewer than one node in this many is informed, the spiral goes block by block.
 constexpr std::size_t kSparseShare = 16;
+// The most offsets (each standing for up to four signed ones) kept apart by sign.
+constexpr std::size_t kMaxExactOffsets = std::size_t{1} << 18;
 
 template <class Found>
 bool before(const Found& a, const Found& b) {
@@ -74,9 +79,14 @@ LatticeNeighbours::LatticeNeighbours(const Lattice& lattice, double max_distance
   index_.resize(nx_ * ny_);
   const Array2D<double> least = least_distances2(lattice);
   offsets_ = offsets_within(least, max_distance2);
+  for (const LatticeOffset& offset : offsets_) {
+    reach_i_ = std::max<std::size_t>(reach_i_, offset.di);
+    reach_j_ = std::max<std::size_t>(reach_j_, offset.dj);
+  }
   block_offsets_ = offsets_within(block_least_distances2(least, kBlock), max_distance2);
   candidates_.resize(std::min(max_count, nx_ * ny_));
   hits_.resize(candidates_.size());
+  build_exact_offsets();
 
   // Once most nodes are informed, a search reads about as many nodes as it takes, the nearest
   // ones: a prefetch reaches at least the offsets holding that many, and one node farther.
@@ -89,10 +99,49 @@ LatticeNeighbours::LatticeNeighbours(const Lattice& lattice, double max_distance
   prefetch_reach_ = std::min(prefetch_reach_ + 1, kMaxPrefetchReach);
 }
 
+void LatticeNeighbours::build_exact_offsets() {
+  // Signed offsets are kept in 32 bits.
+  constexpr std::size_t kMaxReach = std::numeric_limits<std::int32_t>::max();
+  if (offsets_.size() > kMaxExactOffsets || std::max(reach_i_, reach_j_) > kMaxReach) return;
+  const std::optional<ExactLags> lags = exact_lags(along_i_, along_j_);
+  if (!lags) return;
+  for (const LatticeOffset& offset : offsets_) {
+    const auto di = static_cast<std::int32_t>(offset.di);
+    const auto dj = static_cast<std::int32_t>(offset.dj);
+    for (const std::int32_t si : {di, -di}) {
+      for (const std::int32_t sj : {dj, -dj}) {
+        // The very expression consider() evaluates on the (exact) differences of positions.
+        const Point2 lag = lags->lag(si, sj);
+        const double distance2 = lag.x * lag.x + lag.y * lag.y;
+        if (distance2 <= max_distance2_) exact_offsets_.push_back({distance2, si, sj});
+        if (dj == 0) break;
+      }
+      if (di == 0) break;
+    }
+  }
+  std::ranges::sort(exact_offsets_, [](const SignedOffset& a, const SignedOffset& b) {
+    return std::tuple{a.distance2, a.di, a.dj} < std::tuple{b.distance2, b.di, b.dj};
+  });
+  // A search collects up to as many nodes as it takes, then the rest of the last one's distance.
+  std::size_t longest_run = 0;
+  for (std::size_t k = 0, run = 0; k < exact_offsets_.size(); ++k) {
+    const bool same = k > 0 && exact_offsets_[k].distance2 == exact_offsets_[k - 1].distance2;
+    run = same ? run + 1 : 1;
+    longest_run = std::max(longest_run, run);
+  }
+  collected_.resize(candidates_.size() + longest_run + 1);
+  exact_ = true;
+}
+
 void LatticeNeighbours::inform(std::size_t i, std::size_t j, double value) {
   require(!informed(i, j), "LatticeNeighbours::inform: node already informed");
   informed_bits_[i / kBlock * blocks_y_ + j / kBlock] |= std::uint64_t{1} << bit_in_block(i, j);
   index_[node(i, j)] = static_cast<std::uint32_t>(informed_count_++);
+  values_(i, j) = value;
+}
+
+void LatticeNeighbours::set_value(std::size_t i, std::size_t j, double value) {
+  require(informed(i, j), "LatticeNeighbours::set_value: node not informed");
   values_(i, j) = value;
 }
 
@@ -128,6 +177,8 @@ std::span<const Hit> LatticeNeighbours::nearest(std::size_t i, std::size_t j) {
   double bound = max_distance2_;
   if (informed_count_ * kSparseShare < nx_ * ny_) {
     search_blocks(i, j, from, bound);
+  } else if (exact_) {
+    search_exact(i, j, bound);
   } else {
     search_nodes(i, j, from, bound);
   }
@@ -135,7 +186,7 @@ std::span<const Hit> LatticeNeighbours::nearest(std::size_t i, std::size_t j) {
   for (std::size_t k = 0; k < candidate_count_; ++k) {
     const Candidate& c = candidates_[k];
     const std::size_t at = node(c.i, c.j);
-    hits_[k] = {c.distance2, c.index, static_cast<std::uint32_t>(at), position(c.i, c.j),
+    hits_[k] = {c.distance2, c.index, static_cast<std::uint32_t>(at), c.i, c.j, position(c.i, c.j),
                 values_.data()[at]};
   }
   return {hits_.data(), candidate_count_};
@@ -149,6 +200,40 @@ void LatticeNeighbours::search_nodes(std::size_t i, std::size_t j, Point2 from, 
       if (informed(ni, nj)) consider(ni, nj, from, bound);
     });
   }
+}
+
+void LatticeNeighbours::search_exact(std::size_t i, std::size_t j, double& bound) {
+  // Informed nodes are collected in the offsets' ascending distance without a branch on whether
+  // a node is informed (that guess fails often): each is written, and counted if informed. Once
+  // as many are collected as a search takes, only ties with the last of them still follow.
+  const std::size_t limit = candidates_.size();
+  Candidate* collected = collected_.data();
+  std::size_t count = 0;
+  for (const SignedOffset& offset : exact_offsets_) {
+    if (offset.distance2 > bound) break;
+    // Off the lattice either way, the index wraps past the node count.
+    const std::size_t ni = i + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(offset.di));
+    const std::size_t nj = j + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(offset.dj));
+    const bool inside = (ni < nx_) & (nj < ny_);
+    const std::size_t ci = inside ? ni : 0;
+    const std::size_t cj = inside ? nj : 0;
+    const std::uint64_t bits = block_bits(ci / kBlock, cj / kBlock);
+    const bool found = inside & ((bits >> bit_in_block(ci, cj) & 1) != 0);
+    collected[count] = {offset.distance2, 0, static_cast<std::uint32_t>(ci),
+                        static_cast<std::uint32_t>(cj)};
+    count += found ? 1 : 0;
+    bound = count >= limit ? collected[limit - 1].distance2 : bound;
+  }
+  // Ties rank by number: sorted within each run of one distance (the runs are short).
+  for (std::size_t k = 0; k < count; ++k) {
+    Candidate c = collected[k];
+    c.index = index_[node(c.i, c.j)];
+    std::size_t at = k;
+    for (; at > 0 && before(c, collected[at - 1]); --at) collected[at] = collected[at - 1];
+    collected[at] = c;
+  }
+  candidate_count_ = std::min(count, limit);
+  std::copy(collected, collected + candidate_count_, candidates_.begin());
 }
 
 void LatticeNeighbours::search_blocks(std::size_t i, std::size_t j, Point2 from, double& bound) {

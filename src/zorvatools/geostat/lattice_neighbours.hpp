@@ -24,6 +24,8 @@ class LatticeNeighbours {
     double distance2 = 0;     // squared distance from the node searched around
     std::uint32_t index = 0;  // how many nodes were informed before this one
     std::uint32_t node = 0;   // i * ny + j
+    std::uint32_t i = 0;
+    std::uint32_t j = 0;
     Point2 position;
     double value = 0;
   };
@@ -39,6 +41,12 @@ class LatticeNeighbours {
   [[nodiscard]] Point2 position(std::size_t i, std::size_t j) const {
     return {along_i_[i].x + along_j_[j].x, along_i_[i].y + along_j_[j].y};
   }
+  // The two tables behind position(): node_xy(i, 0), and node_xy(0, j) with the origin at (0, 0).
+  [[nodiscard]] std::span<const Point2> along_i() const { return along_i_; }
+  [[nodiscard]] std::span<const Point2> along_j() const { return along_j_; }
+  // The most nodes along i, and along j, between a node and any node a search around it can find.
+  [[nodiscard]] std::size_t reach_i() const { return reach_i_; }
+  [[nodiscard]] std::size_t reach_j() const { return reach_j_; }
   [[nodiscard]] bool informed(std::size_t i, std::size_t j) const {
     return (block_bits(i / kBlock, j / kBlock) >> bit_in_block(i, j) & 1) != 0;
   }
@@ -46,6 +54,8 @@ class LatticeNeighbours {
 
   // Informs the node, which must not be informed yet; it takes the next number.
   void inform(std::size_t i, std::size_t j, double value);
+  // Replaces the value of an informed node (searches read values only for the nodes they keep).
+  void set_value(std::size_t i, std::size_t j, double value);
 
   // The informed nodes nearest node (i, j), nearest first, ties by ascending number; valid
   // until the next search.
@@ -74,6 +84,9 @@ class LatticeNeighbours {
   // faster while few nodes are informed. `bound` is the farthest squared distance still taken.
   void search_nodes(std::size_t i, std::size_t j, Point2 from, double& bound);
   void search_blocks(std::size_t i, std::size_t j, Point2 from, double& bound);
+  // The spiral over nodes where every pair of nodes one offset apart computes one distance: over
+  // single signed offsets, their distances known beforehand.
+  void search_exact(std::size_t i, std::size_t j, double& bound);
   // Offers node (i, j), informed, to the hits; tightens the bound once they are full.
   void consider(std::size_t i, std::size_t j, Point2 from, double& bound);
   // A node found, while the search runs: the little it needs to rank the node.
@@ -83,6 +96,7 @@ class LatticeNeighbours {
     std::uint32_t i;
     std::uint32_t j;
   };
+  void build_exact_offsets();
   // Adds the node to the candidates, unless they are full and it ranks after all of them.
   void take(const Candidate& found);
 
@@ -98,7 +112,19 @@ class LatticeNeighbours {
   Array2D<double> values_;
   std::size_t informed_count_ = 0;
   std::vector<LatticeOffset> offsets_;        // between nodes
+  std::size_t reach_i_ = 0;                   // the largest di, and dj, of the offsets
+  std::size_t reach_j_ = 0;
   std::vector<LatticeOffset> block_offsets_;  // between blocks
+  // Where the node positions give exact lags: the offsets within the radius, each sign apart,
+  // with the squared distance every pair of nodes so offset computes, in ascending distance.
+  struct SignedOffset {
+    double distance2;
+    std::int32_t di;
+    std::int32_t dj;
+  };
+  std::vector<SignedOffset> exact_offsets_;
+  std::vector<Candidate> collected_;  // what a search over them collects, ties to the last too
+  bool exact_ = false;
   std::vector<Candidate> candidates_;         // sized once: the most a search can take
   std::size_t candidate_count_ = 0;
   std::vector<Hit> hits_;           // the candidates kept, with their positions and values

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace zorvatools {
 
@@ -30,20 +31,11 @@ void evaluate_correlations(const Correlation& correlation, SkScratch& scratch) {
   correlation.evaluate(scratch.lag_x.data(), scratch.lag_y.data(), count, scratch.lag_rho.data());
 }
 
-}  // namespace
-
-SkEstimate simple_kriging(const Correlation& correlation, std::optional<Collocated> collocated,
-                          SkScratch& scratch) {
-  const auto& neighbours = scratch.neighbours;
-  const std::size_t n = neighbours.size();
-  const std::size_t m = collocated ? n + 1 : n;
-  if (m == 0) return {0.0, 1.0};
-
+// The neighbours' block of the system, and their correlations with the node into b.
+void fill_from_lags(const Correlation& correlation, SkScratch& scratch) {
+  const std::size_t n = scratch.neighbours.size();
   LinearSystem& k = scratch.system;
-  auto& b = scratch.rhs;
-  k.reset(m);
-  b.resize(m);
-  if (n > 0) evaluate_correlations(correlation, scratch);
+  evaluate_correlations(correlation, scratch);
   const double* rho = scratch.lag_rho.data();
   for (std::size_t i = 0; i < n; ++i) {
     k(i, i) = 1.0;
@@ -53,7 +45,56 @@ SkEstimate simple_kriging(const Correlation& correlation, std::optional<Collocat
       k(j, i) = *rho;
     }
   }
-  for (std::size_t i = 0; i < n; ++i, ++rho) b[i] = *rho;
+  for (std::size_t i = 0; i < n; ++i, ++rho) scratch.rhs[i] = *rho;
+}
+
+// The same from the table, column by column: the lag from neighbour i to neighbour j is that of
+// their offsets' difference, as the lag from the node to a neighbour is that of its offset.
+// The table holds one value for opposite offsets, so both triangles match as above.
+void fill_from_table(const OffsetCorrelations& table, SkScratch& scratch) {
+  const auto& neighbours = scratch.neighbours;
+  const std::size_t n = neighbours.size();
+  LinearSystem& k = scratch.system;
+  auto& keys = scratch.keys;
+  keys.resize(n);
+  for (std::size_t i = 0; i < n; ++i) keys[i] = table.key(neighbours[i].di, neighbours[i].dj);
+  for (std::size_t j = 0; j < n; ++j) {
+    double* column = k.column(j);
+    for (std::size_t i = 0; i < n; ++i) column[i] = table.at_key(keys[i] - keys[j]);
+    column[j] = 1.0;
+    scratch.rhs[j] = table.at_key(keys[j]);
+  }
+}
+
+}  // namespace
+
+SkEstimate simple_kriging(const Correlation& correlation, std::optional<Collocated> collocated,
+                          SkScratch& scratch) {
+  return simple_kriging(correlation, nullptr, collocated, scratch);
+}
+
+SkEstimate simple_kriging(const Correlation& correlation, const OffsetCorrelations* by_offset,
+                          std::optional<Collocated> collocated, SkScratch& scratch) {
+  if (!assemble_system(correlation, by_offset, collocated, scratch)) return {0.0, 1.0};
+  if (!solve_in_place(scratch.system, scratch.weights)) return {0.0, 1.0};
+  return estimate_from_weights(collocated, scratch);
+}
+
+bool assemble_system(const Correlation& correlation, const OffsetCorrelations* by_offset,
+                     std::optional<Collocated> collocated, SkScratch& scratch) {
+  const std::size_t n = scratch.neighbours.size();
+  const std::size_t m = collocated ? n + 1 : n;
+  if (m == 0) return false;
+
+  LinearSystem& k = scratch.system;
+  auto& b = scratch.rhs;
+  k.reset(m);
+  b.resize(m);
+  if (by_offset) {
+    fill_from_table(*by_offset, scratch);
+  } else if (n > 0) {
+    fill_from_lags(correlation, scratch);
+  }
   if (collocated) {
     const double r = collocated->rho;
     for (std::size_t i = 0; i < n; ++i) {
@@ -65,8 +106,13 @@ SkEstimate simple_kriging(const Correlation& correlation, std::optional<Collocat
   }
 
   std::copy(b.begin(), b.end(), k.rhs());
-  if (!solve_in_place(k, scratch.weights)) return {0.0, 1.0};
+  return true;
+}
 
+SkEstimate estimate_from_weights(std::optional<Collocated> collocated, const SkScratch& scratch) {
+  const auto& neighbours = scratch.neighbours;
+  const std::size_t n = neighbours.size();
+  const auto& b = scratch.rhs;
   const auto& weights = scratch.weights;
   double mean = 0.0;
   double explained = 0.0;

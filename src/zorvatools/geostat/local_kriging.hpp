@@ -3,10 +3,12 @@
 // optional collocated secondary under the Markov model 1.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "zorvatools/geostat/linear_system.hpp"
+#include "zorvatools/geostat/offset_correlations.hpp"
 #include "zorvatools/geostat/variogram.hpp"
 
 namespace zorvatools {
@@ -17,6 +19,8 @@ struct SkNeighbour {
   double dx = 0;  // offset from the node being estimated
   double dy = 0;
   double value = 0;  // normal score
+  std::int32_t di = 0;  // lattice offset in nodes from the node being estimated, for tables
+  std::int32_t dj = 0;
 };
 
 // Buffers of one solve, kept between nodes: resized per node, never shrunk.
@@ -30,6 +34,7 @@ struct SkScratch {
   std::vector<double> lag_x;
   std::vector<double> lag_y;
   std::vector<double> lag_rho;
+  std::vector<std::ptrdiff_t> keys;  // each neighbour's entry in a table of offsets
 };
 
 // A standardised secondary value at the node and its correlation with the primary.
@@ -47,5 +52,22 @@ struct SkEstimate {
 // to condition on, or a singular system, the estimate is mean 0 and deviation 1.
 [[nodiscard]] SkEstimate simple_kriging(const Correlation& correlation,
                                         std::optional<Collocated> collocated, SkScratch& scratch);
+
+// The same, with the correlations looked up by the neighbours' lattice offsets (di, dj), which
+// must lie within the table's reach (and their differences too); `by_offset` holds exactly
+// the values `correlation` gives for the neighbours' lags, so the estimate is the same to the bit.
+[[nodiscard]] SkEstimate simple_kriging(const Correlation& correlation,
+                                        const OffsetCorrelations* by_offset,
+                                        std::optional<Collocated> collocated, SkScratch& scratch);
+
+// The two halves of simple_kriging, for callers that solve two nodes' systems together. The
+// system depends on the neighbours' positions alone, their values are read by the estimate.
+// Sets up scratch.system with its right-hand side; false when there is nothing to condition on.
+[[nodiscard]] bool assemble_system(const Correlation& correlation,
+                                   const OffsetCorrelations* by_offset,
+                                   std::optional<Collocated> collocated, SkScratch& scratch);
+// The estimate from scratch.weights, solved from that system, and the neighbours' values.
+[[nodiscard]] SkEstimate estimate_from_weights(std::optional<Collocated> collocated,
+                                               const SkScratch& scratch);
 
 }  // namespace zorvatools

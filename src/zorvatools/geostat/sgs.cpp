@@ -1,8 +1,10 @@
 #include "zorvatools/geostat/sgs.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "zorvatools/foundation/try.hpp"
@@ -12,6 +14,7 @@
 #include "zorvatools/geostat/lattice_offsets.hpp"
 #include "zorvatools/geostat/local_kriging.hpp"
 #include "zorvatools/geostat/nscore.hpp"
+#include "zorvatools/geostat/offset_correlations.hpp"
 #include "zorvatools/geostat/sgs_scratch.hpp"
 #include "zorvatools/geostat/shuffle.hpp"
 #include "zorvatools/geostat/ziggurat_normal.hpp"
@@ -71,6 +74,40 @@ void place_data(std::span<const ConditioningDatum> data, const Lattice& lattice,
   }
 }
 
+// The correlations by lattice offset, where the lattice gives exact lags: two neighbours of a node
+// lie at most twice the search's reach apart. Nothing when the table would take more than 32 MiB.
+std::optional<OffsetCorrelations> offset_table(const Correlation& correlation,
+                                               const LatticeNeighbours& neighbours,
+                                               const Lattice& lattice) {
+  constexpr std::size_t kMaxEntries = std::size_t{1} << 22;
+  if (lattice.nx == 0 || lattice.ny == 0) return std::nullopt;
+  return OffsetCorrelations::build(
+      correlation, neighbours.along_i(), neighbours.along_j(),
+      std::min<std::size_t>(2 * neighbours.reach_i(), lattice.nx - 1),
+      std::min<std::size_t>(2 * neighbours.reach_j(), lattice.ny - 1),
+      kMaxEntries);
+}
+
+// The informed nodes nearest node (i, j) as kriging neighbours; the slot of node `watched` among
+// them, or the largest size_t when it is not among them.
+std::size_t gather_neighbours(LatticeNeighbours& neighbours, std::size_t i, std::size_t j,
+                              std::size_t watched, SkScratch& kriging) {
+  std::size_t slot = std::numeric_limits<std::size_t>::max();
+  const Point2 at = neighbours.position(i, j);
+  kriging.neighbours.clear();
+  for (const LatticeNeighbours::Hit& hit : neighbours.nearest(i, j)) {
+    if (hit.node == watched) slot = kriging.neighbours.size();
+    const Point2 p = hit.position;
+    // Offsets only matter within the table, whose reach fits 32 bits.
+    const auto di =
+        static_cast<std::int32_t>(static_cast<std::int64_t>(hit.i) - static_cast<std::int64_t>(i));
+    const auto dj =
+        static_cast<std::int32_t>(static_cast<std::int64_t>(hit.j) - static_cast<std::int64_t>(j));
+    kriging.neighbours.push_back({p.x, p.y, p.x - at.x, p.y - at.y, hit.value, di, dj});
+  }
+  return slot;
+}
+
 }  // namespace
 
 AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
@@ -93,6 +130,8 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
   SgsScratch scratch(lattice, params.radius_m * params.radius_m, params.max_neighbours);
   LatticeNeighbours& neighbours = scratch.neighbours;
   place_data(data, lattice, transform, neighbours);
+  const std::optional<OffsetCorrelations> by_offset =
+      offset_table(correlation, neighbours, lattice);
 
   auto& path = scratch.path;
   for (std::size_t j = 0; j < ny; ++j) {
@@ -103,28 +142,65 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
   ChaCha12 rng = ChaCha12::from_seed(seed);
   shuffle_from_end(std::span(path), rng);
 
-  SkScratch& kriging = scratch.kriging;
-  for (std::size_t step = 0; step < path.size(); ++step) {
-    const auto [i, j] = path[step];
-    // The path jumps about the lattice: what the next search reads starts loading now.
-    if (step + 1 < path.size()) {
-      neighbours.prefetch_around(path[step + 1].first, path[step + 1].second);
-    }
-    const Point2 at = neighbours.position(i, j);
-    kriging.neighbours.clear();
-    for (const LatticeNeighbours::Hit& hit : neighbours.nearest(i, j)) {
-      const Point2 p = hit.position;
-      kriging.neighbours.push_back({p.x, p.y, p.x - at.x, p.y - at.y, hit.value});
-    }
-    std::optional<Collocated> collocated;
+  auto collocated_at = [&](std::size_t i, std::size_t j) -> std::optional<Collocated> {
     if (secondary && std::isfinite((*secondary)(i, j))) {
-      collocated = Collocated{(*secondary)(i, j), params.collocated_rho};
+      return Collocated{(*secondary)(i, j), params.collocated_rho};
     }
-    const SkEstimate estimate = simple_kriging(correlation, collocated, kriging);
-    // One deviate per node, also when the deviation is 0, so the stream's position depends
-    // only on the path length.
-    const double z = estimate.mean + estimate.std_dev * ziggurat_normal(rng);
-    neighbours.inform(i, j, z);
+    return std::nullopt;
+  };
+  const OffsetCorrelations* table = by_offset ? &*by_offset : nullptr;
+  // One deviate per node, also when the deviation is 0, so the stream's position depends only on
+  // the path length.
+  auto draw = [&](const SkEstimate& estimate) {
+    return estimate.mean + estimate.std_dev * ziggurat_normal(rng);
+  };
+
+  // Path nodes go two at a time. A node's kriging system depends only on which nodes are
+  // informed, not on their values: the second node is searched with the first informed but not
+  // yet valued, both systems are solved together (their long chains of dependent operations
+  // overlap), and the values follow in path order, the first's before the second's estimate.
+  SkScratch& first = scratch.kriging;
+  SkScratch& second = scratch.second_kriging;
+  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  for (std::size_t step = 0; step < path.size(); step += 2) {
+    const auto [ia, ja] = path[step];
+    const bool pair = step + 1 < path.size();
+    // The path jumps about the lattice: what the next search reads starts loading now.
+    if (pair) neighbours.prefetch_around(path[step + 1].first, path[step + 1].second);
+    gather_neighbours(neighbours, ia, ja, kNone, first);
+    const std::optional<Collocated> collocated_a = collocated_at(ia, ja);
+    const bool system_a = assemble_system(correlation, table, collocated_a, first);
+    if (!pair) {
+      const bool solved = system_a && solve_in_place(first.system, first.weights);
+      neighbours.inform(ia, ja, draw(solved ? estimate_from_weights(collocated_a, first)
+                                            : SkEstimate{0.0, 1.0}));
+      break;
+    }
+
+    neighbours.inform(ia, ja, std::numeric_limits<double>::quiet_NaN());
+    if (step + 2 < path.size()) {
+      neighbours.prefetch_around(path[step + 2].first, path[step + 2].second);
+    }
+    const auto [ib, jb] = path[step + 1];
+    const std::size_t slot_of_a = gather_neighbours(neighbours, ib, jb, neighbours.node(ia, ja),
+                                                    second);
+    const std::optional<Collocated> collocated_b = collocated_at(ib, jb);
+    const bool system_b = assemble_system(correlation, table, collocated_b, second);
+    bool solved_a = false;
+    bool solved_b = false;
+    if (system_a && system_b) {
+      std::tie(solved_a, solved_b) =
+          solve_both_in_place(first.system, first.weights, second.system, second.weights);
+    } else {
+      solved_a = system_a && solve_in_place(first.system, first.weights);
+      solved_b = system_b && solve_in_place(second.system, second.weights);
+    }
+    const double za = draw(solved_a ? estimate_from_weights(collocated_a, first)
+                                    : SkEstimate{0.0, 1.0});
+    neighbours.set_value(ia, ja, za);
+    if (slot_of_a != kNone) second.neighbours[slot_of_a].value = za;
+    neighbours.inform(ib, jb, draw(solved_b ? estimate_from_weights(collocated_b, second)
+                                            : SkEstimate{0.0, 1.0}));
   }
 
   Array2D<double> grid = neighbours.take_values();

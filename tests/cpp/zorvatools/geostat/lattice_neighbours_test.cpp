@@ -39,8 +39,8 @@ double value_of(std::size_t node) {
 
 // Informed nodes ranked (distance, number), within the radius, the first max_count of them.
 std::vector<Hit> brute_force(const std::vector<Point2>& positions,
-                             const std::vector<std::size_t>& order, std::size_t node,
-                             double radius2, std::size_t max_count) {
+                             const std::vector<std::size_t>& order, std::size_t ny,
+                             std::size_t node, double radius2, std::size_t max_count) {
   const Point2 from = positions[node];
   std::vector<Hit> all;
   for (std::size_t number = 0; number < order.size(); ++number) {
@@ -50,7 +50,9 @@ std::vector<Hit> brute_force(const std::vector<Point2>& positions,
     const double d2 = dx * dx + dy * dy;
     if (d2 <= radius2) {
       all.push_back({d2, static_cast<std::uint32_t>(number),
-                     static_cast<std::uint32_t>(order[number]), p, value_of(order[number])});
+                     static_cast<std::uint32_t>(order[number]),
+                     static_cast<std::uint32_t>(order[number] / ny),
+                     static_cast<std::uint32_t>(order[number] % ny), p, value_of(order[number])});
     }
   }
   std::ranges::sort(all, [](const Hit& a, const Hit& b) {
@@ -96,7 +98,8 @@ TEST_P(LatticeNeighboursMatch, BruteForceAndTheTreeWalk) {
     ASSERT_EQ(search.node(i, j), node);
     if (step >= c.first_informed) {
       const std::span<const Hit> got = search.nearest(i, j);
-      const std::vector<Hit> expected = brute_force(positions, order, node, radius2, c.max_count);
+      const std::vector<Hit> expected =
+          brute_force(positions, order, lattice.ny, node, radius2, c.max_count);
       ASSERT_EQ(got.size(), expected.size()) << "step " << step;
       tree.nearest_within(search.position(i, j), c.max_count, radius, walk, walked);
       ASSERT_EQ(walked.size(), expected.size()) << "step " << step;
@@ -104,7 +107,14 @@ TEST_P(LatticeNeighboursMatch, BruteForceAndTheTreeWalk) {
         ASSERT_EQ(got[k].node, expected[k].node) << "step " << step << " hit " << k;
         ASSERT_EQ(got[k].index, expected[k].index);
         ASSERT_EQ(got[k].distance2, expected[k].distance2);
+        ASSERT_EQ(got[k].i, expected[k].i);
+        ASSERT_EQ(got[k].j, expected[k].j);
         ASSERT_EQ(got[k].position, expected[k].position);
+        // Within the reach the search reports, which sizes tables of offsets.
+        const std::size_t di = got[k].i > i ? got[k].i - i : i - got[k].i;
+        const std::size_t dj = got[k].j > j ? got[k].j - j : j - got[k].j;
+        ASSERT_LE(di, search.reach_i());
+        ASSERT_LE(dj, search.reach_j());
         ASSERT_EQ(got[k].value, expected[k].value);
         ASSERT_EQ(walked[k].index, got[k].index) << "step " << step << " hit " << k;
         ASSERT_EQ(walked[k].distance2, got[k].distance2);

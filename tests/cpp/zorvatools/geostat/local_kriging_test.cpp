@@ -211,5 +211,70 @@ TEST(SimpleKriging, AgreesToTheBitWithTheTextbookSolve) {
   EXPECT_GT(row_swaps, 0);
 }
 
+void expect_same_bits(const SkEstimate& got, const SkEstimate& expected, int trial) {
+  EXPECT_EQ(std::bit_cast<std::uint64_t>(got.mean), std::bit_cast<std::uint64_t>(expected.mean))
+      << trial;
+  EXPECT_EQ(std::bit_cast<std::uint64_t>(got.std_dev),
+            std::bit_cast<std::uint64_t>(expected.std_dev))
+      << trial;
+}
+
+// Two systems solved together give each its textbook estimate to the bit: of one size or not,
+// with row swaps, and when either is singular (a neighbour twice at one position).
+TEST(SimpleKriging, SystemsSolvedTogetherAgreeToTheBitWithTheTextbookSolve) {
+  std::uint64_t state = 7;
+  auto uniform = [&] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<double>(state >> 11) * 0x1p-53;
+  };
+  auto fill = [&](SkScratch& scratch, std::size_t count, double spread, bool singular) {
+    const double x0 = 1000 * uniform();
+    const double y0 = 1000 * uniform();
+    scratch.neighbours.clear();
+    for (std::size_t k = 0; k < count; ++k) {
+      scratch.neighbours.push_back(at(x0 + spread * (uniform() - 0.5),
+                                      y0 + spread * (uniform() - 0.5), 4 * uniform() - 2, x0, y0));
+    }
+    if (singular) scratch.neighbours.push_back(scratch.neighbours.front());
+  };
+  SkScratch first;
+  SkScratch second;
+  int singular_pairs = 0;
+  for (int trial = 0; trial < 120; ++trial) {
+    const auto count = static_cast<std::size_t>(1 + 20 * uniform());
+    const bool same_size = trial % 3 != 0;
+    const auto other = same_size ? count : static_cast<std::size_t>(1 + 20 * uniform());
+    const double spread = trial % 2 == 0 ? 20.0 : 300.0;
+    const bool singular_first = trial % 7 == 3;
+    const bool singular_second = trial % 5 == 2;
+    // Singular systems are one longer: pad the other so sizes still match where meant to.
+    fill(first, count, spread, singular_first);
+    fill(second, other + (singular_first && !singular_second ? 1 : 0), spread, singular_second);
+    if (singular_second && !singular_first) first.neighbours.push_back(at(5000, 5000, 0.5));
+    const std::optional<Collocated> collocated =
+        trial % 4 == 1 ? std::optional{Collocated{uniform() - 0.5, 0.8}} : std::nullopt;
+    const TextbookResult expected_first = textbook_kriging(kRho, collocated, first.neighbours);
+    const TextbookResult expected_second = textbook_kriging(kRho, collocated, second.neighbours);
+
+    ASSERT_TRUE(assemble_system(kRho, nullptr, collocated, first));
+    ASSERT_TRUE(assemble_system(kRho, nullptr, collocated, second));
+    if (same_size) {
+      ASSERT_EQ(first.system.size(), second.system.size()) << trial;
+    }
+    const auto [solved_first, solved_second] =
+        solve_both_in_place(first.system, first.weights, second.system, second.weights);
+    EXPECT_EQ(solved_first, !singular_first) << trial;
+    EXPECT_EQ(solved_second, !singular_second) << trial;
+    singular_pairs += singular_first || singular_second ? 1 : 0;
+    const SkEstimate got_first =
+        solved_first ? estimate_from_weights(collocated, first) : SkEstimate{0.0, 1.0};
+    const SkEstimate got_second =
+        solved_second ? estimate_from_weights(collocated, second) : SkEstimate{0.0, 1.0};
+    expect_same_bits(got_first, expected_first.estimate, trial);
+    expect_same_bits(got_second, expected_second.estimate, trial);
+  }
+  EXPECT_GT(singular_pairs, 10);
+}
+
 }  // namespace
 }  // namespace zorvatools
