@@ -1,6 +1,6 @@
 """Whole builds and in_place() at the sizes users have, each run in a fresh process.
 
-    python3 bench/build_scale.py [--runs 3] [--threads 1] [--fragment] [case ...]
+    python3 bench/build_scale.py [--runs 3] [--threads 1] [--fragment] [--against PYTHON] [case ...]
 
 Cases (default: flat-300 flat-1000 surface-300 stack-300):
 
@@ -24,7 +24,15 @@ lock, does not), and the compaction stalls and huge-page faults the system count
 meanwhile (system-wide counters: other processes add to them).
 
 For spilled models the read bound is measured in the same process: the store file read once
-through a fresh mapping (sum of its 64-bit words), just before in_place().
+through a fresh mapping (sum of its 64-bit words), just before in_place(). For models built in
+memory, "write once" is the time to hand a store's worth of bytes (44 a cell, plus the pillars) to
+the page cache of a reserved file with plain positioned writes of 64 KiB from one buffer, unflushed,
+as an unkept store is: a streamed build of the same model aims at no more than the in-memory build
+plus that. Page faults are the process's own (minor and major) during the build.
+
+--against runs every case also with another interpreter (one with an earlier build of the
+extension installed), alternating run by run with this one so that both see the same load, and
+reports both.
 
 --fragment first runs a process that fills most of the free memory with anonymous pages
 interleaved page by page with the page cache of a scratch file, then exits: the memory it frees
@@ -38,6 +46,7 @@ import argparse
 import json
 import mmap
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -139,6 +148,25 @@ def read_bound(path: str) -> tuple[float, int]:
     return seconds, size
 
 
+def write_once(folder: str, size: int) -> float:
+    """Seconds to write `size` bytes into a freshly reserved file with positioned writes of 64 KiB
+    from one buffer (the fastest size here: larger writes make the page cache allocate larger
+    folios, which can stall), without flushing them."""
+    path = os.path.join(folder, "write-once.bin")
+    chunk = memoryview(bytes(range(256)) * (64 << 10 >> 8))
+    fd = os.open(path, os.O_RDWR | os.O_CREAT | os.O_TRUNC, 0o600)
+    try:
+        os.posix_fallocate(fd, 0, size)
+        start = time.perf_counter()
+        for offset in range(0, size, len(chunk)):
+            os.pwrite(fd, chunk[: size - offset], offset)
+        seconds = time.perf_counter() - start
+    finally:
+        os.close(fd)
+        os.unlink(path)
+    return seconds
+
+
 def run_case(name: str, threads: int) -> dict[str, float]:
     """One build and one in_place() in this process; prints its figures as JSON."""
     import _zorvastatic as zs
@@ -154,6 +182,7 @@ def run_case(name: str, threads: int) -> dict[str, float]:
         reset_peak()
         stats = vmstat()
         anon_before = status_kib("RssAnon")
+        faults = resource.getrusage(resource.RUSAGE_SELF)
         with PeakAnon() as anon:
             t0, r0 = time.perf_counter(), os.times()
             if made is None:
@@ -165,6 +194,10 @@ def run_case(name: str, threads: int) -> dict[str, float]:
                 model = zv.build(made, progress=False)
                 raw = model.raw
             t1, r1 = time.perf_counter(), os.times()
+        faulted = resource.getrusage(resource.RUSAGE_SELF)
+        out["build_faults_k"] = (
+            faulted.ru_minflt + faulted.ru_majflt - faults.ru_minflt - faults.ru_majflt
+        ) / 1e3
         out["build_anon_mib"] = (anon.peak - anon_before) / 1024
         after = vmstat()
         out["build_wall"] = t1 - t0
@@ -180,6 +213,8 @@ def run_case(name: str, threads: int) -> dict[str, float]:
             seconds, size = read_bound(raw._store_path())
             out["read_bound_cells_s"] = cells / seconds / 1e6
             out["store_gib"] = size / 2**30
+        else:
+            out["write_once"] = write_once(spill_dir, 44 * cells + 48 * n * n)
         reset_peak()
         rss_before = status_kib("VmRSS")
         anon_before = status_kib("RssAnon")
@@ -224,6 +259,9 @@ def summary(values: list[float], unit: str = "") -> str:
 
 def report(name: str, runs: list[dict[str, float]]) -> None:
     cells = runs[0]["cells"]
+    for r in runs:
+        if "write_once" in r:
+            r["build_plus_write"] = r["build_wall"] + r["write_once"]
     print(f"\n{name}: {cells / 1e6:.1f} M cells, {len(runs)} runs (min median max)")
 
     def row(label: str, key: str, unit: str = "") -> None:
@@ -241,6 +279,8 @@ def report(name: str, runs: list[dict[str, float]]) -> None:
             f"  {stage + ' system share %':28s}"
             f"{summary([100 * r[stage + '_sys'] / r[stage + '_wall'] for r in runs])}"
         )
+        if stage == "build":
+            row("build page faults k", "build_faults_k")
         row(f"{stage} peak RSS MiB", f"{stage}_peak_mib")
         row(f"{stage} peak anon MiB", f"{stage}_anon_mib")
     print(f"  {'model arrays MiB':28s}{runs[0]['arrays_mib']:8.1f}")
@@ -250,6 +290,9 @@ def report(name: str, runs: list[dict[str, float]]) -> None:
     )
     row("compaction stalls", "compact_stalls")
     row("huge-page faults", "thp_faults")
+    if not runs[0]["spilled"]:
+        row("write once s", "write_once")
+        row("build + write once s", "build_plus_write")
     if runs[0]["spilled"]:
         row("store GiB", "store_gib")
         row("read bound M cells/s", "read_bound_cells_s")
@@ -265,6 +308,7 @@ def main() -> None:
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--threads", type=int, default=1)
     parser.add_argument("--fragment", action="store_true")
+    parser.add_argument("--against", help="another interpreter to run every case with too")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     parser.add_argument("--fragment-into", help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -279,23 +323,28 @@ def main() -> None:
             parser.error(f"unknown case {name!r}; known: {', '.join(CASES)}")
     with open("/sys/kernel/mm/transparent_hugepage/defrag") as defrag:
         print(f"THP defrag: {defrag.read().strip()}; load {os.getloadavg()[0]:.2f}")
-    me = [sys.executable, os.path.abspath(__file__)]
+    script = os.path.abspath(__file__)
+    interpreters = [sys.executable] + ([args.against] if args.against else [])
     for name in args.cases:
-        runs = []
+        runs: dict[str, list[dict[str, float]]] = {python: [] for python in interpreters}
         for _ in range(args.runs):
-            with tempfile.TemporaryDirectory(prefix="zv-fragment-") as folder:
-                if args.fragment:
-                    subprocess.run(
-                        [*me, "--fragment-into", folder], check=True, capture_output=True
+            for python in interpreters:
+                with tempfile.TemporaryDirectory(prefix="zv-fragment-") as folder:
+                    if args.fragment:
+                        subprocess.run(
+                            [python, script, "--fragment-into", folder],
+                            check=True,
+                            capture_output=True,
+                        )
+                    child = subprocess.run(
+                        [python, script, "--child", name, "--threads", str(args.threads)],
+                        check=True,
+                        capture_output=True,
+                        text=True,
                     )
-                child = subprocess.run(
-                    [*me, "--child", name, "--threads", str(args.threads)],
-                    check=True,
-                    capture_output=True,
-                    text=True,
-                )
-            runs.append(json.loads(child.stdout.strip().splitlines()[-1]))
-        report(name, runs)
+                runs[python].append(json.loads(child.stdout.strip().splitlines()[-1]))
+        for python in interpreters:
+            report(name if len(interpreters) == 1 else f"{name} with {python}", runs[python])
     print(f"\nload {os.getloadavg()[0]:.2f}")
 
 

@@ -1,11 +1,13 @@
-// Store throughput: one f32 slab lane of 100 slabs, 1 MiB each, written (filled and flushed to
-// disk) and read back slab by slab through the mapping.
+// Store throughput: one f32 slab lane of 100 slabs, 1 MiB each, written slab by slab (filled
+// through mapped views, or in the writer's buffer and handed over by positioned writes; flushed
+// to disk, or left to the page cache as an unkept store is) and read back through the mapping.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <numeric>
+#include <span>
 #include <string>
 
 #include "zorvatools/store/reader.hpp"
@@ -28,26 +30,44 @@ zs::StoreSchema bench_schema() {
   return {kSlabs, {{"ZCORN", zs::LaneDtype::F32, zs::LaneKind::slab(kElemsPerSlab)}}, "{}"};
 }
 
-bool write_store(const std::filesystem::path& path) {
+enum class Road { Mapped, Written };
+
+bool write_store(const std::filesystem::path& path, Road road = Road::Mapped,
+                 zs::StoreWriter::Flush flush = zs::StoreWriter::Flush::Synchronous) {
   auto writer = zs::StoreWriter::create(path, bench_schema());
   if (!writer) return false;
   for (std::uint64_t s = 0; s < kSlabs; ++s) {
-    auto slab = writer->slab_mut_f32("ZCORN", s);
-    if (!slab) return false;
-    std::fill(slab->begin(), slab->end(), 2000.0f + static_cast<float>(s));
+    const float value = 2000.0f + static_cast<float>(s);
+    if (road == Road::Mapped) {
+      auto slab = writer->slab_mut_f32("ZCORN", s);
+      if (!slab) return false;
+      std::fill(slab->begin(), slab->end(), value);
+    } else {
+      const std::span<float> slab = writer->buffer<float>(kElemsPerSlab);
+      std::fill(slab.begin(), slab.end(), value);
+      if (!writer->write_slab_f32("ZCORN", s, slab)) return false;
+    }
   }
-  return std::move(*writer).finalize().has_value();
+  return std::move(*writer).finalize(flush).has_value();
 }
 
+// Arguments: written (0 through mapped views, 1 by positioned writes), flushed (0 or 1).
 void BM_StoreWriteF32Slabs(benchmark::State& state) {
   const auto path = bench_path();
+  const Road road = state.range(0) == 0 ? Road::Mapped : Road::Written;
+  const auto flush =
+      state.range(1) == 0 ? zs::StoreWriter::Flush::Skip : zs::StoreWriter::Flush::Synchronous;
   for (auto _ : state) {
-    if (!write_store(path)) state.SkipWithError("store write failed");
+    if (!write_store(path, road, flush)) state.SkipWithError("store write failed");
   }
   std::filesystem::remove(path);
   state.SetBytesProcessed(state.iterations() * kLaneBytes);
 }
-BENCHMARK(BM_StoreWriteF32Slabs)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StoreWriteF32Slabs)
+    ->ArgNames({"written", "flushed"})
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_StoreReadF32Slabs(benchmark::State& state) {
   const auto path = bench_path();

@@ -28,6 +28,9 @@ namespace {
 
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 constexpr std::string_view kWriting = "writing the store";
+// A streamed layer goes to its store in pieces of about this size, each filled and written while
+// it is in the processor's cache.
+constexpr std::size_t kPieceBytes = std::size_t{256} << 10;
 
 std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
   std::uint64_t product = 0;
@@ -71,14 +74,19 @@ Result<NewStore> start_store(const StaticModelBuilder& builder, const Dims& dims
   return NewStore{std::move(path), std::move(guard), std::move(writer)};
 }
 
+// Pillars go to "COORD" in pieces, as streamed layers do.
 Status write_pillars(StoreWriter& writer, const std::vector<Pillar>& pillars) {
-  ZV_ASSIGN_OR_RETURN(const std::span<double> coord, writer.flat_mut_f64("COORD"));
-  const std::size_t count = std::min(coord.size() / 6, pillars.size());
-  for (std::size_t p = 0; p < count; ++p) {
-    const Pillar& pillar = pillars[p];
-    const double values[6] = {pillar.top.x,    pillar.top.y,    pillar.top.z,
-                              pillar.bottom.x, pillar.bottom.y, pillar.bottom.z};
-    std::copy_n(values, 6, coord.data() + 6 * p);
+  const std::size_t per_piece = std::max<std::size_t>(1, kPieceBytes / (6 * sizeof(double)));
+  for (std::size_t p0 = 0; p0 < pillars.size(); p0 += per_piece) {
+    const std::size_t p1 = std::min(pillars.size(), p0 + per_piece);
+    const std::span<double> coord = writer.buffer<double>(6 * (p1 - p0));
+    for (std::size_t p = p0; p < p1; ++p) {
+      const Pillar& pillar = pillars[p];
+      const double values[6] = {pillar.top.x,    pillar.top.y,    pillar.top.z,
+                                pillar.bottom.x, pillar.bottom.y, pillar.bottom.z};
+      std::copy_n(values, 6, coord.data() + 6 * (p - p0));
+    }
+    ZV_TRY(writer.write_flat_part_f64("COORD", 6 * p0, coord));
   }
   return {};
 }
@@ -96,8 +104,8 @@ Result<std::shared_ptr<const SpillBacking>> finish_store(NewStore store,
   std::filesystem::rename(partial_store_path(store.path), store.path, error);
   if (error) return std::unexpected(AlgoError::io(error.value()));
   ZV_ASSIGN_OR_RETURN(zorvatools::store::Store opened, zorvatools::store::open(store.path));
-  // The store was written a moment ago: its pages are in the page cache, written one small page
-  // at a time, and read faster mapped in one call than faulted in one by one.
+  // The store was written a moment ago: its pages are in the page cache, and read faster mapped
+  // in one call than faulted in one by one.
   opened.map_cached_pages();
   if (keep) store.guard.keep();
   return std::make_shared<const SpillBacking>(std::move(opened), store.path, std::move(pillars),
@@ -176,16 +184,18 @@ Result<StaticModel> maybe_spill(const StaticModelBuilder& builder, StaticModel m
   const std::vector<double>& zcorn = model.grid.geom.zcorn();
   for (std::size_t k = 0; k < dims.nk; ++k) {
     ZV_TRY(zorvatools::poll_call(kWriting, k, dims.nk));
-    ZV_ASSIGN_OR_RETURN(const std::span<float> depths, writer.slab_mut_f32("ZCORN", k));
+    const std::span<float> depths = writer.buffer<float>(8 * layer);
     std::transform(zcorn.begin() + static_cast<std::ptrdiff_t>(8 * layer * k),
                    zcorn.begin() + static_cast<std::ptrdiff_t>(8 * layer * (k + 1)), depths.begin(),
                    [](double z) { return static_cast<float>(z); });
+    ZV_TRY(writer.write_slab_f32("ZCORN", k, depths));
     for (const std::string& name : cube_names) {
       const std::vector<double>& values = model.grid.properties.get(name)->values;
-      ZV_ASSIGN_OR_RETURN(const std::span<float> slab, writer.slab_mut_f32(name, k));
+      const std::span<float> slab = writer.buffer<float>(layer);
       std::transform(values.begin() + static_cast<std::ptrdiff_t>(layer * k),
                      values.begin() + static_cast<std::ptrdiff_t>(layer * (k + 1)), slab.begin(),
                      [](double v) { return static_cast<float>(v); });
+      ZV_TRY(writer.write_slab_f32(name, k, slab));
     }
   }
   const std::filesystem::path path = store.path;
@@ -224,32 +234,46 @@ Result<StreamedLayering> stream_into_store(const StaticModelBuilder& builder,
   std::vector<double> upper(nx * ny, 0.0);
   std::vector<double> lower(nx * ny, 0.0);
   std::vector<std::size_t> pinched_per_zone(layering.zone_counts().size(), 0);
+  const std::size_t layer = dims.layer_cells();
+  const std::size_t row_floats = 8 * dims.ni;
+  const std::size_t rows_per_piece =
+      std::max<std::size_t>(1, kPieceBytes / (row_floats * sizeof(float)));
+  const std::size_t cube_piece = std::min(layer, kPieceBytes / sizeof(float));
   layering.fill_plane(0, lower);
   for (std::size_t k = 0; k < dims.nk; ++k) {
     ZV_TRY(zorvatools::poll_call(kWriting, k, dims.nk));
     // The bottom plane of layer k - 1 is the top plane of layer k.
     upper.swap(lower);
     layering.fill_plane(k + 1, lower);
-    ZV_ASSIGN_OR_RETURN(const std::span<float> depths, writer.slab_mut_f32("ZCORN", k));
-    float* out = depths.data();
     std::size_t pinched = 0;
-    for (std::size_t j = 0; j < dims.nj; ++j) {
-      for (std::size_t i = 0; i < dims.ni; ++i) {
-        const std::size_t node[4] = {i + nx * j, i + 1 + nx * j, i + nx * (j + 1),
-                                     i + 1 + nx * (j + 1)};
-        double thickness = 0;
-        for (std::size_t n : node) *out++ = static_cast<float>(upper[n]);
-        for (std::size_t n : node) {
-          *out++ = static_cast<float>(lower[n]);
-          thickness = std::fmax(thickness, lower[n] - upper[n]);
+    for (std::size_t j0 = 0; j0 < dims.nj; j0 += rows_per_piece) {
+      const std::size_t j1 = std::min(dims.nj, j0 + rows_per_piece);
+      const std::span<float> depths = writer.buffer<float>((j1 - j0) * row_floats);
+      float* out = depths.data();
+      for (std::size_t j = j0; j < j1; ++j) {
+        for (std::size_t i = 0; i < dims.ni; ++i) {
+          const std::size_t node[4] = {i + nx * j, i + 1 + nx * j, i + nx * (j + 1),
+                                       i + 1 + nx * (j + 1)};
+          double thickness = 0;
+          for (std::size_t n : node) *out++ = static_cast<float>(upper[n]);
+          for (std::size_t n : node) {
+            *out++ = static_cast<float>(lower[n]);
+            thickness = std::fmax(thickness, lower[n] - upper[n]);
+          }
+          if (thickness <= kZeroThicknessTolerance) ++pinched;
         }
-        if (thickness <= kZeroThicknessTolerance) ++pinched;
       }
+      ZV_TRY(writer.write_slab_part_f32("ZCORN", k, j0 * row_floats, depths));
     }
     pinched_per_zone[layering.zone_of_layer()[k]] += pinched;
+    // One piece of each constant, written over and over across the layer.
     for (std::size_t c = 0; c < cube_names.size(); ++c) {
-      ZV_ASSIGN_OR_RETURN(const std::span<float> slab, writer.slab_mut_f32(cube_names[c], k));
-      std::fill(slab.begin(), slab.end(), constants[c]);
+      const std::span<float> piece = writer.buffer<float>(cube_piece);
+      std::fill(piece.begin(), piece.end(), constants[c]);
+      for (std::size_t first = 0; first < layer; first += cube_piece) {
+        ZV_TRY(writer.write_slab_part_f32(cube_names[c], k, first,
+                                          piece.first(std::min(cube_piece, layer - first))));
+      }
     }
   }
   ZV_ASSIGN_OR_RETURN(std::shared_ptr<const SpillBacking> backing,

@@ -90,21 +90,35 @@ AlgoResult<void> reserve_by_writing_zeros(int fd, std::uint64_t length) {
   if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return std::unexpected(AlgoError::io(EFBIG));
   }
-  const std::vector<char> zeros(std::size_t{1} << 20, 0);
-  std::uint64_t at = 0;
-  while (at < length) {
+  const std::vector<std::byte> zeros(std::size_t{1} << 20, std::byte{0});
+  for (std::uint64_t at = 0; at < length; at += zeros.size()) {
     const std::size_t chunk =
         static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), length - at));
-    const ssize_t written = ::pwrite(fd, zeros.data(), chunk, static_cast<off_t>(at));
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(AlgoError::io(errno));
-    }
-    // A write that stops short without an error has found the file system full.
-    if (written == 0) return std::unexpected(AlgoError::io(ENOSPC));
-    at += static_cast<std::uint64_t>(written);
+    if (auto written = write_at(fd, std::span(zeros).first(chunk), at); !written) return written;
   }
   return {};
+}
+
+namespace {
+
+// The most one positioned write hands to the page cache. Larger calls let the page cache take
+// the bytes in larger folios, whose allocation can stall in compaction and reclaim: writing a
+// 3 GiB reserved file unflushed took 2.5 s in 64 KiB calls, 8.5 s in 128 KiB calls and 13 to
+// 37 s in 256 KiB to 8 MiB calls (kernel 6.18, ext4, a loaded machine). The calls cost nothing
+// beside the copy.
+constexpr std::size_t kWritePiece = std::size_t{64} << 10;
+
+}  // namespace
+
+AlgoResult<void> write_at(int fd, std::span<const std::byte> bytes, std::uint64_t offset) {
+  constexpr auto kLargest = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+  if (bytes.size() > kLargest || offset > kLargest - bytes.size()) {
+    return std::unexpected(AlgoError::io(EFBIG));
+  }
+  const auto pwrite_some = [fd](const std::byte* data, std::size_t size, std::uint64_t at) {
+    return ::pwrite(fd, data, std::min(size, kWritePiece), static_cast<off_t>(at));
+  };
+  return write_fully(bytes, offset, pwrite_some);
 }
 
 FileMapping::FileMapping(FileMapping&& other) noexcept
@@ -138,13 +152,6 @@ void FileMapping::map_cached_pages() const {
 #if defined(MADV_POPULATE_READ)
   if (size_ != 0) (void)::madvise(data_, size_, MADV_POPULATE_READ);
 #endif
-}
-
-AlgoResult<void> FileMapping::sync() const {
-  if (size_ != 0 && ::msync(data_, size_, MS_SYNC) != 0) {
-    return std::unexpected(AlgoError::io(errno));
-  }
-  return {};
 }
 
 void FileMapping::reset() {

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -39,12 +40,37 @@ AlgoResult<std::uint64_t> file_length(int fd);
 // directory at `directory` (saturating).
 AlgoResult<std::uint64_t> free_bytes(int fd);
 AlgoResult<std::uint64_t> free_bytes(const std::filesystem::path& directory);
-// Makes the file `length` bytes long with every block allocated, so that writes through a shared
-// mapping of it can never fail for want of space (a failed write to a mapped page kills the
-// process). Fails with ENOSPC when the file system is full.
+// Makes the file `length` bytes long with every block allocated, so that a store that does not
+// fit fails before it is written, and writes through a shared mapping of it cannot fail for want
+// of space (a failed write to a mapped page kills the process). Fails with ENOSPC when the file
+// system is full.
 AlgoResult<void> reserve_file_space(int fd, std::uint64_t length);
 // The same by writing zeros, for file systems that cannot allocate without writing.
 AlgoResult<void> reserve_by_writing_zeros(int fd, std::uint64_t length);
+
+// Hands every byte of `bytes`, meant for the file at `offset`, to `write_some(data, size, at)`,
+// which writes some of them as pwrite(2) does: the count written, or -1 with errno set. A short
+// count is resumed after the bytes written, a signal (EINTR) retried; a count of 0 means the file
+// system is full (ENOSPC). Any other failure is the Io error of its errno.
+template <class WriteSome>
+AlgoResult<void> write_fully(std::span<const std::byte> bytes, std::uint64_t offset,
+                             WriteSome&& write_some) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = write_some(bytes.data() + done, bytes.size() - done, offset + done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(AlgoError::io(errno));
+    }
+    if (written == 0) return std::unexpected(AlgoError::io(ENOSPC));
+    done += static_cast<std::size_t>(written);
+  }
+  return {};
+}
+
+// Writes every byte of `bytes` to the file at `offset` with pwrite(2) calls of at most 64 KiB,
+// as write_fully does.
+AlgoResult<void> write_at(int fd, std::span<const std::byte> bytes, std::uint64_t offset);
 
 class FileMapping {
  public:
@@ -74,8 +100,6 @@ class FileMapping {
   // a store just written takes no fault per page. Advice only: a failure changes nothing.
   void map_cached_pages() const;
 
-  // Writes the mapped pages back to the file and waits for completion.
-  [[nodiscard]] AlgoResult<void> sync() const;
   void reset();
 
  private:

@@ -59,9 +59,9 @@ AlgoResult<std::span<std::byte>> aligned_view(std::span<std::byte> file, std::st
 
 }  // namespace
 
-AlgoResult<std::span<std::byte>> slab_bytes(const StoreSchema& schema, const Layout& layout,
-                                            std::span<std::byte> file, std::string_view name,
-                                            std::uint64_t slab, LaneDtype dtype, ViewUse use) {
+AlgoResult<ByteRange> slab_range(const StoreSchema& schema, const Layout& layout,
+                                 std::string_view name, std::uint64_t slab, LaneDtype dtype,
+                                 ViewUse use) {
   ZV_ASSIGN_OR_RETURN(const FoundLane lane, find_lane(schema, layout, name, dtype));
   if (lane.definition->kind.is_flat()) {
     return std::unexpected(AlgoError::invalid_argument(
@@ -77,18 +77,31 @@ AlgoResult<std::span<std::byte>> slab_bytes(const StoreSchema& schema, const Lay
   }
   // slab < nslabs and the lane's nslabs × slab bytes fit 64 bits, so neither product overflows.
   const std::uint64_t slab_len = lane.definition->kind.count() * dtype_size(dtype);
-  return aligned_view(file, name, lane.placement.offset + slab * slab_len, slab_len, dtype, false);
+  return ByteRange{lane.placement.offset + slab * slab_len, slab_len};
 }
 
-AlgoResult<std::span<std::byte>> flat_bytes(const StoreSchema& schema, const Layout& layout,
-                                            std::span<std::byte> file, std::string_view name,
-                                            LaneDtype dtype) {
+AlgoResult<ByteRange> flat_range(const StoreSchema& schema, const Layout& layout,
+                                 std::string_view name, LaneDtype dtype) {
   ZV_ASSIGN_OR_RETURN(const FoundLane lane, find_lane(schema, layout, name, dtype));
   if (lane.definition->kind.is_slab()) {
     return std::unexpected(AlgoError::invalid_argument(
         str_cat("lane '", name, "' is a slab lane — use write_slab_*/slab_mut_*")));
   }
-  return aligned_view(file, name, lane.placement.offset, lane.placement.byte_len, dtype, true);
+  return ByteRange{lane.placement.offset, lane.placement.byte_len};
+}
+
+AlgoResult<std::span<std::byte>> slab_bytes(const StoreSchema& schema, const Layout& layout,
+                                            std::span<std::byte> file, std::string_view name,
+                                            std::uint64_t slab, LaneDtype dtype, ViewUse use) {
+  ZV_ASSIGN_OR_RETURN(const ByteRange range, slab_range(schema, layout, name, slab, dtype, use));
+  return aligned_view(file, name, range.offset, range.byte_len, dtype, false);
+}
+
+AlgoResult<std::span<std::byte>> flat_bytes(const StoreSchema& schema, const Layout& layout,
+                                            std::span<std::byte> file, std::string_view name,
+                                            LaneDtype dtype) {
+  ZV_ASSIGN_OR_RETURN(const ByteRange range, flat_range(schema, layout, name, dtype));
+  return aligned_view(file, name, range.offset, range.byte_len, dtype, true);
 }
 
 }  // namespace zorvatools::store

@@ -32,6 +32,21 @@ constexpr LaneDtype lane_dtype_of() {
   }
 }
 
+// Where a view lies in the file, from its start.
+struct ByteRange {
+  std::uint64_t offset = 0;
+  std::uint64_t byte_len = 0;
+};
+
+// Where slab `slab` of the slab lane `name`, elements of `dtype`, lies in the file.
+AlgoResult<ByteRange> slab_range(const StoreSchema& schema, const Layout& layout,
+                                 std::string_view name, std::uint64_t slab, LaneDtype dtype,
+                                 ViewUse use);
+
+// Where the flat lane `name`, elements of `dtype`, lies in the file.
+AlgoResult<ByteRange> flat_range(const StoreSchema& schema, const Layout& layout,
+                                 std::string_view name, LaneDtype dtype);
+
 // The bytes of slab `slab` of the slab lane `name`, elements of `dtype`. `file` is the whole
 // mapped file, which the layout has been checked to fit.
 AlgoResult<std::span<std::byte>> slab_bytes(const StoreSchema& schema, const Layout& layout,

@@ -9,7 +9,9 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
+#include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/try.hpp"
 #include "zorvatools/store/lane_access.hpp"
 #include "zorvatools/store/schema_json.hpp"
@@ -80,10 +82,9 @@ AlgoError no_room(const std::filesystem::path& path, std::uint64_t needed, std::
                                        " bytes, ", free, " bytes free"));
 }
 
-// Reserves every byte of the freshly truncated file, then maps it. The free space is checked
-// first so that a store that cannot fit says where and by how much.
-AlgoResult<FileMapping> reserve_and_map(int fd, const std::filesystem::path& path,
-                                        std::uint64_t file_len) {
+// Reserves every byte of the freshly truncated file. The free space is checked first so that a
+// store that cannot fit says where and by how much.
+AlgoResult<void> reserve(int fd, const std::filesystem::path& path, std::uint64_t file_len) {
   ZV_ASSIGN_OR_RETURN(const std::uint64_t free, free_bytes(fd));
   if (free < file_len) return std::unexpected(no_room(path, file_len, free));
   if (auto reserved = reserve_file_space(fd, file_len); !reserved) {
@@ -94,14 +95,29 @@ AlgoResult<FileMapping> reserve_and_map(int fd, const std::filesystem::path& pat
   ZV_ASSIGN_OR_RETURN(const std::uint64_t length, file_length(fd));
   // Only a concurrent truncation could make the file shorter than it was just sized.
   if (length < file_len) return std::unexpected(AlgoError::io(EIO));
-  return FileMapping::map(fd, length, FileMapping::Access::ReadWrite);
+  return {};
 }
 
-void write_header(std::span<std::byte> file, std::string_view schema_json) {
-  std::memcpy(file.data(), kStoreMagic.data(), kStoreMagic.size());
-  file[3] = std::byte{kStoreVersion};
-  store_u32_le(file.data() + 4, static_cast<std::uint32_t>(schema_json.size()));
-  std::memcpy(file.data() + kHeaderBytes, schema_json.data(), schema_json.size());
+// Magic, version, schema length and schema JSON.
+std::vector<std::byte> header_bytes(std::string_view schema_json) {
+  std::vector<std::byte> header(kHeaderBytes + schema_json.size());
+  std::memcpy(header.data(), kStoreMagic.data(), kStoreMagic.size());
+  header[3] = std::byte{kStoreVersion};
+  store_u32_le(header.data() + 4, static_cast<std::uint32_t>(schema_json.size()));
+  std::memcpy(header.data() + kHeaderBytes, schema_json.data(), schema_json.size());
+  return header;
+}
+
+// A failed write of the store at `path`, said with the system's error.
+AlgoError write_failure(const std::filesystem::path& path, const AlgoError& error) {
+  return AlgoError::io(error.os_code(), str_cat("writing store ", path.string()));
+}
+
+AlgoResult<void> check_value_count(std::string_view lane, std::size_t values,
+                                   std::uint64_t elements) {
+  if (values == elements) return {};
+  return std::unexpected(AlgoError::invalid_argument(
+      str_cat("lane '", lane, "': ", values, " values given for its ", elements, " elements")));
 }
 
 }  // namespace
@@ -113,30 +129,144 @@ AlgoResult<std::uint64_t> StoreWriter::file_len(const StoreSchema& schema) {
 
 AlgoResult<StoreWriter> StoreWriter::create(const std::filesystem::path& path, StoreSchema schema) {
   ZV_ASSIGN_OR_RETURN(Plan plan, plan_store(std::move(schema)));
-  ZV_ASSIGN_OR_RETURN(const UniqueFd fd, open_file(path, O_RDWR | O_CREAT | O_TRUNC, 0600));
-  auto mapping = reserve_and_map(fd.get(), path, plan.layout.file_len);
-  if (!mapping) {
+  ZV_ASSIGN_OR_RETURN(UniqueFd fd, open_file(path, O_RDWR | O_CREAT | O_TRUNC, 0600));
+  auto started = reserve(fd.get(), path, plan.layout.file_len);
+  if (started) {
+    if (auto header = write_at(fd.get(), header_bytes(plan.json), 0); !header) {
+      started = std::unexpected(write_failure(path, header.error()));
+    }
+  }
+  if (!started) {
     // A store that could not be made leaves no file behind.
     ::unlink(path.c_str());
-    return std::unexpected(mapping.error());
+    return std::unexpected(started.error());
   }
-  mapping->advise_no_read_ahead();
-  write_header(mapping->bytes(), plan.json);
-  return StoreWriter(std::move(plan.schema), std::move(plan.layout), std::move(*mapping));
+  return StoreWriter(path, std::move(plan.schema), std::move(plan.layout), std::move(fd));
+}
+
+AlgoResult<void> StoreWriter::write_bytes(std::span<const std::byte> bytes, std::uint64_t offset) {
+  auto written = write_at(fd_.get(), bytes, offset);
+  if (written) return {};
+  write_failed_ = true;
+  return std::unexpected(write_failure(path_, written.error()));
+}
+
+AlgoResult<std::span<std::byte>> StoreWriter::mapped() {
+  if (mapping_.size() == 0) {
+    ZV_ASSIGN_OR_RETURN(
+        mapping_, FileMapping::map(fd_.get(), layout_.file_len, FileMapping::Access::ReadWrite));
+    mapping_.advise_no_read_ahead();
+  }
+  return mapping_.bytes();
+}
+
+std::byte* StoreWriter::buffer_bytes(std::size_t count, std::size_t size) {
+  std::size_t bytes = 0;
+  require(!__builtin_mul_overflow(count, size, &bytes), "store writer buffer size overflows");
+  if (bytes > buffer_capacity_) {
+    buffer_ = std::make_unique_for_overwrite<std::byte[]>(bytes);
+    buffer_capacity_ = bytes;
+  }
+  return buffer_.get();
+}
+
+template <class T>
+AlgoResult<void> StoreWriter::write_slab(std::string_view lane, std::uint64_t slab,
+                                         std::span<const T> values) {
+  ZV_ASSIGN_OR_RETURN(const ByteRange range,
+                      slab_range(schema_, layout_, lane, slab, lane_dtype_of<T>(), ViewUse::Write));
+  ZV_TRY(check_value_count(lane, values.size(), range.byte_len / sizeof(T)));
+  return write_bytes(std::as_bytes(values), range.offset);
+}
+
+template <class T>
+AlgoResult<void> StoreWriter::write_part(std::string_view lane, ByteRange range,
+                                         std::uint64_t first, std::span<const T> values) {
+  const std::uint64_t elements = range.byte_len / sizeof(T);
+  if (first > elements || values.size() > elements - first) {
+    return std::unexpected(AlgoError::invalid_argument(
+        str_cat("lane '", lane, "': ", values.size(), " values at element ", first,
+                " run past its ", elements, " elements")));
+  }
+  return write_bytes(std::as_bytes(values), range.offset + first * sizeof(T));
+}
+
+template <class T>
+AlgoResult<void> StoreWriter::write_slab_part(std::string_view lane, std::uint64_t slab,
+                                              std::uint64_t first, std::span<const T> values) {
+  ZV_ASSIGN_OR_RETURN(const ByteRange range,
+                      slab_range(schema_, layout_, lane, slab, lane_dtype_of<T>(), ViewUse::Write));
+  return write_part(lane, range, first, values);
+}
+
+template <class T>
+AlgoResult<void> StoreWriter::write_flat(std::string_view lane, std::span<const T> values) {
+  ZV_ASSIGN_OR_RETURN(const ByteRange range,
+                      flat_range(schema_, layout_, lane, lane_dtype_of<T>()));
+  ZV_TRY(check_value_count(lane, values.size(), range.byte_len / sizeof(T)));
+  return write_bytes(std::as_bytes(values), range.offset);
+}
+
+AlgoResult<void> StoreWriter::write_slab_f32(std::string_view lane, std::uint64_t slab,
+                                             std::span<const float> values) {
+  return write_slab(lane, slab, values);
+}
+AlgoResult<void> StoreWriter::write_slab_f64(std::string_view lane, std::uint64_t slab,
+                                             std::span<const double> values) {
+  return write_slab(lane, slab, values);
+}
+AlgoResult<void> StoreWriter::write_slab_u16(std::string_view lane, std::uint64_t slab,
+                                             std::span<const std::uint16_t> values) {
+  return write_slab(lane, slab, values);
+}
+AlgoResult<void> StoreWriter::write_slab_u32(std::string_view lane, std::uint64_t slab,
+                                             std::span<const std::uint32_t> values) {
+  return write_slab(lane, slab, values);
+}
+AlgoResult<void> StoreWriter::write_slab_part_f32(std::string_view lane, std::uint64_t slab,
+                                                  std::uint64_t first,
+                                                  std::span<const float> values) {
+  return write_slab_part(lane, slab, first, values);
+}
+AlgoResult<void> StoreWriter::write_flat_part_f64(std::string_view lane, std::uint64_t first,
+                                                  std::span<const double> values) {
+  ZV_ASSIGN_OR_RETURN(const ByteRange range,
+                      flat_range(schema_, layout_, lane, lane_dtype_of<double>()));
+  return write_part(lane, range, first, values);
+}
+AlgoResult<void> StoreWriter::write_flat_f32(std::string_view lane, std::span<const float> values) {
+  return write_flat(lane, values);
+}
+AlgoResult<void> StoreWriter::write_flat_f64(std::string_view lane,
+                                             std::span<const double> values) {
+  return write_flat(lane, values);
+}
+AlgoResult<void> StoreWriter::write_flat_u16(std::string_view lane,
+                                             std::span<const std::uint16_t> values) {
+  return write_flat(lane, values);
+}
+AlgoResult<void> StoreWriter::write_flat_u32(std::string_view lane,
+                                             std::span<const std::uint32_t> values) {
+  return write_flat(lane, values);
 }
 
 template <class T>
 AlgoResult<std::span<T>> StoreWriter::slab_mut(std::string_view lane, std::uint64_t slab) {
-  ZV_ASSIGN_OR_RETURN(const std::span<std::byte> bytes,
-                      slab_bytes(schema_, layout_, mapping_.bytes(), lane, slab, lane_dtype_of<T>(),
-                                 ViewUse::Write));
+  // The lane is checked before the file is mapped: a wrong name maps nothing.
+  ZV_TRY(slab_range(schema_, layout_, lane, slab, lane_dtype_of<T>(), ViewUse::Write));
+  ZV_ASSIGN_OR_RETURN(const std::span<std::byte> file, mapped());
+  ZV_ASSIGN_OR_RETURN(
+      const std::span<std::byte> bytes,
+      slab_bytes(schema_, layout_, file, lane, slab, lane_dtype_of<T>(), ViewUse::Write));
   return as_elements<T>(bytes);
 }
 
 template <class T>
 AlgoResult<std::span<T>> StoreWriter::flat_mut(std::string_view lane) {
+  ZV_TRY(flat_range(schema_, layout_, lane, lane_dtype_of<T>()));
+  ZV_ASSIGN_OR_RETURN(const std::span<std::byte> file, mapped());
   ZV_ASSIGN_OR_RETURN(const std::span<std::byte> bytes,
-                      flat_bytes(schema_, layout_, mapping_.bytes(), lane, lane_dtype_of<T>()));
+                      flat_bytes(schema_, layout_, file, lane, lane_dtype_of<T>()));
   return as_elements<T>(bytes);
 }
 
@@ -168,15 +298,28 @@ AlgoResult<std::span<std::uint32_t>> StoreWriter::flat_mut_u32(std::string_view 
 }
 
 AlgoResult<void> StoreWriter::finalize(Flush flush) && {
-  // Owned here so that the mapping is released on every path out.
+  // Owned here so that the mapping and the file are released on every path out.
   const FileMapping mapping = std::move(mapping_);
-  require(mapping.size() >= layout_.file_len, "store writer finalised twice");
-  std::byte* seal = mapping.bytes().data() + layout_.seal_offset;
+  const UniqueFd fd = std::move(fd_);
+  require(fd.get() >= 0, "store writer finalised twice");
+  if (write_failed_) {
+    return std::unexpected(
+        AlgoError::io(EIO, str_cat("store ", path_.string(), " not sealed: a write to it failed")));
+  }
+  std::byte seal[kSealBytes];
   std::memcpy(seal, kSealMagic.data(), kSealMagic.size());
   store_u64_le(seal + 4, schema_.nslabs);
   store_u64_le(seal + 12, layout_.data_end);
+  if (auto written = write_at(fd.get(), seal, layout_.seal_offset); !written) {
+    return std::unexpected(write_failure(path_, written.error()));
+  }
   if (flush == Flush::Skip) return {};
-  return mapping.sync();
+  // Pages written through the mapping are dirty in the page cache like those written by pwrite:
+  // one flush of the file takes both.
+  if (::fdatasync(fd.get()) != 0) {
+    return std::unexpected(AlgoError::io(errno, str_cat("flushing store ", path_.string())));
+  }
+  return {};
 }
 
 }  // namespace zorvatools::store
