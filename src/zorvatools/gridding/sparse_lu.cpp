@@ -20,7 +20,9 @@ using Index = SuiteSparse_long;
 // Below this reciprocal pivot ratio the factors describe a numerically singular matrix.
 constexpr double kSingularRcond = 1e-13;
 // Peak memory of the numeric factorisation in units per entry of the symmetric pattern's factors.
-constexpr double kPeakPerSymmetricEntry = 1.5;
+// Whole-process peaks of lattice solves of 301 to 2001 nodes a side (4 M unknowns: 14.8 GiB
+// against 18.1 GiB estimated) stay under 0.9 of the estimate this gives.
+constexpr double kPeakPerSymmetricEntry = 1.0;
 
 // A multi-threaded BLAS under the factorisation is held to one thread, so that the factors never
 // depend on how many threads it would otherwise take.
@@ -106,7 +108,7 @@ std::expected<SparseLu, SparseLuFailure> SparseLu::factor(const CompressedRows& 
     require(status == UMFPACK_OK, "sparse LU: symbolic analysis rejected the matrix");
     // The library's own peak estimate assumes the worst pivoting and runs ten times what these
     // systems take. With the symmetric strategy L and U hold about the entries of the symmetric
-    // pattern's factors, and the peak stays within 1.5 times that.
+    // pattern's factors, and the peak stays within that.
     const double unit = info[UMFPACK_SIZE_OF_UNIT];
     const double symmetric_entries = info[UMFPACK_SYMMETRIC_LUNZ];
     const double peak_units = symmetric_entries > 0 ? kPeakPerSymmetricEntry * symmetric_entries
