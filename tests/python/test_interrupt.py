@@ -220,3 +220,27 @@ def test_a_progress_callback_may_call_the_engine(model):
     assert inner
     assert set(inner) == {200 * 200 * 50}
     assert built.in_place() == model.in_place()
+
+
+def test_sigint_stops_a_surface_solve_inside_its_factorisation():
+    # 601 x 601 nodes from 50 wells: the sparse factorisation, seconds long, has no way to be
+    # asked to stop; the call still returns at once, and solves afterwards are unchanged.
+    import numpy as np
+
+    import zorvastatic as zv
+
+    rng = np.random.default_rng(5)
+    x, y = rng.uniform(0, 9000, 50), rng.uniform(0, 9000, 50)
+    z = 2000 + 0.004 * x - 0.003 * y + 20 * np.sin(x / 1500)
+
+    def solve(n):
+        lattice = zv.Lattice(ncol=n, nrow=n, xinc=9000 / (n - 1), yinc=9000 / (n - 1))
+        return zv.Surface.from_points(lattice, x, y, z, "TOP", solve=True).values
+
+    before = solve(61)
+    latency, in_call = interrupted_after(0.5, lambda: solve(601))
+    assert in_call
+    assert latency < LATENCY_BOUND_S
+    after = solve(61)
+    assert np.isfinite(after).all()
+    assert np.array_equal(before, after)

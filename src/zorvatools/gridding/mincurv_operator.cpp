@@ -223,6 +223,7 @@ AlgoResult<void> MinCurvatureOperator::factor_sparse(double shift) {
   std::uint64_t needed = 0;
   auto lu = SparseLu::factor(rows_, shift, memory_limit_, &needed);
   if (!lu) {
+    if (lu.error() == SparseLuFailure::Stopped) return std::unexpected(AlgoError::interrupted());
     if (lu.error() == SparseLuFailure::Singular) {
       return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
     }
@@ -248,6 +249,7 @@ AlgoResult<void> MinCurvatureOperator::build_multigrid() {
   auto mg = LatticeMultigrid::build(rows_, nx_, ny_, node_anchor_, node_free_,
                                     options_.multigrid_coarsest_unknowns);
   if (!mg) {
+    if (mg.error() == SparseLuFailure::Stopped) return std::unexpected(AlgoError::interrupted());
     if (mg.error() == SparseLuFailure::Singular) {
       return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
     }
@@ -271,9 +273,8 @@ AlgoResult<void> MinCurvatureOperator::solve_iterative(std::span<const double> b
   ZV_ASSIGN_OR_RETURN(
       const KrylovOutcome outcome,
       gmres(
-          rows_,
-          [&mg, this](std::span<const double> r, std::span<double> z) { mg.apply(r, z); },
-          b, rhs_, kKrylov));
+          rows_, [&mg, this](std::span<const double> r, std::span<double> z) { mg.apply(r, z); }, b,
+          rhs_, kKrylov));
   last_iterations_ = outcome.iterations;
   if (!outcome.converged) {
     return std::unexpected(AlgoError::invalid_argument(
@@ -300,7 +301,7 @@ bool MinCurvatureOperator::residual_ok(std::span<const double> x, std::span<cons
 }
 
 AlgoResult<Array2D<double>> MinCurvatureOperator::solve(std::span<const double> anchor_values,
-                                                         const Array2D<double>* start) {
+                                                        const Array2D<double>* start) {
   require(anchor_values.size() == anchor_count_, "anchor value count mismatch");
   const std::size_t n = free_nodes_.size();
   std::vector<double> b(n);

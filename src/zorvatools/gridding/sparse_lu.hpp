@@ -18,6 +18,7 @@ namespace zorvatools {
 enum class SparseLuFailure : std::uint8_t {
   Singular,     // a zero or non-finite pivot, or a condition estimate at rounding level
   OutOfMemory,  // the factors need more than the limit, or an allocation failed
+  Stopped,      // the call was stopped (the factorisation finishes alone and is dropped)
 };
 
 struct SparseLuFactors;  // the library's factors; immutable once made, shared by copies
@@ -27,7 +28,7 @@ class SparseLu {
   // Factors `a` plus `shift` on its diagonal, after a nested-dissection ordering of the graph of
   // its symmetric pattern (METIS). The memory the factors need is estimated from the ordering
   // before they are allocated; more than `memory_limit` bytes fails with OutOfMemory and
-  // `needed_bytes` set.
+  // `needed_bytes` set. Inside a call it can be stopped: see `poll_call`.
   static std::expected<SparseLu, SparseLuFailure> factor(const CompressedRows& a, double shift,
                                                          std::uint64_t memory_limit,
                                                          std::uint64_t* needed_bytes = nullptr);

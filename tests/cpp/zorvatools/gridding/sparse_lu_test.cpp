@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <random>
+#include <string_view>
+
+#include "zorvatools/foundation/call_scope.hpp"
 
 namespace zorvatools {
 namespace {
@@ -58,6 +62,47 @@ TEST(SparseLu, ReportsSingularMatricesAndMemoryBeyondTheLimit) {
             SparseLuFailure::OutOfMemory);
   EXPECT_GT(needed, 1000u);
   EXPECT_TRUE(SparseLu::factor(needs_pivoting(300), 0.0, 2 * needed).has_value());
+}
+
+// Inside a call the factorisation runs on its own thread: same factors as outside one, and a stop
+// returns at once, the next factorisation waiting for the one left behind.
+TEST(SparseLu, InsideACallFactorsTheSameAndStopsWhenAsked) {
+  class Monitor final : public CallMonitor {
+   public:
+    explicit Monitor(bool stop) : stop_(stop) {}
+    bool should_stop() override { return stop_; }
+    void progress(std::string_view, std::uint64_t, std::uint64_t, double) override {}
+
+   private:
+    bool stop_;
+  };
+  const CompressedRows a = needs_pivoting(20000);
+  std::vector<double> b(a.n);
+  for (std::size_t r = 0; r < a.n; ++r) b[r] = std::cos(double(r));
+  auto solve = [&](const SparseLu& lu) {
+    std::vector<double> x = b;
+    lu.solve_in_place(x);
+    return x;
+  };
+  const auto outside = SparseLu::factor(a, 0.0, UINT64_MAX);
+  ASSERT_TRUE(outside.has_value());
+  for (int round = 0; round < 3; ++round) {
+    Monitor stopping(true), running(false);
+    {
+      const CallScope scope(stopping, std::chrono::nanoseconds(0));
+      EXPECT_EQ(SparseLu::factor(a, 0.0, UINT64_MAX).error(), SparseLuFailure::Stopped);
+    }
+    const CallScope scope(running, std::chrono::nanoseconds(0));
+    const auto inside = SparseLu::factor(a, 0.0, UINT64_MAX);
+    ASSERT_TRUE(inside.has_value());
+    EXPECT_EQ(solve(*inside), solve(*outside));
+  }
+  // Failures cross the thread too.
+  std::uint64_t needed = 0;
+  Monitor running(false);
+  const CallScope scope(running, std::chrono::nanoseconds(0));
+  EXPECT_EQ(SparseLu::factor(a, 0.0, 1000, &needed).error(), SparseLuFailure::OutOfMemory);
+  EXPECT_GT(needed, 1000u);
 }
 
 }  // namespace
