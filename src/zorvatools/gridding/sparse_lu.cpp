@@ -211,9 +211,10 @@ std::expected<SparseLu, SparseLuFailure> SparseLu::factor(const CompressedRows& 
                                                           std::uint64_t memory_limit,
                                                           std::uint64_t* needed_bytes) {
   const std::size_t n = a.n;
-  auto job = std::make_shared<FactorJob>();
-  job->memory_limit = memory_limit;
+  std::shared_ptr<FactorJob> job;
   try {
+    job = std::make_shared<FactorJob>();
+    job->memory_limit = memory_limit;
     job->f = std::make_shared<SparseLuFactors>();
     SparseLuFactors& f = *job->f;
     f.n = n;
@@ -238,10 +239,10 @@ std::expected<SparseLu, SparseLuFailure> SparseLu::factor(const CompressedRows& 
   } catch (const std::bad_alloc&) {
     return std::unexpected(SparseLuFailure::OutOfMemory);
   }
+  if (!LeftBehind::instance().wait_polling()) return std::unexpected(SparseLuFailure::Stopped);
   if (current_call() == nullptr) {
     job->run();
   } else {
-    if (!LeftBehind::instance().wait_polling()) return std::unexpected(SparseLuFailure::Stopped);
     std::thread worker;
     try {
       worker = std::thread([job] { job->run(); });
