@@ -186,8 +186,8 @@ std::span<const Hit> LatticeNeighbours::nearest(std::size_t i, std::size_t j) {
   for (std::size_t k = 0; k < candidate_count_; ++k) {
     const Candidate& c = candidates_[k];
     const std::size_t at = node(c.i, c.j);
-    hits_[k] = {c.distance2, c.index, static_cast<std::uint32_t>(at), c.i, c.j, position(c.i, c.j),
-                values_.data()[at]};
+    hits_[k] = {c.distance2,        c.index,           static_cast<std::uint32_t>(at), c.i, c.j,
+                position(c.i, c.j), values_.data()[at]};
   }
   return {hits_.data(), candidate_count_};
 }

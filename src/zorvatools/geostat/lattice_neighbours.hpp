@@ -111,8 +111,8 @@ class LatticeNeighbours {
   std::vector<std::uint32_t> index_;          // per node: its number, where informed
   Array2D<double> values_;
   std::size_t informed_count_ = 0;
-  std::vector<LatticeOffset> offsets_;        // between nodes
-  std::size_t reach_i_ = 0;                   // the largest di, and dj, of the offsets
+  std::vector<LatticeOffset> offsets_;  // between nodes
+  std::size_t reach_i_ = 0;             // the largest di, and dj, of the offsets
   std::size_t reach_j_ = 0;
   std::vector<LatticeOffset> block_offsets_;  // between blocks
   // Where the node positions give exact lags: the offsets within the radius, each sign apart,
@@ -125,7 +125,7 @@ class LatticeNeighbours {
   std::vector<SignedOffset> exact_offsets_;
   std::vector<Candidate> collected_;  // what a search over them collects, ties to the last too
   bool exact_ = false;
-  std::vector<Candidate> candidates_;         // sized once: the most a search can take
+  std::vector<Candidate> candidates_;  // sized once: the most a search can take
   std::size_t candidate_count_ = 0;
   std::vector<Hit> hits_;           // the candidates kept, with their positions and values
   std::size_t prefetch_reach_ = 0;  // nodes either side a search reads once most are informed

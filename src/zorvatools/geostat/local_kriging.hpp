@@ -18,7 +18,7 @@ struct SkNeighbour {
   double y = 0;
   double dx = 0;  // offset from the node being estimated
   double dy = 0;
-  double value = 0;  // normal score
+  double value = 0;     // normal score
   std::int32_t di = 0;  // lattice offset in nodes from the node being estimated, for tables
   std::int32_t dj = 0;
 };

@@ -29,8 +29,8 @@ std::optional<OffsetCorrelations> OffsetCorrelations::build(const Correlation& c
   const auto first_j = -static_cast<std::int64_t>(reach_j);
   for (std::size_t r = 0; r < rows; ++r) {
     for (std::size_t c = 0; c < width; ++c) {
-      const Point2 lag = lags->lag(first_i + static_cast<std::int64_t>(r),
-                                   first_j + static_cast<std::int64_t>(c));
+      const Point2 lag =
+          lags->lag(first_i + static_cast<std::int64_t>(r), first_j + static_cast<std::int64_t>(c));
       dx[r * width + c] = lag.x;
       dy[r * width + c] = lag.y;
     }

@@ -81,11 +81,10 @@ std::optional<OffsetCorrelations> offset_table(const Correlation& correlation,
                                                const Lattice& lattice) {
   constexpr std::size_t kMaxEntries = std::size_t{1} << 22;
   if (lattice.nx == 0 || lattice.ny == 0) return std::nullopt;
-  return OffsetCorrelations::build(
-      correlation, neighbours.along_i(), neighbours.along_j(),
-      std::min<std::size_t>(2 * neighbours.reach_i(), lattice.nx - 1),
-      std::min<std::size_t>(2 * neighbours.reach_j(), lattice.ny - 1),
-      kMaxEntries);
+  return OffsetCorrelations::build(correlation, neighbours.along_i(), neighbours.along_j(),
+                                   std::min<std::size_t>(2 * neighbours.reach_i(), lattice.nx - 1),
+                                   std::min<std::size_t>(2 * neighbours.reach_j(), lattice.ny - 1),
+                                   kMaxEntries);
 }
 
 // The informed nodes nearest node (i, j) as kriging neighbours; the slot of node `watched` among
@@ -172,8 +171,8 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
     const bool system_a = assemble_system(correlation, table, collocated_a, first);
     if (!pair) {
       const bool solved = system_a && solve_in_place(first.system, first.weights);
-      neighbours.inform(ia, ja, draw(solved ? estimate_from_weights(collocated_a, first)
-                                            : SkEstimate{0.0, 1.0}));
+      neighbours.inform(
+          ia, ja, draw(solved ? estimate_from_weights(collocated_a, first) : SkEstimate{0.0, 1.0}));
       break;
     }
 
@@ -182,8 +181,8 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
       neighbours.prefetch_around(path[step + 2].first, path[step + 2].second);
     }
     const auto [ib, jb] = path[step + 1];
-    const std::size_t slot_of_a = gather_neighbours(neighbours, ib, jb, neighbours.node(ia, ja),
-                                                    second);
+    const std::size_t slot_of_a =
+        gather_neighbours(neighbours, ib, jb, neighbours.node(ia, ja), second);
     const std::optional<Collocated> collocated_b = collocated_at(ib, jb);
     const bool system_b = assemble_system(correlation, table, collocated_b, second);
     bool solved_a = false;
@@ -195,12 +194,13 @@ AlgoResult<Array2D<double>> sgs_seeded(std::span<const ConditioningDatum> data,
       solved_a = system_a && solve_in_place(first.system, first.weights);
       solved_b = system_b && solve_in_place(second.system, second.weights);
     }
-    const double za = draw(solved_a ? estimate_from_weights(collocated_a, first)
-                                    : SkEstimate{0.0, 1.0});
+    const double za =
+        draw(solved_a ? estimate_from_weights(collocated_a, first) : SkEstimate{0.0, 1.0});
     neighbours.set_value(ia, ja, za);
     if (slot_of_a != kNone) second.neighbours[slot_of_a].value = za;
-    neighbours.inform(ib, jb, draw(solved_b ? estimate_from_weights(collocated_b, second)
-                                            : SkEstimate{0.0, 1.0}));
+    neighbours.inform(
+        ib, jb,
+        draw(solved_b ? estimate_from_weights(collocated_b, second) : SkEstimate{0.0, 1.0}));
   }
 
   Array2D<double> grid = neighbours.take_values();

@@ -21,8 +21,8 @@ struct SgsScratch {
   // Informed nodes: data nodes first, then simulated nodes in path order.
   LatticeNeighbours neighbours;
   std::vector<std::pair<std::size_t, std::size_t>> path;  // nodes (i, j) still to simulate
-  SkScratch kriging;         // the first node of a pair on the path
-  SkScratch second_kriging;  // the second
+  SkScratch kriging;                                      // the first node of a pair on the path
+  SkScratch second_kriging;                               // the second
 };
 
 }  // namespace zorvatools

@@ -301,7 +301,9 @@ std::expected<LatticeMultigrid, SparseLuFailure> LatticeMultigrid::build(
   return LatticeMultigrid(std::move(levels));
 }
 
-std::size_t LatticeMultigrid::level_count() const { return levels_->levels.size(); }
+std::size_t LatticeMultigrid::level_count() const {
+  return levels_->levels.size();
+}
 
 std::uint64_t LatticeMultigrid::operator_entries() const {
   std::uint64_t entries = 0;

@@ -72,8 +72,7 @@ AlgoResult<MinCurvatureOperator>& factored_operator(const Lattice& lattice,
 
 // Starting surface with the anchors applied, relaxed when the lattice is at least 2x2.
 AlgoResult<Array2D<double>> relaxation_fallback(std::span<const Sample> samples,
-                                                const Lattice& lattice,
-                                                const Array2D<double>& seed,
+                                                const Lattice& lattice, const Array2D<double>& seed,
                                                 const AnchorSet& anchors) {
   Array2D<double> grid =
       seed.same_shape(lattice.nx, lattice.ny) ? seed : inverse_distance_surface(samples, lattice);

@@ -40,7 +40,7 @@ AlgoResult<UniqueFd> open_file(const std::filesystem::path& path, int flags, mod
 }
 
 AlgoResult<std::uint64_t> file_length(int fd) {
-  struct stat status {};
+  struct stat status{};
   if (::fstat(fd, &status) != 0) return std::unexpected(AlgoError::io(errno));
   // Directory sizes depend on the file system; none of them is a file's content.
   if (S_ISDIR(status.st_mode)) return std::unexpected(AlgoError::io(EISDIR));
@@ -61,13 +61,13 @@ std::uint64_t available(const struct statvfs& status) {
 }  // namespace
 
 AlgoResult<std::uint64_t> free_bytes(int fd) {
-  struct statvfs status {};
+  struct statvfs status{};
   if (::fstatvfs(fd, &status) != 0) return std::unexpected(AlgoError::io(errno));
   return available(status);
 }
 
 AlgoResult<std::uint64_t> free_bytes(const std::filesystem::path& directory) {
-  struct statvfs status {};
+  struct statvfs status{};
   if (::statvfs(directory.c_str(), &status) != 0) return std::unexpected(AlgoError::io(errno));
   return available(status);
 }

@@ -48,9 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
     Lattices, ExactLagsOfLattices,
     testing::Values(
         LagCase{"unit", Lattice::unit(7, 5), true},
-        LagCase{"projected origin, flipped", Lattice{452123.25, 6780456.5, 12.5, 6.25, 9, 8, 0,
-                                                     true},
-                true},
+        LagCase{"projected origin, flipped",
+                Lattice{452123.25, 6780456.5, 12.5, 6.25, 9, 8, 0, true}, true},
         LagCase{"negative spacing", Lattice{100, -40, -2, 0.5, 6, 7, 0, false}, true},
         // Each table steps evenly (two rows), but the rows' tiny x offsets vanish in the sums.
         LagCase{"a quarter turn", Lattice{1000, 2000, 4, 4, 5, 2, 90, false}, false},

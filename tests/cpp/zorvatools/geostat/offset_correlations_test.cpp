@@ -47,10 +47,10 @@ const Variogram kExponential = IsotropicVariogram{0.2, 0.8, 200, VariogramModel:
 // The table a simulation would build: offsets up to twice the search's reach.
 std::optional<OffsetCorrelations> table_for(const Case& c, const LatticeNeighbours& search,
                                             std::size_t max_entries = std::size_t{1} << 22) {
-  return OffsetCorrelations::build(
-      Correlation(c.variogram), search.along_i(), search.along_j(),
-      std::min<std::size_t>(2 * search.reach_i(), c.lattice.nx - 1),
-      std::min<std::size_t>(2 * search.reach_j(), c.lattice.ny - 1), max_entries);
+  return OffsetCorrelations::build(Correlation(c.variogram), search.along_i(), search.along_j(),
+                                   std::min<std::size_t>(2 * search.reach_i(), c.lattice.nx - 1),
+                                   std::min<std::size_t>(2 * search.reach_j(), c.lattice.ny - 1),
+                                   max_entries);
 }
 
 class OffsetTableOnExactLattices : public testing::TestWithParam<Case> {};
@@ -130,12 +130,11 @@ TEST_P(OffsetTableRefused, WhereOneOffsetComputesDifferentLags) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lattices, OffsetTableRefused,
-    testing::Values(
-        Case{"rotated", Lattice{500, 800, 25, 25, 12, 10, 35, false}, 100, kTilted},
-        Case{"decimal spacing", Lattice{1000000, 2000000, 0.1, 0.1, 12, 10, 0, false}, 1,
-             kExponential},
-        Case{"beyond the doubles' integers", Lattice{0x1p60, 0, 1, 1, 300, 4, 0, false}, 3,
-             kGaussian}),
+    testing::Values(Case{"rotated", Lattice{500, 800, 25, 25, 12, 10, 35, false}, 100, kTilted},
+                    Case{"decimal spacing", Lattice{1000000, 2000000, 0.1, 0.1, 12, 10, 0, false},
+                         1, kExponential},
+                    Case{"beyond the doubles' integers", Lattice{0x1p60, 0, 1, 1, 300, 4, 0, false},
+                         3, kGaussian}),
     case_name<Case>);
 
 // The table is built only within its budget of entries: (2 reach_i + 1) (2 reach_j + 1).
@@ -149,8 +148,8 @@ TEST(OffsetTable, KeepsToItsBudget) {
     EXPECT_TRUE(OffsetCorrelations::build(correlation, search.along_i(), search.along_j(), reach_i,
                                           reach_j, entries)
                     .has_value());
-    EXPECT_FALSE(OffsetCorrelations::build(correlation, search.along_i(), search.along_j(),
-                                           reach_i, reach_j, entries - 1)
+    EXPECT_FALSE(OffsetCorrelations::build(correlation, search.along_i(), search.along_j(), reach_i,
+                                           reach_j, entries - 1)
                      .has_value());
   }
 }
