@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 
+#include "surface_differences.hpp"
 #include "test_support.hpp"
 #include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/gridding/krylov.hpp"
@@ -35,20 +36,6 @@ std::vector<Sample> scattered(std::size_t nx, std::size_t ny, std::size_t count,
   return samples;
 }
 
-double largest_abs(const Array2D<double>& g) {
-  double m = 0;
-  for (double z : g.data()) m = std::fmax(m, std::fabs(z));
-  return m;
-}
-
-double largest_difference(const Array2D<double>& a, const Array2D<double>& b) {
-  double m = 0;
-  for (std::size_t n = 0; n < a.data().size(); ++n) {
-    m = std::fmax(m, std::fabs(a.data()[n] - b.data()[n]));
-  }
-  return m;
-}
-
 // Free nodes in the operator's row order: the shorter axis runs fastest.
 std::vector<std::size_t> free_rows(std::size_t nx, std::size_t ny, const AnchorSet& anchors) {
   std::vector<std::size_t> rows;
@@ -75,8 +62,8 @@ long double equation(const Array2D<double>& grid, std::size_t node) {
   const std::size_t ny = grid.ny();
   long double s = 0;
   for (const auto& t : kTaps) {
-    s += static_cast<long double>(t.w) * z_at(grid, grid.nx(), ny, std::int64_t(node / ny) + t.di,
-                                              std::int64_t(node % ny) + t.dj);
+    s += static_cast<long double>(t.w) *
+         z_at(grid, grid.nx(), ny, std::int64_t(node / ny) + t.di, std::int64_t(node % ny) + t.dj);
   }
   return s;
 }
@@ -150,7 +137,9 @@ TEST_P(InterpolationWeights, ReproducePolynomialsOfTheirOrder) {
 INSTANTIATE_TEST_SUITE_P(Axes, InterpolationWeights,
                          ::testing::Values(5, 6, 7, 8, 9, 10, 17, 32, 101));
 
-MinCurvatureOptions on(MinCurvaturePath path) { return {path, 0}; }
+MinCurvatureOptions on(MinCurvaturePath path) {
+  return {path, 0};
+}
 // The iterative path with hierarchies of several levels even on the small lattices of a test.
 const MinCurvatureOptions kIterative{MinCurvaturePath::Iterative, 0, 400};
 
@@ -168,11 +157,9 @@ TEST_P(IterativeAgreesWithSparseLu, MeetsItsBackwardErrorAndAgreesWhereWellCondi
     const auto samples = scattered(c.nx, c.ny, c.count, seed * 131 + unsigned(c.nx));
     const AnchorSet anchors = collect_anchors(samples, Lattice::unit(c.nx, c.ny));
     if (!anchors_pin_bilinear(c.nx, c.ny, anchors)) continue;
-    auto direct =
-        MinCurvatureOperator::assemble(c.nx, c.ny, anchors, on(MinCurvaturePath::Sparse));
+    auto direct = MinCurvatureOperator::assemble(c.nx, c.ny, anchors, on(MinCurvaturePath::Sparse));
     ASSERT_TRUE(direct.has_value());
-    auto iterative =
-        MinCurvatureOperator::assemble(c.nx, c.ny, anchors, kIterative);
+    auto iterative = MinCurvatureOperator::assemble(c.nx, c.ny, anchors, kIterative);
     ASSERT_TRUE(iterative.has_value()) << iterative.error().display();
     ASSERT_TRUE(iterative->uses_iterative());
     ASSERT_OK_AND_ASSIGN(Array2D<double> a, direct->solve(anchors.values));
@@ -202,11 +189,11 @@ TEST_P(IterativeAgreesWithSparseLu, MeetsItsBackwardErrorAndAgreesWhereWellCondi
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lattices, IterativeAgreesWithSparseLu,
-    ::testing::Values(Shape{6, 6, 8}, Shape{9, 14, 12}, Shape{33, 33, 6}, Shape{40, 40, 50},
-                      Shape{31, 57, 30}, Shape{64, 23, 40}, Shape{90, 90, 50},
-                      Shape{120, 80, 500}, Shape{2, 50, 8}, Shape{110, 110, 15}));
+INSTANTIATE_TEST_SUITE_P(Lattices, IterativeAgreesWithSparseLu,
+                         ::testing::Values(Shape{6, 6, 8}, Shape{9, 14, 12}, Shape{33, 33, 6},
+                                           Shape{40, 40, 50}, Shape{31, 57, 30}, Shape{64, 23, 40},
+                                           Shape{90, 90, 50}, Shape{120, 80, 500}, Shape{2, 50, 8},
+                                           Shape{110, 110, 15}));
 
 TEST(IterativePath, ARestartFromTheConvergedSurfaceReturnsItUnchanged) {
   const std::size_t n = 80;
@@ -214,18 +201,17 @@ TEST(IterativePath, ARestartFromTheConvergedSurfaceReturnsItUnchanged) {
   const Lattice lattice = Lattice::unit(n, n);
   MinCurvatureCache cache;
   const Array2D<double> flat(n, n, 2000.0);
-  ASSERT_OK_AND_ASSIGN(Array2D<double> first, grid_min_curvature(samples, lattice, flat, &cache,
-                                                                  kIterative));
+  ASSERT_OK_AND_ASSIGN(Array2D<double> first,
+                       grid_min_curvature(samples, lattice, flat, &cache, kIterative));
   ASSERT_TRUE(cache.factored && *cache.factored && (*cache.factored)->uses_iterative());
   EXPECT_GT((*cache.factored)->last_iterations(), 0u);
-  ASSERT_OK_AND_ASSIGN(Array2D<double> again, grid_min_curvature(samples, lattice, first, &cache,
-                                                                  kIterative));
+  ASSERT_OK_AND_ASSIGN(Array2D<double> again,
+                       grid_min_curvature(samples, lattice, first, &cache, kIterative));
   EXPECT_EQ((*cache.factored)->last_iterations(), 0u);
   EXPECT_EQ(again.data(), first.data());
   // From another start the answer is the same surface within the tolerance.
-  ASSERT_OK_AND_ASSIGN(Array2D<double> other, grid_min_curvature(samples, lattice, Array2D<double>(),
-                                                                  &cache,
-                                                                  kIterative));
+  ASSERT_OK_AND_ASSIGN(Array2D<double> other,
+                       grid_min_curvature(samples, lattice, Array2D<double>(), &cache, kIterative));
   EXPECT_LE(largest_difference(other, first), 1e-9 * largest_abs(first));
 }
 
@@ -239,15 +225,16 @@ TEST(IterativePath, AnchorsThatCannotPinTheSurfaceGoToTheRelaxation) {
   ASSERT_FALSE(op.has_value());
   EXPECT_TRUE(is_singular_system(op.error()));
   ASSERT_OK_AND_ASSIGN(Array2D<double> grid,
-                       grid_min_curvature(samples, Lattice::unit(n, n), Array2D<double>(n, n, 110.0),
-                                          nullptr, kIterative));
+                       grid_min_curvature(samples, Lattice::unit(n, n),
+                                          Array2D<double>(n, n, 110.0), nullptr, kIterative));
   EXPECT_EQ(grid(7, 5), 107.0);
 }
 
 TEST(IterativePath, AHierarchyThatDoesNotFitIsRefusedBeforeItIsBuilt) {
   const std::size_t n = 200;
   const AnchorSet anchors = collect_anchors(scattered(n, n, 50, 3), Lattice::unit(n, n));
-  auto op = MinCurvatureOperator::assemble(n, n, anchors, {MinCurvaturePath::Iterative, 8u << 20, 400});
+  auto op =
+      MinCurvatureOperator::assemble(n, n, anchors, {MinCurvaturePath::Iterative, 8u << 20, 400});
   ASSERT_FALSE(op.has_value());
   EXPECT_NE(op.error().text().find("lattice 200x200"), std::string::npos) << op.error().text();
   EXPECT_FALSE(is_singular_system(op.error()));
@@ -266,8 +253,8 @@ TEST(IterativePath, AStoppedCallEndsTheSolveAndTheRelaxation) {
   for (double i : {2.0, 17.0, 31.0, 50.0}) on_a_row.push_back({i, 9, 100 + i});
   for (const auto& samples : {scattered(n, n, 30, 5), on_a_row}) {
     const CallScope scope(monitor, std::chrono::nanoseconds(0));
-    auto grid = grid_min_curvature(samples, Lattice::unit(n, n), Array2D<double>(), nullptr,
-                                   kIterative);
+    auto grid =
+        grid_min_curvature(samples, Lattice::unit(n, n), Array2D<double>(), nullptr, kIterative);
     ASSERT_FALSE(grid.has_value());
     EXPECT_EQ(grid.error().kind(), AlgoError::Kind::Interrupted);
   }

@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "surface_differences.hpp"
 #include "test_support.hpp"
 #include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/gridding/min_curvature.hpp"
@@ -38,20 +39,6 @@ std::vector<Sample> scattered(std::size_t nx, std::size_t ny, std::size_t count,
     samples.push_back({i, j, depth(i, j, double(nx), double(ny))});
   }
   return samples;
-}
-
-double largest_abs(const Array2D<double>& g) {
-  double m = 0;
-  for (double z : g.data()) m = std::fmax(m, std::fabs(z));
-  return m;
-}
-
-double largest_difference(const Array2D<double>& a, const Array2D<double>& b) {
-  double m = 0;
-  for (std::size_t n = 0; n < a.data().size(); ++n) {
-    m = std::fmax(m, std::fabs(a.data()[n] - b.data()[n]));
-  }
-  return m;
 }
 
 // The 13-tap stencil at node (i, j) of a full surface, through edge extrapolation: the
