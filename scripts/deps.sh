@@ -4,7 +4,7 @@
 set -euo pipefail
 
 apt_packages=(g++ libtbb-dev libboost-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-              libsuitesparse-dev libopenblas0-serial libeigen3-dev
+              libsuitesparse-dev libopenblas0-serial liblapack-dev libfftw3-dev libeigen3-dev
               chromium   # chromium: the viewer tests drive it headless through playwright
               util-linux mount)  # unshare, mount: spill tests on a small private tmpfs
 missing=()

@@ -222,15 +222,25 @@ def test_a_progress_callback_may_call_the_engine(model):
     assert built.in_place() == model.in_place()
 
 
-def test_sigint_stops_a_surface_solve_inside_its_factorisation():
-    # 601 x 601 nodes from 50 wells: the sparse factorisation, seconds long, has no way to be
-    # asked to stop; the call still returns at once, and solves afterwards are unchanged.
+@pytest.mark.parametrize(
+    ("nodes", "wells"),
+    [
+        # 601 x 601 nodes from 3000 wells: the sparse factorisation, seconds long, has no way to
+        # be asked to stop; the call still returns at once.
+        (601, 3000),
+        # 1001 x 1001 nodes from 50 wells: the transform solve, polled between its pieces.
+        (1001, 50),
+    ],
+)
+@pytest.mark.filterwarnings("ignore:.*share a node with another point")
+def test_sigint_stops_a_large_surface_solve(nodes, wells):
+    # Solves afterwards are unchanged.
     import numpy as np
 
     import zorvastatic as zv
 
     rng = np.random.default_rng(5)
-    x, y = rng.uniform(0, 9000, 50), rng.uniform(0, 9000, 50)
+    x, y = rng.uniform(0, 9000, wells), rng.uniform(0, 9000, wells)
     z = 2000 + 0.004 * x - 0.003 * y + 20 * np.sin(x / 1500)
 
     def solve(n):
@@ -238,7 +248,7 @@ def test_sigint_stops_a_surface_solve_inside_its_factorisation():
         return zv.Surface.from_points(lattice, x, y, z, "TOP", solve=True).values
 
     before = solve(61)
-    latency, in_call = interrupted_after(0.5, lambda: solve(601))
+    latency, in_call = interrupted_after(0.5, lambda: solve(nodes))
     assert in_call
     assert latency < LATENCY_BOUND_S
     after = solve(61)

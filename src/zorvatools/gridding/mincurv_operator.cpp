@@ -28,6 +28,17 @@ constexpr double kSparseSecondsPerUnknown = 5.4e-6;
 // The iterative solve stops two orders below the direct paths' check: a backward error of 1e-12
 // left a forward error of about 1e-9 of the depths on a lattice of 80 nodes a side.
 constexpr KrylovOptions kKrylov{1e-2 * kBackwardErrorTolerance, 30, 600};
+// The transform solve is exact but for rounding; a few preconditioned steps polish it to the
+// iterative path's tolerance.
+constexpr KrylovOptions kPolish{1e-2 * kBackwardErrorTolerance, 8, 16};
+// The transform solve: dense flops of its capacitance systems, and one whole-lattice solve per
+// anchor and per polishing step, per node.
+constexpr double kDenseSecondsPerFlop = 0.03e-9;
+constexpr double kSpectralSecondsPerNodeSolve = 16e-9;
+constexpr std::size_t kSpectralSolvesBeyondAnchors = 6;
+// Below this estimate the band is taken whatever the other paths promise: it stays the
+// reference for small lattices.
+constexpr double kBandReferenceSeconds = 0.1;
 
 // Bytes per node while assembling: the node maps, the free-node list, the matrix rows (13
 // entries of index and value at most) and the couplings.
@@ -83,7 +94,8 @@ MinCurvatureOperator::MinCurvatureOperator(std::size_t nx, std::size_t ny, const
           options.memory_limit_bytes != 0
               ? options.memory_limit_bytes
               : physical_memory_bytes().value_or(std::numeric_limits<std::uint64_t>::max())),
-      node_anchor_(anchors.node_anchor) {}
+      node_anchor_(anchors.node_anchor),
+      anchor_nodes_(anchors.nodes) {}
 
 AlgoResult<MinCurvatureOperator> MinCurvatureOperator::assemble(
     std::size_t nx, std::size_t ny, const AnchorSet& anchors, const MinCurvatureOptions& options) {
@@ -181,17 +193,42 @@ AlgoResult<void> MinCurvatureOperator::factor(bool pinned) {
     if (!pinned) return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
     return build_multigrid();
   }
+  const double n1 = static_cast<double>(std::min(nx_, ny_));
+  const double n2 = static_cast<double>(std::max(nx_, ny_));
+  const double order = static_cast<double>(anchor_count_ + 4);
+  // The transform solve and its polishing basis, beside the assembled rows.
+  const auto spectral_bytes =
+      checked_add(AnchoredSpectralSolver::bytes_estimate(nx_, ny_, anchor_count_),
+                  static_cast<std::uint64_t>(nx_ * ny_) *
+                      ((kPolish.restart + 4) * sizeof(double) + kAssemblyBytesPerNode));
+  const bool spectral_fits = pinned && spectral_bytes && *spectral_bytes <= memory_limit_;
   bool use_band = band_fits;
+  bool use_spectral = false;
   if (options_.path == MinCurvaturePath::Sparse) {
     use_band = false;
-  } else if (options_.path == MinCurvaturePath::Cheapest && band_fits) {
-    const double s = static_cast<double>(std::min(nx_, ny_));
-    const double l = static_cast<double>(std::max(nx_, ny_));
+  } else if (options_.path == MinCurvaturePath::Spectral) {
+    use_band = false;
+    use_spectral = spectral_fits;
+  } else if (options_.path == MinCurvaturePath::Cheapest) {
     const double band_seconds =
         static_cast<double>(n) * double(b) * double(b) * kBandSecondsPerWork;
-    const double sparse_seconds =
-        static_cast<double>(n) * kSparseSecondsPerUnknown + 180 * s * s * l * kSparseSecondsPerWork;
-    use_band = band_seconds <= sparse_seconds;
+    const double sparse_seconds = static_cast<double>(n) * kSparseSecondsPerUnknown +
+                                  180 * n1 * n1 * n2 * kSparseSecondsPerWork;
+    const double spectral_seconds =
+        (16 * n1 * n1 * n2 + 6 * n1 * n1 * n1 + order * order * order) * kDenseSecondsPerFlop +
+        (order + kSpectralSolvesBeyondAnchors) * n1 * n2 * kSpectralSecondsPerNodeSolve;
+    double best = sparse_seconds;
+    if (spectral_fits && spectral_seconds < best) {
+      best = spectral_seconds;
+      use_spectral = true;
+    }
+    use_band = band_fits && band_seconds <= std::max(best, kBandReferenceSeconds);
+    if (use_band) use_spectral = false;
+  }
+  if (use_spectral) {
+    auto spectral = build_spectral();
+    if (spectral || spectral.error().kind() == AlgoError::Kind::Interrupted) return spectral;
+    use_band = false;  // the capacitance could not be factored or did not fit: the sparse LU
   }
   if (!use_band) {
     auto sparse = factor_sparse(shift);
@@ -232,6 +269,7 @@ AlgoResult<void> MinCurvatureOperator::factor_sparse(double shift) {
     return std::unexpected(out_of_memory(needed != 0 ? needed : bound.value_or(UINT64_MAX)));
   }
   band_.reset();
+  spectral_.reset();
   sparse_ = std::move(*lu);
   shift_ = shift;
   return {};
@@ -259,6 +297,39 @@ AlgoResult<void> MinCurvatureOperator::build_multigrid() {
   sparse_.reset();
   multigrid_ = std::move(*mg);
   shift_ = 0;
+  return {};
+}
+
+AlgoResult<void> MinCurvatureOperator::build_spectral() {
+  const StencilWeights w = StencilWeights::at_level(0);
+  const WholeLatticeSolver::Weights weights{w.axis2, -(w.axis + 8 * w.axis2)};
+  try {
+    ZV_ASSIGN_OR_RETURN(AnchoredSpectralSolver solver,
+                        AnchoredSpectralSolver::build(nx_, ny_, anchor_nodes_, weights));
+    spectral_.emplace(std::move(solver));
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(
+        out_of_memory(AnchoredSpectralSolver::bytes_estimate(nx_, ny_, anchor_nodes_.size())));
+  }
+  shift_ = 0;
+  return {};
+}
+
+AlgoResult<void> MinCurvatureOperator::solve_spectral(std::span<const double> anchor_values,
+                                                      std::span<const double> b) {
+  const std::size_t nodes = nx_ * ny_;
+  std::vector<double> surface(nodes), node_rhs(nodes);
+  spectral_->solve(anchor_values, {}, surface);
+  for (std::size_t r = 0; r < rhs_.size(); ++r) rhs_[r] = surface[free_nodes_[r]];
+  // Polish: GMRES preconditioned by the transform solve of the free rows (anchors held at 0).
+  const std::vector<double> held(anchor_count_, 0.0);
+  const auto precondition = [&](std::span<const double> r, std::span<double> z) {
+    for (std::size_t k = 0; k < r.size(); ++k) node_rhs[free_nodes_[k]] = r[k];
+    spectral_->solve(held, node_rhs, surface);
+    for (std::size_t k = 0; k < z.size(); ++k) z[k] = surface[free_nodes_[k]];
+  };
+  ZV_ASSIGN_OR_RETURN(const KrylovOutcome outcome, gmres(rows_, precondition, b, rhs_, kPolish));
+  last_iterations_ = outcome.iterations;
   return {};
 }
 
@@ -315,6 +386,13 @@ AlgoResult<Array2D<double>> MinCurvatureOperator::solve(std::span<const double> 
   try {
     if (multigrid_) {
       ZV_TRY(solve_iterative(b, start));
+    } else if (spectral_) {
+      ZV_TRY(solve_spectral(anchor_values, b));
+      if (!residual_ok(rhs_, b)) {
+        // The transform solve lost accuracy: the pivoting LU takes over from here on.
+        ZV_TRY(factor_sparse(0.0));
+        rhs_ = b;
+      }
     } else {
       rhs_ = b;
     }

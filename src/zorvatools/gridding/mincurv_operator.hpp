@@ -1,8 +1,9 @@
 #pragma once
 // The assembled and factored minimum-curvature system: free nodes are the unknowns, anchors feed
-// the right-hand side. Small lattices factor the band without pivoting; larger ones, and
-// well-posed systems the band cannot factor, take a pivoting sparse LU. A Krylov solve
-// preconditioned by a multigrid cycle is available on request.
+// the right-hand side. Small lattices factor the band without pivoting; larger ones with anchors
+// that pin the surface take the transform solve (sine transforms of the whole lattice and a
+// dense system of the anchors); the rest, and well-posed systems the band cannot factor, a
+// pivoting sparse LU. A Krylov solve preconditioned by a multigrid cycle is available on request.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "zorvatools/foundation/array2d.hpp"
 #include "zorvatools/foundation/error.hpp"
+#include "zorvatools/gridding/anchored_spectral.hpp"
 #include "zorvatools/gridding/band_lu.hpp"
 #include "zorvatools/gridding/lattice_multigrid.hpp"
 #include "zorvatools/gridding/sparse_lu.hpp"
@@ -39,10 +41,12 @@ bool is_singular_system(const AlgoError& error);
 bool anchors_pin_bilinear(std::size_t nx, std::size_t ny, const AnchorSet& anchors);
 
 enum class MinCurvaturePath : std::uint8_t {
-  Cheapest,  // the band or the sparse LU, whichever the lattice makes cheaper
-  Band,      // the band whenever it fits in memory (it still gives way to the sparse LU when it
-             // cannot factor a well-posed system)
+  Cheapest,   // the band, the sparse LU or the transform solve, whichever the lattice and its
+              // anchors make cheaper
+  Band,       // the band whenever it fits in memory (it still gives way to the sparse LU when it
+              // cannot factor a well-posed system)
   Sparse,     // the sparse LU
+  Spectral,   // the transform solve whenever the anchors pin the surface and it fits in memory
   Iterative,  // GMRES preconditioned by a multigrid cycle, to a backward error of 1e-14 (the
               // anchors must pin the surface); not yet chosen by the cost model: its iterations
               // grow too fast with the lattice to beat the sparse LU
@@ -77,6 +81,7 @@ class MinCurvatureOperator {
   [[nodiscard]] std::size_t free_count() const { return free_nodes_.size(); }
   [[nodiscard]] bool uses_band() const { return band_.has_value(); }
   [[nodiscard]] bool uses_iterative() const { return multigrid_.has_value(); }
+  [[nodiscard]] bool uses_spectral() const { return spectral_.has_value(); }
   // Preconditioned products of the last iterative solve.
   [[nodiscard]] std::size_t last_iterations() const { return last_iterations_; }
   [[nodiscard]] const BandLu& band() const;
@@ -91,6 +96,9 @@ class MinCurvatureOperator {
   [[nodiscard]] AlgoResult<void> factor(bool pinned);
   [[nodiscard]] AlgoResult<void> factor_sparse(double shift);
   [[nodiscard]] AlgoResult<void> build_multigrid();
+  [[nodiscard]] AlgoResult<void> build_spectral();
+  [[nodiscard]] AlgoResult<void> solve_spectral(std::span<const double> anchor_values,
+                                                std::span<const double> b);
   [[nodiscard]] AlgoResult<void> solve_iterative(std::span<const double> b,
                                                  const Array2D<double>* start);
   [[nodiscard]] AlgoError out_of_memory(std::uint64_t needed_bytes) const;
@@ -112,6 +120,8 @@ class MinCurvatureOperator {
   std::optional<BandLu> band_;
   std::optional<SparseLu> sparse_;
   std::optional<LatticeMultigrid> multigrid_;
+  std::optional<AnchoredSpectralSolver> spectral_;
+  std::vector<std::size_t> anchor_nodes_;
   std::size_t last_iterations_ = 0;
   std::vector<double> rhs_;
   std::vector<double> scratch_;

@@ -1,6 +1,6 @@
-// The two direct paths of the minimum-curvature system (the unpivoted band and the pivoting
-// sparse LU), the choice between them, the memory check, and the relaxation that serves anchors
-// which cannot pin the surface.
+// The paths of the minimum-curvature system (the unpivoted band, the pivoting sparse LU and the
+// transform solve), the choice between them, the memory check, and the relaxation that serves
+// anchors which cannot pin the surface.
 #include <gtest/gtest.h>
 
 #include <Eigen/Sparse>
@@ -155,7 +155,7 @@ MinCurvatureOptions on(MinCurvaturePath path) {
   return {path, 0};
 }
 
-TEST(MinCurvaturePaths, BandAndSparseLuGiveTheSameSurfaceOnManyShapesAndControlSets) {
+TEST(MinCurvaturePaths, EveryPathGivesTheBandsSurfaceOnManyShapesAndControlSets) {
   struct Case {
     std::size_t nx, ny, count;
   };
@@ -176,9 +176,17 @@ TEST(MinCurvaturePaths, BandAndSparseLuGiveTheSameSurfaceOnManyShapesAndControlS
           MinCurvatureOperator::assemble(c.nx, c.ny, anchors, on(MinCurvaturePath::Sparse));
       ASSERT_TRUE(sparse.has_value());
       ASSERT_FALSE(sparse->uses_band());
+      auto spectral =
+          MinCurvatureOperator::assemble(c.nx, c.ny, anchors, on(MinCurvaturePath::Spectral));
+      ASSERT_TRUE(spectral.has_value());
+      ASSERT_TRUE(spectral->uses_spectral());
       ASSERT_OK_AND_ASSIGN(Array2D<double> a, band->solve(anchors.values));
       ASSERT_OK_AND_ASSIGN(Array2D<double> b, sparse->solve(anchors.values));
+      ASSERT_OK_AND_ASSIGN(Array2D<double> t, spectral->solve(anchors.values));
+      EXPECT_TRUE(spectral->uses_spectral());  // its solve met the check without the sparse LU
       EXPECT_LE(largest_difference(a, b), 1e-9 * largest_abs(a))
+          << c.nx << "x" << c.ny << " seed " << seed;
+      EXPECT_LE(largest_difference(a, t), 1e-9 * largest_abs(a))
           << c.nx << "x" << c.ny << " seed " << seed;
       ++compared;
     }
@@ -191,7 +199,8 @@ TEST(MinCurvaturePaths, EverySolutionSatisfiesTheStencilEquationsAtItsFreeNodes)
   for (const auto& [nx, ny] : shapes) {
     const auto samples = scattered(nx, ny, 12, 5);
     const AnchorSet anchors = collect_anchors(samples, Lattice::unit(nx, ny));
-    for (const MinCurvaturePath path : {MinCurvaturePath::Band, MinCurvaturePath::Sparse}) {
+    for (const MinCurvaturePath path :
+         {MinCurvaturePath::Band, MinCurvaturePath::Sparse, MinCurvaturePath::Spectral}) {
       ASSERT_OK_AND_ASSIGN(MinCurvatureOperator op,
                            MinCurvatureOperator::assemble(nx, ny, anchors, on(path)));
       ASSERT_OK_AND_ASSIGN(Array2D<double> g, op.solve(anchors.values));
@@ -218,13 +227,14 @@ TEST(MinCurvaturePaths, AWellPosedSystemTheBandCannotFactorIsSolvedWithoutAShift
 
 TEST(MinCurvaturePaths, FiftyWellsOn301SquaredAgreeWithAnIndependentSolveOfTheSameEquations) {
   // The unpivoted band cannot factor this well-posed system, and a shifted retry moved the surface
-  // by metres; at this size the cheapest path is the sparse LU anyway. The interior must match an
-  // independent pivoting solve. The equations' condition number makes about a millimetre the floor
-  // of agreement between any two double-precision solves of them.
+  // by metres; at this size the cheapest path is the transform solve anyway, and the sparse LU
+  // the other choice. The interior must match an independent pivoting solve. The equations'
+  // condition number makes about a millimetre the floor of agreement between any two
+  // double-precision solves of them.
   const std::size_t n = 301;
   const AnchorSet anchors = collect_anchors(wells_on_square(n, 50, 1), Lattice::unit(n, n));
   ASSERT_OK_AND_ASSIGN(MinCurvatureOperator op, MinCurvatureOperator::assemble(n, n, anchors));
-  EXPECT_FALSE(op.uses_band());
+  EXPECT_TRUE(op.uses_spectral());
   ASSERT_OK_AND_ASSIGN(Array2D<double> g, op.solve(anchors.values));
   const Array2D<double> reference = independent_solve(op, n, n, anchors);
   double worst = 0;
@@ -235,6 +245,10 @@ TEST(MinCurvaturePaths, FiftyWellsOn301SquaredAgreeWithAnIndependentSolveOfTheSa
   EXPECT_LE(worst, 0.005);  // metres
   EXPECT_LE(largest_equation_residual(reference, anchors), 1e-12);
   EXPECT_LE(largest_equation_residual(g, anchors), 1e-12);
+  ASSERT_OK_AND_ASSIGN(MinCurvatureOperator sparse,
+                       MinCurvatureOperator::assemble(n, n, anchors, on(MinCurvaturePath::Sparse)));
+  ASSERT_OK_AND_ASSIGN(Array2D<double> s, sparse.solve(anchors.values));
+  EXPECT_LE(largest_difference(s, g), 0.005);
 }
 
 TEST(MinCurvaturePaths, AnchorsThatCannotPinABilinearAreRecognised) {
@@ -263,23 +277,38 @@ TEST(MinCurvaturePaths, CertainlySingularAnchorsTakeTheShiftedSystemOnEitherPath
                        MinCurvatureOperator::assemble(9, 8, anchors, on(MinCurvaturePath::Band)));
   ASSERT_OK_AND_ASSIGN(MinCurvatureOperator sparse,
                        MinCurvatureOperator::assemble(9, 8, anchors, on(MinCurvaturePath::Sparse)));
+  // Asked for, the transform solve gives way to the shifted sparse LU.
+  ASSERT_OK_AND_ASSIGN(
+      MinCurvatureOperator spectral,
+      MinCurvatureOperator::assemble(9, 8, anchors, on(MinCurvaturePath::Spectral)));
+  EXPECT_FALSE(spectral.uses_spectral());
   ASSERT_OK_AND_ASSIGN(Array2D<double> a, band.solve(anchors.values));
   ASSERT_OK_AND_ASSIGN(Array2D<double> b, sparse.solve(anchors.values));
+  ASSERT_OK_AND_ASSIGN(Array2D<double> c, spectral.solve(anchors.values));
+  EXPECT_EQ(c, b);
   for (double z : a.data()) ASSERT_TRUE(std::isfinite(z));
   for (const Sample& s : line) EXPECT_EQ(b(std::size_t(s.x), std::size_t(s.y)), s.z);
   EXPECT_LE(largest_difference(a, b), 1e-6 * largest_abs(a));
 }
 
-TEST(MinCurvaturePaths, TheCheapestPathIsTheBandOnSmallLatticesAndTheSparseLuOnLargeOnes) {
-  auto path_of = [](std::size_t nx, std::size_t ny) {
-    const AnchorSet anchors = collect_anchors(scattered(nx, ny, 30, 3), Lattice::unit(nx, ny));
+TEST(MinCurvaturePaths, TheCheapestPathFollowsTheLatticeAndItsAnchors) {
+  enum class Path { Band, Sparse, Spectral };
+  auto path_of = [](std::size_t nx, std::size_t ny, std::vector<Sample> samples) {
+    const AnchorSet anchors = collect_anchors(samples, Lattice::unit(nx, ny));
     auto op = MinCurvatureOperator::assemble(nx, ny, anchors);
     EXPECT_TRUE(op.has_value());
-    return op && op->uses_band();
+    if (!op) return Path::Sparse;
+    return op->uses_band() ? Path::Band : op->uses_spectral() ? Path::Spectral : Path::Sparse;
   };
-  EXPECT_TRUE(path_of(20, 20));
-  EXPECT_TRUE(path_of(60, 45));
-  EXPECT_FALSE(path_of(160, 150));
+  EXPECT_EQ(path_of(20, 20, scattered(20, 20, 30, 3)), Path::Band);
+  EXPECT_EQ(path_of(60, 45, scattered(60, 45, 30, 3)), Path::Band);
+  EXPECT_EQ(path_of(160, 150, scattered(160, 150, 30, 3)), Path::Spectral);
+  // Anchors on one line cannot pin the surface: the shifted sparse LU.
+  std::vector<Sample> line;
+  for (int k = 0; k < 10; ++k) line.push_back({double(10 * k), double(10 * k), 1.0 + k});
+  EXPECT_EQ(path_of(160, 150, line), Path::Sparse);
+  // A dense set of anchors makes the transform solve's dense system the larger cost.
+  EXPECT_EQ(path_of(160, 150, scattered(160, 150, 6000, 3)), Path::Sparse);
 }
 
 // Ctrl-C inside the band factorisation: the call ends with the stop, not with a surface, and a
@@ -292,7 +321,8 @@ TEST(MinCurvaturePaths, AStoppedCallEndsTheFactorisation) {
     bool should_stop() override { return true; }
     void progress(std::string_view, std::uint64_t, std::uint64_t, double) override {}
   } monitor;
-  for (const MinCurvaturePath path : {MinCurvaturePath::Band, MinCurvaturePath::Sparse}) {
+  for (const MinCurvaturePath path :
+       {MinCurvaturePath::Band, MinCurvaturePath::Sparse, MinCurvaturePath::Spectral}) {
     for (const std::size_t n : {40, 90}) {
       const auto samples = scattered(n, n, 30, 11);
       const Lattice lattice = Lattice::unit(n, n);
@@ -308,6 +338,7 @@ TEST(MinCurvaturePaths, AStoppedCallEndsTheFactorisation) {
           grid_min_curvature(samples, lattice, Array2D<double>(), &cache, on(path)));
       ASSERT_TRUE(cache.factored && *cache.factored);
       EXPECT_EQ((*cache.factored)->uses_band(), path == MinCurvaturePath::Band);
+      EXPECT_EQ((*cache.factored)->uses_spectral(), path == MinCurvaturePath::Spectral);
       EXPECT_EQ(grid.data()[collect_anchors(samples, lattice).nodes[0]],
                 collect_anchors(samples, lattice).values[0]);
     }
@@ -335,15 +366,18 @@ TEST(MinCurvaturePaths, ASystemThatDoesNotFitInMemoryFailsBeforeTakingIt) {
   EXPECT_NE(grid.error().text().find("lattice 200x150 needs "), std::string::npos);
 }
 
-TEST(MinCurvaturePaths, SparseRestartsReuseTheFactorsBitForBit) {
+class RestartsReuseTheirSolver : public testing::TestWithParam<MinCurvaturePath> {};
+
+TEST_P(RestartsReuseTheirSolver, BitForBitAndInCopies) {
   const auto samples = scattered(70, 90, 40, 8);
   const Lattice lattice = Lattice::unit(70, 90);
-  const MinCurvatureOptions sparse = on(MinCurvaturePath::Sparse);
+  const MinCurvatureOptions sparse = on(GetParam());
   MinCurvatureCache cache;
   ASSERT_OK_AND_ASSIGN(Array2D<double> first,
                        grid_min_curvature(samples, lattice, {}, &cache, sparse));
   ASSERT_TRUE(cache.factored && *cache.factored && !(*cache.factored)->uses_band());
-  const MinCurvatureCache copy = cache;  // copies share the factors
+  EXPECT_EQ((*cache.factored)->uses_spectral(), GetParam() == MinCurvaturePath::Spectral);
+  const MinCurvatureCache copy = cache;  // copies share the factors or hold their own
   MinCurvatureCache second = copy;
   ASSERT_OK_AND_ASSIGN(
       Array2D<double> again,
@@ -353,6 +387,8 @@ TEST(MinCurvaturePaths, SparseRestartsReuseTheFactorsBitForBit) {
                        grid_min_curvature(samples, lattice, {}, nullptr, sparse));
   EXPECT_EQ(fresh, first);
 }
+INSTANTIATE_TEST_SUITE_P(Paths, RestartsReuseTheirSolver,
+                         testing::Values(MinCurvaturePath::Sparse, MinCurvaturePath::Spectral));
 
 // The sweep as the definition reads, on the grid's own layout through z_at.
 void reference_sweeps(Array2D<double>& g, const std::vector<std::int32_t>& fixed,
