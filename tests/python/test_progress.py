@@ -123,7 +123,9 @@ def test_the_viewer_of_a_spilled_model_reports_reading_its_store(tmp_path):
 
 
 def test_volumes_of_a_spilled_model_report_their_pass_over_the_store(tmp_path):
-    model = zv.build(spec(n=201, nk=40, pipeline=False, spill_dir=tmp_path), progress=False)
+    # 7.2 M cells: a pass of tens of milliseconds, several of the engine's check intervals even
+    # on a warm page cache.
+    model = zv.build(spec(n=301, nk=80, pipeline=False, spill_dir=tmp_path), progress=False)
     reports = []
     (zone,) = model.in_place_by_zone(progress=reports.append)
     assert zone.grv_m3 > 0

@@ -1,10 +1,14 @@
 #include "zorvatools/gridding/anchored_spectral.hpp"
 
+#include <tbb/enumerable_thread_specific.h>
+
 #include <algorithm>
+#include <optional>
 
 #include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/try.hpp"
+#include "zorvatools/foundation/worker_pool.hpp"
 #include "zorvatools/gridding/mincurv_operator.hpp"
 
 namespace zorvatools {
@@ -23,7 +27,9 @@ AnchoredSpectralSolver::AnchoredSpectralSolver(WholeLatticeSolver whole,
 std::uint64_t AnchoredSpectralSolver::bytes_estimate(std::size_t nx, std::size_t ny,
                                                      std::size_t anchors) {
   const std::uint64_t order = anchors + 4;
+  // The Green's functions' columns and the system's factor; each thread's solver's scratch.
   return WholeLatticeSolver::bytes_estimate(nx, ny) +
+         max_threads() * WholeLatticeSolver::scratch_bytes(nx, ny) +
          sizeof(double) * (2 * order * order + 2 * static_cast<std::uint64_t>(nx) * ny);
 }
 
@@ -42,14 +48,31 @@ AlgoResult<AnchoredSpectralSolver> AnchoredSpectralSolver::build(
   const std::size_t m = anchor_nodes.size(), order = m + 4;
   solver.w_.resize(nx * ny);
   solver.coefficients_.resize(order);
+  // The Green's function of every anchor, read at the anchors and the corners: one column of the
+  // system each, computed in parallel on solvers that share the factors.
+  std::vector<std::size_t> targets(anchor_nodes.begin(), anchor_nodes.end());
+  targets.insert(targets.end(), std::begin(solver.corners_), std::end(solver.corners_));
+  const NodeSamples samples = solver.whole_.samples_at(targets);
+  const WholeLatticeSolver& prototype = solver.whole_;
+  tbb::enumerable_thread_specific<std::optional<WholeLatticeSolver>> copies;
+  ZV_ASSIGN_OR_RETURN(std::vector<std::vector<double>> greens,
+                      parallel_collect<AlgoResult<std::vector<double>>>(
+                          m,
+                          [&](std::size_t b) -> AlgoResult<std::vector<double>> {
+                            ZV_TRY(poll_call());
+                            std::optional<WholeLatticeSolver>& local = copies.local();
+                            if (!local) local.emplace(prototype);
+                            std::vector<double> column(order);
+                            local->solve_unit_at(anchor_nodes[b], samples, column);
+                            return column;
+                          },
+                          "minimum-curvature anchors"));
   std::vector<double> system(order * order, 0.0);  // column-major
   for (std::size_t b = 0; b < m; ++b) {
-    if (!poll_call()) return std::unexpected(AlgoError::interrupted());
-    solver.whole_.solve_unit(anchor_nodes[b], solver.w_);
-    double* column = &system[b * order];
-    for (std::size_t a = 0; a < m; ++a) column[a] = solver.w_[anchor_nodes[a]];
-    for (std::size_t c = 0; c < 4; ++c) column[m + c] = solver.w_[solver.corners_[c]];
+    std::copy(greens[b].begin(), greens[b].end(),
+              system.begin() + static_cast<std::ptrdiff_t>(b * order));
   }
+  greens.clear();
   for (std::size_t c = 0; c < 4; ++c) {
     double* column = &system[(m + c) * order];
     for (std::size_t a = 0; a < m; ++a) column[a] = solver.corner_hat(c, anchor_nodes[a]);

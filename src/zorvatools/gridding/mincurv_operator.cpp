@@ -9,6 +9,7 @@
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/physical_memory.hpp"
 #include "zorvatools/foundation/try.hpp"
+#include "zorvatools/foundation/worker_pool.hpp"
 #include "zorvatools/gridding/krylov.hpp"
 
 namespace zorvatools {
@@ -31,11 +32,14 @@ constexpr KrylovOptions kKrylov{1e-2 * kBackwardErrorTolerance, 30, 600};
 // The transform solve is exact but for rounding; a few preconditioned steps polish it to the
 // iterative path's tolerance.
 constexpr KrylovOptions kPolish{1e-2 * kBackwardErrorTolerance, 8, 16};
-// The transform solve: dense flops of its capacitance systems, and one whole-lattice solve per
-// anchor and per polishing step, per node.
+// The transform solve, measured on the surface-solve benchmark: dense flops of its capacitance
+// systems; per node one Green's function per anchor (spread over the threads) and about a dozen
+// whole-lattice solves to finish and polish; the reading of each Green's function at the anchors
+// (a pass over a lattice line per anchor, or a transform when that is cheaper).
 constexpr double kDenseSecondsPerFlop = 0.03e-9;
 constexpr double kSpectralSecondsPerNodeSolve = 16e-9;
-constexpr std::size_t kSpectralSolvesBeyondAnchors = 6;
+constexpr double kSpectralSolvesBeyondAnchors = 12;
+constexpr double kSpectralSecondsPerSample = 1.5e-9;  // reading a Green's function at a node
 // Below this estimate the band is taken whatever the other paths promise: it stays the
 // reference for small lattices.
 constexpr double kBandReferenceSeconds = 0.1;
@@ -214,9 +218,12 @@ AlgoResult<void> MinCurvatureOperator::factor(bool pinned) {
         static_cast<double>(n) * double(b) * double(b) * kBandSecondsPerWork;
     const double sparse_seconds = static_cast<double>(n) * kSparseSecondsPerUnknown +
                                   180 * n1 * n1 * n2 * kSparseSecondsPerWork;
+    const auto threads = static_cast<double>(max_threads());
     const double spectral_seconds =
-        (16 * n1 * n1 * n2 + 6 * n1 * n1 * n1 + order * order * order) * kDenseSecondsPerFlop +
-        (order + kSpectralSolvesBeyondAnchors) * n1 * n2 * kSpectralSecondsPerNodeSolve;
+        (16 * n1 * n1 * n2 / threads + 6 * n1 * n1 * n1 + order * order * order) *
+            kDenseSecondsPerFlop +
+        (order / threads + kSpectralSolvesBeyondAnchors) * n1 * n2 * kSpectralSecondsPerNodeSolve +
+        order * std::min(order * n1, 2 * n1 * n2) / threads * kSpectralSecondsPerSample;
     double best = sparse_seconds;
     if (spectral_fits && spectral_seconds < best) {
       best = spectral_seconds;

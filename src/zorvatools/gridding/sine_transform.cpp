@@ -159,10 +159,9 @@ void LatticeSineTransform::forward() {
   }
 }
 
-void LatticeSineTransform::inverse() {
+void LatticeSineTransform::inverse_second_axis() {
   double* v = plans_->data.get();
   const std::size_t n1 = n1_, n2 = n2_;
-  const auto& r1 = plans_->ramps1;
   const auto& r2 = plans_->ramps2;
   if (plans_->along2) {
     fftw_execute(plans_->along2);
@@ -175,6 +174,17 @@ void LatticeSineTransform::inverse() {
     const double first = row[0], last = row[n2 - 1];
     for (std::size_t k = 1; k + 1 < n2; ++k) row[k] += r2.down[k] * first + r2.up[k] * last;
   }
+}
+
+void LatticeSineTransform::inverse() {
+  inverse_second_axis();
+  inverse_first_axis();
+}
+
+void LatticeSineTransform::inverse_first_axis() {
+  double* v = plans_->data.get();
+  const std::size_t n1 = n1_, n2 = n2_;
+  const auto& r1 = plans_->ramps1;
   if (plans_->along1) {
     fftw_execute(plans_->along1);
     for (std::size_t p = n2; p < (n1 - 1) * n2; ++p) v[p] *= 0.5;

@@ -36,6 +36,10 @@ class LatticeSineTransform {
   [[nodiscard]] std::span<double> values();
   void forward();  // node values to coefficients
   void inverse();  // coefficients to node values
+  // The two halves of the inverse, second axis first: in between, coefficients along the first
+  // axis and nodes along the second.
+  void inverse_second_axis();
+  void inverse_first_axis();
 
  private:
   struct Plans;

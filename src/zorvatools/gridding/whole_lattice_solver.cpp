@@ -1,19 +1,26 @@
 #include "zorvatools/gridding/whole_lattice_solver.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 #include "zorvatools/foundation/call_scope.hpp"
 #include "zorvatools/foundation/internal_fault.hpp"
 #include "zorvatools/foundation/try.hpp"
+#include "zorvatools/foundation/worker_pool.hpp"
+#include "zorvatools/gridding/dense_lu.hpp"
 #include "zorvatools/gridding/mincurv_operator.hpp"
 
 namespace zorvatools {
 namespace {
 
-// Columns of the dense product formed between two polls of the call.
-constexpr std::size_t kColumnsPerPoll = 256;
+// Columns of the dense product formed by one task, between two polls of the call.
+constexpr std::size_t kColumnsPerBlock = 256;
+// Beyond this many samples per node of the longer axis, the first axis's inverse transform costs
+// less than evaluating its basis at every sample (measured at 301 and 1001 nodes a side).
+constexpr std::size_t kSamplesPerColumnBeforeTransform = 2;
 
 std::vector<double> eigenvalues(std::size_t n) {
   std::vector<double> lambda(n);
@@ -34,74 +41,101 @@ std::vector<double> edge_excess(std::size_t n, std::size_t row, const std::vecto
 
 }  // namespace
 
-WholeLatticeSolver::WholeLatticeSolver(std::size_t nx, std::size_t ny, Weights weights)
-    : nx_(nx),
-      ny_(ny),
-      n1_(std::min(nx, ny)),
-      n2_(std::max(nx, ny)),
-      transposed_(ny < nx),
-      weights_(weights),
-      transform_(n1_, n2_) {}
+struct WholeLatticeSolver::Factors {
+  std::size_t nx, ny;
+  std::size_t n1, n2;  // the shorter axis, then the longer (the transform's rows and columns)
+  bool transposed;     // the shorter axis is j
+  Weights weights;
+  std::vector<double> dinv;  // 1 / f(lambda1 + lambda2), 1 at the four corner coefficients
+  // Coefficients of the unit vectors at the two ends of each axis (p), and the edge rows'
+  // excess of P over G^2 in coefficients (q).
+  std::array<std::vector<double>, 2> p1, q1, p2, q2;
+  std::vector<double> caa_inv;   // per column: the inverse 2 x 2 capacitance of the row edges
+  std::optional<DenseLu> schur;  // the column edges' capacitance after eliminating the rows'
+
+  [[nodiscard]] AlgoResult<void> factor_capacitance();
+  void axis_unit(std::size_t axis, std::size_t node, std::span<double> out) const;
+};
+
+WholeLatticeSolver::WholeLatticeSolver(std::shared_ptr<const Factors> factors)
+    : factors_(std::move(factors)),
+      transform_(factors_->n1, factors_->n2),
+      ta_(2 * factors_->n2),
+      tb_(2 * factors_->n1),
+      sa_(2 * factors_->n2),
+      acc_(4 * factors_->n2),
+      unit1_(factors_->n1),
+      unit2_(factors_->n2) {}
+
+std::size_t WholeLatticeSolver::nx() const {
+  return factors_->nx;
+}
+std::size_t WholeLatticeSolver::ny() const {
+  return factors_->ny;
+}
 
 std::uint64_t WholeLatticeSolver::bytes_estimate(std::size_t nx, std::size_t ny) {
   const std::uint64_t n1 = std::min(nx, ny), n2 = std::max(nx, ny);
   // Coefficients, transform and unit scratch; the two dense capacitance blocks and the Schur
   // complement with its factor.
-  return sizeof(double) * (3 * n1 * n2 + 8 * n1 * n2 + 8 * n1 * n1 + 32 * n2);
+  return sizeof(double) * (n1 * n2 + 8 * n1 * n2 + 8 * n1 * n1 + 24 * n2) + scratch_bytes(nx, ny);
+}
+
+std::uint64_t WholeLatticeSolver::scratch_bytes(std::size_t nx, std::size_t ny) {
+  const std::uint64_t n1 = std::min(nx, ny), n2 = std::max(nx, ny);
+  return sizeof(double) * (n1 * n2 + 3 * n1 + 9 * n2);
 }
 
 AlgoResult<WholeLatticeSolver> WholeLatticeSolver::build(std::size_t nx, std::size_t ny,
                                                          Weights weights) {
   require(nx >= 2 && ny >= 2, "WholeLatticeSolver needs at least 2 x 2 nodes");
   require(weights.biharmonic > 0 && weights.tension >= 0, "WholeLatticeSolver: bad weights");
-  WholeLatticeSolver solver(nx, ny, weights);
-  const std::size_t n1 = solver.n1_, n2 = solver.n2_;
+  auto f = std::make_shared<Factors>();
+  f->nx = nx;
+  f->ny = ny;
+  f->n1 = std::min(nx, ny);
+  f->n2 = std::max(nx, ny);
+  f->transposed = ny < nx;
+  f->weights = weights;
+  const std::size_t n1 = f->n1, n2 = f->n2;
   const std::vector<double> lambda1 = eigenvalues(n1), lambda2 = eigenvalues(n2);
-  solver.dinv_.resize(n1 * n2);
+  f->dinv.resize(n1 * n2);
   for (std::size_t r = 0; r < n1; ++r) {
     for (std::size_t c = 0; c < n2; ++c) {
       const double s = lambda1[r] + lambda2[c];
       const bool corner = (r == 0 || r == n1 - 1) && (c == 0 || c == n2 - 1);
-      solver.dinv_[r * n2 + c] =
-          corner ? 1.0 : 1.0 / (weights.biharmonic * s * s - weights.tension * s);
+      f->dinv[r * n2 + c] = corner ? 1.0 : 1.0 / (weights.biharmonic * s * s - weights.tension * s);
     }
   }
   for (std::size_t end = 0; end < 2; ++end) {
-    solver.p1_[end].resize(n1);
-    unit_coefficients(n1, end == 0 ? 0 : n1 - 1, solver.p1_[end]);
-    solver.p2_[end].resize(n2);
-    unit_coefficients(n2, end == 0 ? 0 : n2 - 1, solver.p2_[end]);
-    solver.q1_[end] = edge_excess(n1, end == 0 ? 1 : n1 - 2, lambda1);
-    solver.q2_[end] = edge_excess(n2, end == 0 ? 1 : n2 - 2, lambda2);
+    f->p1[end].resize(n1);
+    unit_coefficients(n1, end == 0 ? 0 : n1 - 1, f->p1[end]);
+    f->p2[end].resize(n2);
+    unit_coefficients(n2, end == 0 ? 0 : n2 - 1, f->p2[end]);
+    f->q1[end] = edge_excess(n1, end == 0 ? 1 : n1 - 2, lambda1);
+    f->q2[end] = edge_excess(n2, end == 0 ? 1 : n2 - 2, lambda2);
   }
-  solver.ta_.resize(2 * n2);
-  solver.tb_.resize(2 * n1);
-  solver.sa_.resize(2 * n2);
-  solver.acc_.resize(4 * n2);
-  solver.unit1_.resize(n1);
-  solver.unit2_.resize(n2);
-  ZV_TRY(solver.factor_capacitance());
-  return solver;
+  ZV_TRY(f->factor_capacitance());
+  return WholeLatticeSolver(std::move(f));
 }
 
-AlgoResult<void> WholeLatticeSolver::factor_capacitance() {
-  const std::size_t n1 = n1_, n2 = n2_;
-  const double b = weights_.biharmonic;
-  const double* dinv = dinv_.data();
+AlgoResult<void> WholeLatticeSolver::Factors::factor_capacitance() {
+  const double b = weights.biharmonic;
+  const double* d = dinv.data();
   // Row-edge block (the two end rows of the first axis, one unknown per column and end): 2 x 2
   // per column.
-  caa_inv_.assign(4 * n2, 0.0);
+  caa_inv.assign(4 * n2, 0.0);
   for (std::size_t r = 0; r < n1; ++r) {
     for (std::size_t a = 0; a < 2; ++a) {
       for (std::size_t a2 = 0; a2 < 2; ++a2) {
-        const double w = b * q1_[a][r] * p1_[a2][r];
+        const double w = b * q1[a][r] * p1[a2][r];
         if (w == 0) continue;
-        for (std::size_t c = 0; c < n2; ++c) caa_inv_[4 * c + 2 * a + a2] += w * dinv[r * n2 + c];
+        for (std::size_t c = 0; c < n2; ++c) caa_inv[4 * c + 2 * a + a2] += w * d[r * n2 + c];
       }
     }
   }
   for (std::size_t c = 0; c < n2; ++c) {
-    double* m = &caa_inv_[4 * c];
+    double* m = &caa_inv[4 * c];
     m[0] += 1;
     m[3] += 1;
     const double det = m[0] * m[3] - m[1] * m[2];
@@ -117,26 +151,26 @@ AlgoResult<void> WholeLatticeSolver::factor_capacitance() {
   // Column-edge block (the end columns of the second axis, one unknown per row and end) after
   // eliminating the row edges: S = Cbb - Cba Caa^-1 Cab, of order 2 n1, column-major.
   const std::size_t ns = 2 * n1, nl = 2 * n2;
-  std::vector<double> schur(ns * ns, 0.0);
+  std::vector<double> s(ns * ns, 0.0);
   for (std::size_t r = 0; r < n1; ++r) {
     for (std::size_t e = 0; e < 2; ++e) {
       for (std::size_t e2 = 0; e2 < 2; ++e2) {
         double sum = 0;
-        for (std::size_t c = 0; c < n2; ++c) sum += q2_[e][c] * p2_[e2][c] * dinv[r * n2 + c];
-        schur[(e2 * n1 + r) * ns + e * n1 + r] = (e == e2 ? 1.0 : 0.0) + b * sum;
+        for (std::size_t c = 0; c < n2; ++c) sum += q2[e][c] * p2[e2][c] * d[r * n2 + c];
+        s[(e2 * n1 + r) * ns + e * n1 + r] = (e == e2 ? 1.0 : 0.0) + b * sum;
       }
     }
   }
   {
-    // cba (ns x nl): entry ((e, r), (a, c)) = b q2[e][c] p1[a][r] dinv[r, c].
-    // m (nl x ns): Caa^-1 Cab, Cab's entry ((a, c), (e, r)) = b q1[a][r] p2[e][c] dinv[r, c].
+    // cba (ns x nl): entry ((e, r), (a, c)) = b q2[e][c] p1[a][r] d[r, c].
+    // m (nl x ns): Caa^-1 Cab, Cab's entry ((a, c), (e, r)) = b q1[a][r] p2[e][c] d[r, c].
     std::vector<double> cba(ns * nl), m(nl * ns);
     for (std::size_t a = 0; a < 2; ++a) {
       for (std::size_t c = 0; c < n2; ++c) {
         double* column = &cba[(a * n2 + c) * ns];
         for (std::size_t e = 0; e < 2; ++e) {
           for (std::size_t r = 0; r < n1; ++r) {
-            column[e * n1 + r] = b * q2_[e][c] * p1_[a][r] * dinv[r * n2 + c];
+            column[e * n1 + r] = b * q2[e][c] * p1[a][r] * d[r * n2 + c];
           }
         }
       }
@@ -144,51 +178,63 @@ AlgoResult<void> WholeLatticeSolver::factor_capacitance() {
     for (std::size_t e = 0; e < 2; ++e) {
       for (std::size_t r = 0; r < n1; ++r) {
         double* column = &m[(e * n1 + r) * nl];
-        const double* drow = dinv + r * n2;
+        const double* drow = d + r * n2;
         for (std::size_t c = 0; c < n2; ++c) {
-          const double cab0 = b * q1_[0][r] * p2_[e][c] * drow[c];
-          const double cab1 = b * q1_[1][r] * p2_[e][c] * drow[c];
-          const double* inv = &caa_inv_[4 * c];
+          const double cab0 = b * q1[0][r] * p2[e][c] * drow[c];
+          const double cab1 = b * q1[1][r] * p2[e][c] * drow[c];
+          const double* inv = &caa_inv[4 * c];
           column[c] = inv[0] * cab0 + inv[1] * cab1;
           column[n2 + c] = inv[2] * cab0 + inv[3] * cab1;
         }
       }
     }
-    for (std::size_t col = 0; col < ns; col += kColumnsPerPoll) {
-      if (!poll_call()) return std::unexpected(AlgoError::interrupted());
-      const std::size_t width = std::min(kColumnsPerPoll, ns - col);
-      subtract_product(ns, width, nl, cba, std::span<const double>(m).subspan(col * nl, width * nl),
-                       std::span<double>(schur).subspan(col * ns, width * ns));
-    }
+    // Blocks of columns on the pool: each block is one product of fixed shape, so the bits do
+    // not depend on the threads.
+    const std::size_t blocks = (ns + kColumnsPerBlock - 1) / kColumnsPerBlock;
+    ZV_TRY(parallel_collect<AlgoResult<std::size_t>>(
+        blocks,
+        [&](std::size_t block) -> AlgoResult<std::size_t> {
+          ZV_TRY(poll_call());
+          const std::size_t col = block * kColumnsPerBlock;
+          const std::size_t width = std::min(kColumnsPerBlock, ns - col);
+          subtract_product(ns, width, nl, cba,
+                           std::span<const double>(m).subspan(col * nl, width * nl),
+                           std::span<double>(s).subspan(col * ns, width * ns));
+          return width;
+        },
+        "minimum-curvature edges"));
   }
-  auto lu = DenseLu::factor(std::move(schur), ns);
+  auto lu = DenseLu::factor(std::move(s), ns);
   if (!lu || !(lu->reciprocal_condition() > 1e-15)) {
     return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
   }
-  schur_ = std::move(*lu);
+  schur = std::move(*lu);
   return {};
 }
 
 void WholeLatticeSolver::load(std::span<const double> values) {
-  require(values.size() == nx_ * ny_, "WholeLatticeSolver: value count mismatch");
+  const Factors& f = *factors_;
+  require(values.size() == f.nx * f.ny, "WholeLatticeSolver: value count mismatch");
   const std::span<double> v = transform_.values();
-  if (!transposed_) {
+  if (!f.transposed) {
     std::copy(values.begin(), values.end(), v.begin());
     return;
   }
-  for (std::size_t i = 0; i < nx_; ++i) {
-    for (std::size_t j = 0; j < ny_; ++j) v[j * nx_ + i] = values[i * ny_ + j];
+  for (std::size_t i = 0; i < f.nx; ++i) {
+    for (std::size_t j = 0; j < f.ny; ++j) v[j * f.nx + i] = values[i * f.ny + j];
   }
 }
 
 void WholeLatticeSolver::store(std::span<double> values) {
+  const Factors& f = *factors_;
+  require(values.size() == f.nx * f.ny, "WholeLatticeSolver: value count mismatch");
   const std::span<const double> v = transform_.values();
-  if (!transposed_) {
+  if (!f.transposed) {
     std::copy(v.begin(), v.end(), values.begin());
     return;
   }
-  for (std::size_t i = 0; i < nx_; ++i) {
-    for (std::size_t j = 0; j < ny_; ++j) values[i * ny_ + j] = v[j * nx_ + i];
+  for (std::size_t i = 0; i < f.nx; ++i) {
+    for (std::size_t j = 0; j < f.ny; ++j) values[i * f.ny + j] = v[j * f.nx + i];
   }
 }
 
@@ -200,10 +246,10 @@ void WholeLatticeSolver::solve(std::span<double> values) {
   store(values);
 }
 
-void WholeLatticeSolver::axis_unit(std::size_t axis, std::size_t node,
-                                   std::span<double> out) const {
+void WholeLatticeSolver::Factors::axis_unit(std::size_t axis, std::size_t node,
+                                            std::span<double> out) const {
   const std::size_t n = out.size();
-  const auto& ends = axis == 1 ? p1_ : p2_;
+  const auto& ends = axis == 1 ? p1 : p2;
   if (node == 0 || node == n - 1) {
     const auto& p = ends[node == 0 ? 0 : 1];
     std::copy(p.begin(), p.end(), out.begin());
@@ -212,36 +258,112 @@ void WholeLatticeSolver::axis_unit(std::size_t axis, std::size_t node,
   }
 }
 
-void WholeLatticeSolver::solve_unit(std::size_t node, std::span<double> out) {
-  require(node < nx_ * ny_ && out.size() == nx_ * ny_, "WholeLatticeSolver::solve_unit: bad node");
-  std::size_t r = node / ny_, c = node % ny_;
-  if (transposed_) std::swap(r, c);
-  axis_unit(1, r, unit1_);
-  axis_unit(2, c, unit2_);
-  const std::span<double> v = transform_.values();
-  for (std::size_t i = 0; i < n1_; ++i) {
-    for (std::size_t k = 0; k < n2_; ++k) v[i * n2_ + k] = unit1_[i] * unit2_[k];
+// The transform of e_node: the outer product of the two axes' unit coefficients.
+void WholeLatticeSolver::load_unit(std::size_t node) {
+  const Factors& f = *factors_;
+  require(node < f.nx * f.ny, "WholeLatticeSolver: node off the lattice");
+  std::size_t r = node / f.ny, c = node % f.ny;
+  if (f.transposed) std::swap(r, c);
+  f.axis_unit(1, r, unit1_);
+  f.axis_unit(2, c, unit2_);
+  double* v = transform_.values().data();
+  for (std::size_t i = 0; i < f.n1; ++i) {
+    for (std::size_t k = 0; k < f.n2; ++k) v[i * f.n2 + k] = unit1_[i] * unit2_[k];
   }
+}
+
+void WholeLatticeSolver::solve_unit(std::size_t node, std::span<double> out) {
+  load_unit(node);
   solve_coefficients();
   transform_.inverse();
   store(out);
 }
 
+NodeSamples WholeLatticeSolver::samples_at(std::span<const std::size_t> nodes) const {
+  const Factors& f = *factors_;
+  NodeSamples samples;
+  std::vector<std::int64_t> slot_of_row(f.n1, -1);
+  std::vector<std::size_t> rows;
+  for (const std::size_t node : nodes) {
+    require(node < f.nx * f.ny, "WholeLatticeSolver: sample off the lattice");
+    std::size_t r = node / f.ny, c = node % f.ny;
+    if (f.transposed) std::swap(r, c);
+    if (slot_of_row[r] < 0) {
+      slot_of_row[r] = static_cast<std::int64_t>(rows.size());
+      rows.push_back(r);
+    }
+    samples.row.push_back(r);
+    samples.column.push_back(c);
+    samples.slot.push_back(static_cast<std::uint32_t>(slot_of_row[r]));
+  }
+  // First-axis basis functions at each sampled row: the hats, then the sines.
+  samples.slots = rows.size();
+  samples.basis.resize(f.n1 * rows.size());
+  const double last = static_cast<double>(f.n1 - 1);
+  for (std::size_t s = 0; s < rows.size(); ++s) {
+    const double t = static_cast<double>(rows[s]) / last;
+    for (std::size_t m = 0; m < f.n1; ++m) {
+      double value = 0;
+      if (m == 0) {
+        value = 1 - t;
+      } else if (m == f.n1 - 1) {
+        value = t;
+      } else {
+        value = std::sin(std::numbers::pi * static_cast<double>((m * rows[s]) % (2 * (f.n1 - 1))) /
+                         last);
+      }
+      samples.basis[m * rows.size() + s] = value;
+    }
+  }
+  return samples;
+}
+
+void WholeLatticeSolver::solve_unit_at(std::size_t node, const NodeSamples& samples,
+                                       std::span<double> out) {
+  const Factors& f = *factors_;
+  require(out.size() == samples.column.size(), "WholeLatticeSolver: sample count mismatch");
+  load_unit(node);
+  solve_coefficients();
+  transform_.inverse_second_axis();
+  const double* v = transform_.values().data();
+  if (out.size() > kSamplesPerColumnBeforeTransform * f.n2) {
+    transform_.inverse_first_axis();
+    for (std::size_t t = 0; t < out.size(); ++t) {
+      out[t] = v[samples.row[t] * f.n2 + samples.column[t]];
+    }
+    return;
+  }
+  // The first axis's inverse at the sampled nodes only, row by row.
+  std::fill(out.begin(), out.end(), 0.0);
+  const std::size_t slots = samples.slots;
+  for (std::size_t m = 0; m < f.n1; ++m) {
+    const double* row = v + m * f.n2;
+    const double* basis = &samples.basis[m * slots];
+    for (std::size_t t = 0; t < out.size(); ++t) {
+      out[t] += basis[samples.slot[t]] * row[samples.column[t]];
+    }
+  }
+}
+
 void WholeLatticeSolver::solve_coefficients() {
-  const std::size_t n1 = n1_, n2 = n2_;
-  const double b = weights_.biharmonic;
+  const Factors& f = *factors_;
+  const std::size_t n1 = f.n1, n2 = f.n2;
+  const double b = f.weights.biharmonic;
   double* y = transform_.values().data();
-  const double* dinv = dinv_.data();
+  const double* dinv = f.dinv.data();
+  const auto& p1 = f.p1;
+  const auto& q1 = f.q1;
+  const double* caa_inv = f.caa_inv.data();
   // Y = D^-1 R, and the edge rows' measures of it: ta over the row edges, tb over the columns'.
   std::fill(ta_.begin(), ta_.end(), 0.0);
   double* ta0 = ta_.data();
   double* ta1 = ta0 + n2;
-  const double* q20 = q2_[0].data();
-  const double* q21 = q2_[1].data();
+  const double* q20 = f.q2[0].data();
+  const double* q21 = f.q2[1].data();
   for (std::size_t r = 0; r < n1; ++r) {
     double* row = y + r * n2;
     const double* drow = dinv + r * n2;
-    const double q10 = q1_[0][r], q11 = q1_[1][r];
+    const double q10 = q1[0][r], q11 = q1[1][r];
     double s0 = 0, s1 = 0;
     for (std::size_t c = 0; c < n2; ++c) {
       const double v = row[c] * drow[c];
@@ -260,7 +382,7 @@ void WholeLatticeSolver::solve_coefficients() {
   double* u0 = sa_.data();
   double* u1 = u0 + n2;
   for (std::size_t c = 0; c < n2; ++c) {
-    const double* inv = &caa_inv_[4 * c];
+    const double* inv = caa_inv + 4 * c;
     u0[c] = inv[0] * ta0[c] + inv[1] * ta1[c];
     u1[c] = inv[2] * ta0[c] + inv[3] * ta1[c];
   }
@@ -274,19 +396,19 @@ void WholeLatticeSolver::solve_coefficients() {
       s10 += q21[c] * d0;
       s11 += q21[c] * d1;
     }
-    const double p10 = p1_[0][r], p11 = p1_[1][r];
+    const double p10 = p1[0][r], p11 = p1[1][r];
     tb_[r] -= b * (p10 * s00 + p11 * s01);
     tb_[n1 + r] -= b * (p10 * s10 + p11 * s11);
   }
-  schur_->solve_in_place(tb_);  // now sb
+  f.schur->solve_in_place(tb_);  // now sb
   // sa = Caa^-1 (ta - Cab sb), Cab sb at (a, c) = b sum_e p2[e][c] sum_r q1[a][r] dinv[r, c]
   // sb[e][r].
   std::fill(acc_.begin(), acc_.end(), 0.0);
   double* acc = acc_.data();  // (a, e) blocks of n2
   for (std::size_t r = 0; r < n1; ++r) {
     const double* drow = dinv + r * n2;
-    const double h00 = q1_[0][r] * tb_[r], h01 = q1_[0][r] * tb_[n1 + r];
-    const double h10 = q1_[1][r] * tb_[r], h11 = q1_[1][r] * tb_[n1 + r];
+    const double h00 = q1[0][r] * tb_[r], h01 = q1[0][r] * tb_[n1 + r];
+    const double h10 = q1[1][r] * tb_[r], h11 = q1[1][r] * tb_[n1 + r];
     for (std::size_t c = 0; c < n2; ++c) {
       acc[c] += h00 * drow[c];
       acc[n2 + c] += h01 * drow[c];
@@ -294,12 +416,12 @@ void WholeLatticeSolver::solve_coefficients() {
       acc[3 * n2 + c] += h11 * drow[c];
     }
   }
-  const double* p20 = p2_[0].data();
-  const double* p21 = p2_[1].data();
+  const double* p20 = f.p2[0].data();
+  const double* p21 = f.p2[1].data();
   for (std::size_t c = 0; c < n2; ++c) {
     const double r0 = ta0[c] - b * (p20[c] * acc[c] + p21[c] * acc[n2 + c]);
     const double r1 = ta1[c] - b * (p20[c] * acc[2 * n2 + c] + p21[c] * acc[3 * n2 + c]);
-    const double* inv = &caa_inv_[4 * c];
+    const double* inv = caa_inv + 4 * c;
     u0[c] = inv[0] * r0 + inv[1] * r1;
     u1[c] = inv[2] * r0 + inv[3] * r1;
   }
@@ -307,7 +429,7 @@ void WholeLatticeSolver::solve_coefficients() {
   for (std::size_t r = 0; r < n1; ++r) {
     double* row = y + r * n2;
     const double* drow = dinv + r * n2;
-    const double p10 = p1_[0][r], p11 = p1_[1][r], sb0 = tb_[r], sb1 = tb_[n1 + r];
+    const double p10 = p1[0][r], p11 = p1[1][r], sb0 = tb_[r], sb1 = tb_[n1 + r];
     for (std::size_t c = 0; c < n2; ++c) {
       row[c] -= drow[c] * (p10 * u0[c] + p11 * u1[c] + sb0 * p20[c] + sb1 * p21[c]);
     }

@@ -14,15 +14,25 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "zorvatools/foundation/error.hpp"
-#include "zorvatools/gridding/dense_lu.hpp"
 #include "zorvatools/gridding/sine_transform.hpp"
 
 namespace zorvatools {
+
+// Nodes at which Green's functions are read (see WholeLatticeSolver::solve_unit_at): each
+// node's column in the transform and a slot holding the first-axis basis at its row, shared by
+// the nodes of one row.
+struct NodeSamples {
+  std::vector<std::size_t> row, column;
+  std::vector<std::uint32_t> slot;
+  std::size_t slots = 0;
+  std::vector<double> basis;  // basis[m * slots + s]: first-axis coefficient m at slot s's row
+};
 
 class WholeLatticeSolver {
  public:
@@ -35,35 +45,32 @@ class WholeLatticeSolver {
   // Fails with Interrupted when the call is stopped, and with the singular-system text when the
   // capacitance system cannot be factored. Throws std::bad_alloc when memory runs out.
   static AlgoResult<WholeLatticeSolver> build(std::size_t nx, std::size_t ny, Weights weights);
-  // Bytes held while building (the solver keeps about half of it).
+  // Bytes held while building: the factors (about half of it) and one solver's scratch.
   static std::uint64_t bytes_estimate(std::size_t nx, std::size_t ny);
+  // Bytes of one more solver's scratch (a copy shares the factors).
+  static std::uint64_t scratch_bytes(std::size_t nx, std::size_t ny);
 
-  [[nodiscard]] std::size_t nx() const { return nx_; }
-  [[nodiscard]] std::size_t ny() const { return ny_; }
+  [[nodiscard]] std::size_t nx() const;
+  [[nodiscard]] std::size_t ny() const;
   // values = A'^-1 values, nodes i * ny + j.
   void solve(std::span<double> values);
   // out = A'^-1 e_node.
   void solve_unit(std::size_t node, std::span<double> out);
+  // out[t] = (A'^-1 e_node) at sample t. A few samples cost half a transform and one pass over
+  // the lattice per sampled row instead of a whole inverse transform.
+  [[nodiscard]] NodeSamples samples_at(std::span<const std::size_t> nodes) const;
+  void solve_unit_at(std::size_t node, const NodeSamples& samples, std::span<double> out);
 
  private:
-  WholeLatticeSolver(std::size_t nx, std::size_t ny, Weights weights);
-  [[nodiscard]] AlgoResult<void> factor_capacitance();
+  struct Factors;
+  explicit WholeLatticeSolver(std::shared_ptr<const Factors> factors);
   void load(std::span<const double> values);
   void store(std::span<double> values);
+  void load_unit(std::size_t node);
   void solve_coefficients();
-  void axis_unit(std::size_t axis, std::size_t node, std::span<double> out) const;
 
-  std::size_t nx_, ny_;
-  std::size_t n1_, n2_;  // the shorter axis, then the longer (the transform's rows and columns)
-  bool transposed_;      // the shorter axis is j
-  Weights weights_;
+  std::shared_ptr<const Factors> factors_;
   LatticeSineTransform transform_;
-  std::vector<double> dinv_;  // 1 / f(lambda1 + lambda2), 1 at the four corner coefficients
-  // Coefficients of the unit vectors at the two ends of each axis (p), and the edge rows'
-  // excess of P over G^2 in coefficients (q).
-  std::array<std::vector<double>, 2> p1_, q1_, p2_, q2_;
-  std::vector<double> caa_inv_;   // per column: the inverse 2 x 2 capacitance of the row edges
-  std::optional<DenseLu> schur_;  // the column edges' capacitance after eliminating the rows'
   std::vector<double> ta_, tb_, sa_, acc_;  // solve scratch
   std::vector<double> unit1_, unit2_;
 };

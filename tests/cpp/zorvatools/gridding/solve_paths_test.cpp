@@ -14,6 +14,7 @@
 #include "surface_differences.hpp"
 #include "test_support.hpp"
 #include "zorvatools/foundation/call_scope.hpp"
+#include "zorvatools/foundation/worker_pool.hpp"
 #include "zorvatools/gridding/min_curvature.hpp"
 #include "zorvatools/gridding/relaxation.hpp"
 
@@ -387,6 +388,19 @@ TEST_P(RestartsReuseTheirSolver, BitForBitAndInCopies) {
                        grid_min_curvature(samples, lattice, {}, nullptr, sparse));
   EXPECT_EQ(fresh, first);
 }
+TEST(MinCurvaturePaths, TheTransformSolveDoesNotDependOnTheThreads) {
+  const auto samples = scattered(90, 130, 60, 12);
+  const Lattice lattice = Lattice::unit(90, 130);
+  const MinCurvatureOptions spectral = on(MinCurvaturePath::Spectral);
+  set_max_threads(1);
+  auto one = grid_min_curvature(samples, lattice, {}, nullptr, spectral);
+  set_max_threads(4);
+  auto four = grid_min_curvature(samples, lattice, {}, nullptr, spectral);
+  set_max_threads(0);
+  ASSERT_TRUE(one && four);
+  EXPECT_EQ(*one, *four);
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, RestartsReuseTheirSolver,
                          testing::Values(MinCurvaturePath::Sparse, MinCurvaturePath::Spectral));
 

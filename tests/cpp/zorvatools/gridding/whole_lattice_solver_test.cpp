@@ -125,20 +125,29 @@ TEST(WholeLatticeSolver, SolvesThePatchedOperatorOnEveryShape) {
     double worst = 0;
     for (std::size_t p = 0; p < r.size(); ++p) worst = std::fmax(worst, std::fabs(back[p] - r[p]));
     EXPECT_LE(worst, 1e-11 * largest_abs(r)) << s.nx << "x" << s.ny;
-    // The Green's function of a node is the solve of its unit vector.
+    // The Green's function of a node is the solve of its unit vector, whole or read at a few
+    // nodes (two on one row, the corners, repeats).
+    const std::vector<std::size_t> targets = {
+        0, s.ny - 1, s.nx * s.ny - 1, s.ny + 1, s.ny + 1, s.ny, s.nx * s.ny / 2, (s.nx - 1) * s.ny};
+    const NodeSamples samples = solver.samples_at(targets);
     for (const std::size_t node : {std::size_t{0}, s.ny + 1, s.nx * s.ny - 1, s.nx * s.ny / 2}) {
-      std::vector<double> unit(s.nx * s.ny, 0.0), green(s.nx * s.ny);
+      std::vector<double> unit(s.nx * s.ny, 0.0), green(s.nx * s.ny), sampled(targets.size());
       unit[node] = 1;
       solver.solve(unit);
       solver.solve_unit(node, green);
+      solver.solve_unit_at(node, samples, sampled);
       for (std::size_t p = 0; p < green.size(); ++p) {
         EXPECT_NEAR(green[p], unit[p], 1e-12 * largest_abs(unit)) << s.nx << "x" << s.ny;
+      }
+      for (std::size_t t = 0; t < targets.size(); ++t) {
+        EXPECT_NEAR(sampled[t], unit[targets[t]], 1e-12 * largest_abs(unit))
+            << s.nx << "x" << s.ny << " sample " << t;
       }
     }
   }
 }
 
-TEST(WholeLatticeSolver, ACopySolvesOnItsOwnScratch) {
+TEST(WholeLatticeSolver, ACopySharesTheFactorsAndSolvesOnItsOwnScratch) {
   ASSERT_OK_AND_ASSIGN(WholeLatticeSolver solver, WholeLatticeSolver::build(31, 24, kWeights));
   WholeLatticeSolver copy = solver;
   const std::vector<double> r = random_values(31 * 24, 9);
@@ -146,6 +155,12 @@ TEST(WholeLatticeSolver, ACopySolvesOnItsOwnScratch) {
   solver.solve(a);
   copy.solve(b);
   EXPECT_EQ(a, b);
+  // Interleaved solves do not disturb each other.
+  std::vector<double> c = r, d = r;
+  for (double& x : d) x *= 2;
+  copy.solve(d);
+  solver.solve(c);
+  EXPECT_EQ(c, a);
 }
 
 }  // namespace
