@@ -220,8 +220,7 @@ AlgoResult<void> MinCurvatureOperator::factor(bool pinned) {
                                   180 * n1 * n1 * n2 * kSparseSecondsPerWork;
     const auto threads = static_cast<double>(max_threads());
     const double spectral_seconds =
-        (16 * n1 * n1 * n2 / threads + 6 * n1 * n1 * n1 + order * order * order) *
-            kDenseSecondsPerFlop +
+        (n1 * n1 * n2 / threads + n1 * n1 * n1 / 2 + order * order * order) * kDenseSecondsPerFlop +
         (order / threads + kSpectralSolvesBeyondAnchors) * n1 * n2 * kSpectralSecondsPerNodeSolve +
         order * std::min(order * n1, 2 * n1 * n2) / threads * kSpectralSecondsPerSample;
     double best = sparse_seconds;

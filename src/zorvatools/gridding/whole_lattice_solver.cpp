@@ -16,8 +16,6 @@
 namespace zorvatools {
 namespace {
 
-// Columns of the dense product formed by one task, between two polls of the call.
-constexpr std::size_t kColumnsPerBlock = 256;
 // Beyond this many samples per node of the longer axis, the first axis's inverse transform costs
 // less than evaluating its basis at every sample (measured at 301 and 1001 nodes a side).
 constexpr std::size_t kSamplesPerColumnBeforeTransform = 2;
@@ -39,6 +37,32 @@ std::vector<double> edge_excess(std::size_t n, std::size_t row, const std::vecto
   return q;
 }
 
+// (u, v) -> ((u + v) / sqrt 2, (u - v) / sqrt 2): orthogonal and its own inverse.
+void rotate_pair(double& u, double& v) {
+  constexpr double kHalfRoot = 1 / std::numbers::sqrt2;
+  const double sum = (u + v) * kHalfRoot, difference = (u - v) * kHalfRoot;
+  u = sum;
+  v = difference;
+}
+
+// Parity under the axis's mirror of coefficient m: 0 even, 1 odd. Sine m is even for odd m; the
+// end hats, once replaced by their sum (at 0) and difference (at n - 1), are even and odd.
+std::size_t parity(std::size_t m, std::size_t n) {
+  if (m == 0) return 0;
+  if (m == n - 1) return 1;
+  return m % 2 == 1 ? 0 : 1;
+}
+
+// The sum (0) and difference (1) of a pair of end vectors, with their hat coefficients rotated
+// the same way, so that each has one parity.
+std::array<std::vector<double>, 2> symmetric_pair(const std::array<std::vector<double>, 2>& v) {
+  std::array<std::vector<double>, 2> out{v[0], v[1]};
+  const std::size_t n = v[0].size();
+  for (std::size_t m = 0; m < n; ++m) rotate_pair(out[0][m], out[1][m]);
+  for (std::size_t e = 0; e < 2; ++e) rotate_pair(out[e][0], out[e][n - 1]);
+  return out;
+}
+
 }  // namespace
 
 struct WholeLatticeSolver::Factors {
@@ -50,10 +74,18 @@ struct WholeLatticeSolver::Factors {
   // Coefficients of the unit vectors at the two ends of each axis (p), and the edge rows'
   // excess of P over G^2 in coefficients (q).
   std::array<std::vector<double>, 2> p1, q1, p2, q2;
-  std::vector<double> caa_inv;   // per column: the inverse 2 x 2 capacitance of the row edges
-  std::optional<DenseLu> schur;  // the column edges' capacitance after eliminating the rows'
+  std::vector<double> caa_inv;  // per column: the inverse 2 x 2 capacitance of the row edges
+  // The column edges' capacitance after eliminating the rows' (order 2 n1), in the basis of the
+  // lattice's two mirror symmetries, where it falls into four blocks: block 2 tau + sigma for
+  // the sum (tau 0) or difference (tau 1) of the two column edges, over the first-axis
+  // coefficients of parity sigma. rows[sigma] lists those coefficients (the end hats replaced by
+  // their sum, even, at 0 and their difference, odd, at n1 - 1).
+  std::array<std::vector<std::size_t>, 2> rows;
+  std::array<std::optional<DenseLu>, 4> blocks;
 
   [[nodiscard]] AlgoResult<void> factor_capacitance();
+  // Solves the column-edge capacitance in place (edge e, row r at e * n1 + r).
+  void solve_edges(std::span<double> t, std::span<double> scratch) const;
   void axis_unit(std::size_t axis, std::size_t node, std::span<double> out) const;
 };
 
@@ -64,6 +96,7 @@ WholeLatticeSolver::WholeLatticeSolver(std::shared_ptr<const Factors> factors)
       tb_(2 * factors_->n1),
       sa_(2 * factors_->n2),
       acc_(4 * factors_->n2),
+      edge_scratch_(factors_->n1),
       unit1_(factors_->n1),
       unit2_(factors_->n2) {}
 
@@ -76,9 +109,9 @@ std::size_t WholeLatticeSolver::ny() const {
 
 std::uint64_t WholeLatticeSolver::bytes_estimate(std::size_t nx, std::size_t ny) {
   const std::uint64_t n1 = std::min(nx, ny), n2 = std::max(nx, ny);
-  // Coefficients, transform and unit scratch; the two dense capacitance blocks and the Schur
-  // complement with its factor.
-  return sizeof(double) * (n1 * n2 + 8 * n1 * n2 + 8 * n1 * n1 + 24 * n2) + scratch_bytes(nx, ny);
+  // The coefficient scaling; the four edge blocks with their factors; while they are formed, two
+  // block-sized copies of the scaling per block; the edge vectors; one solver's scratch.
+  return sizeof(double) * (n1 * n2 + 2 * n1 * n1 + 2 * n1 * n2 + 24 * n2) + scratch_bytes(nx, ny);
 }
 
 std::uint64_t WholeLatticeSolver::scratch_bytes(std::size_t nx, std::size_t ny) {
@@ -149,67 +182,88 @@ AlgoResult<void> WholeLatticeSolver::Factors::factor_capacitance() {
     m[2] = -m[2] / det;
   }
   // Column-edge block (the end columns of the second axis, one unknown per row and end) after
-  // eliminating the row edges: S = Cbb - Cba Caa^-1 Cab, of order 2 n1, column-major.
-  const std::size_t ns = 2 * n1, nl = 2 * n2;
-  std::vector<double> s(ns * ns, 0.0);
-  for (std::size_t r = 0; r < n1; ++r) {
-    for (std::size_t e = 0; e < 2; ++e) {
-      for (std::size_t e2 = 0; e2 < 2; ++e2) {
-        double sum = 0;
-        for (std::size_t c = 0; c < n2; ++c) sum += q2[e][c] * p2[e2][c] * d[r * n2 + c];
-        s[(e2 * n1 + r) * ns + e * n1 + r] = (e == e2 ? 1.0 : 0.0) + b * sum;
-      }
+  // eliminating the row edges: S = Cbb - Cba Caa^-1 Cab. In the symmetric basis (sums and
+  // differences of the two ends, the end hats likewise) an end vector of parity sigma meets only
+  // coefficients of parity sigma, so S is four blocks of about n1 / 2, each
+  //   S = diag(Cbb') - b^2 diag(p1') (D W D^T) diag(q1'),  W = q2' p2' / Caa'  (over the columns
+  // of parity tau), with D the coefficient scaling restricted to the block's rows and columns.
+  const auto p1s = symmetric_pair(p1), q1s = symmetric_pair(q1);
+  const auto p2s = symmetric_pair(p2), q2s = symmetric_pair(q2);
+  for (std::size_t sigma = 0; sigma < 2; ++sigma) {
+    rows[sigma].clear();
+    for (std::size_t r = 0; r < n1; ++r) {
+      if (parity(r, n1) == sigma) rows[sigma].push_back(r);
     }
   }
-  {
-    // cba (ns x nl): entry ((e, r), (a, c)) = b q2[e][c] p1[a][r] d[r, c].
-    // m (nl x ns): Caa^-1 Cab, Cab's entry ((a, c), (e, r)) = b q1[a][r] p2[e][c] d[r, c].
-    std::vector<double> cba(ns * nl), m(nl * ns);
-    for (std::size_t a = 0; a < 2; ++a) {
-      for (std::size_t c = 0; c < n2; ++c) {
-        double* column = &cba[(a * n2 + c) * ns];
-        for (std::size_t e = 0; e < 2; ++e) {
-          for (std::size_t r = 0; r < n1; ++r) {
-            column[e * n1 + r] = b * q2[e][c] * p1[a][r] * d[r * n2 + c];
-          }
-        }
-      }
-    }
-    for (std::size_t e = 0; e < 2; ++e) {
-      for (std::size_t r = 0; r < n1; ++r) {
-        double* column = &m[(e * n1 + r) * nl];
-        const double* drow = d + r * n2;
-        for (std::size_t c = 0; c < n2; ++c) {
-          const double cab0 = b * q1[0][r] * p2[e][c] * drow[c];
-          const double cab1 = b * q1[1][r] * p2[e][c] * drow[c];
-          const double* inv = &caa_inv[4 * c];
-          column[c] = inv[0] * cab0 + inv[1] * cab1;
-          column[n2 + c] = inv[2] * cab0 + inv[3] * cab1;
-        }
-      }
-    }
-    // Blocks of columns on the pool: each block is one product of fixed shape, so the bits do
-    // not depend on the threads.
-    const std::size_t blocks = (ns + kColumnsPerBlock - 1) / kColumnsPerBlock;
-    ZV_TRY(parallel_collect<AlgoResult<std::size_t>>(
-        blocks,
-        [&](std::size_t block) -> AlgoResult<std::size_t> {
-          ZV_TRY(poll_call());
-          const std::size_t col = block * kColumnsPerBlock;
-          const std::size_t width = std::min(kColumnsPerBlock, ns - col);
-          subtract_product(ns, width, nl, cba,
-                           std::span<const double>(m).subspan(col * nl, width * nl),
-                           std::span<double>(s).subspan(col * ns, width * ns));
-          return width;
-        },
-        "minimum-curvature edges"));
-  }
-  auto lu = DenseLu::factor(std::move(s), ns);
-  if (!lu || !(lu->reciprocal_condition() > 1e-15)) {
-    return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
-  }
-  schur = std::move(*lu);
+  std::array<std::vector<std::size_t>, 2> columns;  // sines of each parity (hats meet q2' = 0)
+  for (std::size_t c = 1; c + 1 < n2; ++c) columns[parity(c, n2)].push_back(c);
+  ZV_ASSIGN_OR_RETURN(
+      std::vector<DenseLu> factored,
+      parallel_collect<AlgoResult<DenseLu>>(
+          4,
+          [&](std::size_t block) -> AlgoResult<DenseLu> {
+            ZV_TRY(poll_call());
+            const std::size_t tau = block / 2, sigma = block % 2;
+            const std::vector<std::size_t>& rs = rows[sigma];
+            const std::vector<std::size_t>& cs = columns[tau];
+            const std::size_t nr = rs.size(), nc = cs.size();
+            // W over the block's columns: Caa' = 1 + b sum_r q1'[sigma] p1'[sigma] d[r, c].
+            std::vector<double> w(nc);
+            for (std::size_t k = 0; k < nc; ++k) {
+              double caa = 0;
+              for (const std::size_t r : rs)
+                caa += q1s[sigma][r] * p1s[sigma][r] * d[r * n2 + cs[k]];
+              w[k] = q2s[tau][cs[k]] * p2s[tau][cs[k]] / (1 + b * caa);
+            }
+            // x = D W (nr x nc) and D^T (nc x nr), column-major; -D W D^T into g.
+            std::vector<double> x(nr * nc), dt(nc * nr), g(nr * nr, 0.0);
+            for (std::size_t k = 0; k < nc; ++k) {
+              for (std::size_t i = 0; i < nr; ++i) {
+                const double dv = d[rs[i] * n2 + cs[k]];
+                x[k * nr + i] = dv * w[k];
+                dt[i * nc + k] = dv;
+              }
+            }
+            subtract_product(nr, nr, nc, x, dt, g);
+            for (std::size_t i = 0; i < nr; ++i) {
+              const std::size_t r = rs[i];
+              for (std::size_t k = 0; k < nr; ++k) {
+                g[k * nr + i] *= b * b * p1s[sigma][r] * q1s[sigma][rs[k]];
+              }
+              double cbb = 0;  // Cbb' = 1 + b sum_c q2'[tau] p2'[tau] d[r, c]
+              for (std::size_t k = 0; k < nc; ++k) {
+                cbb += q2s[tau][cs[k]] * p2s[tau][cs[k]] * d[r * n2 + cs[k]];
+              }
+              g[i * nr + i] += 1 + b * cbb;
+            }
+            auto lu = DenseLu::factor(std::move(g), nr);
+            if (!lu || !(lu->reciprocal_condition() > 1e-15)) {
+              return std::unexpected(AlgoError::invalid_argument(kSingularSystemText));
+            }
+            return std::move(*lu);
+          },
+          "minimum-curvature edges"));
+  for (std::size_t block = 0; block < 4; ++block) blocks[block] = std::move(factored[block]);
   return {};
+}
+
+void WholeLatticeSolver::Factors::solve_edges(std::span<double> t,
+                                              std::span<double> scratch) const {
+  // Into the symmetric basis (the map is its own inverse), solve block by block, and back.
+  const auto to_symmetric = [this](std::span<double> v) {
+    for (std::size_t r = 0; r < n1; ++r) rotate_pair(v[r], v[n1 + r]);
+    for (std::size_t e = 0; e < 2; ++e) rotate_pair(v[e * n1], v[e * n1 + n1 - 1]);
+  };
+  to_symmetric(t);
+  for (std::size_t block = 0; block < 4; ++block) {
+    const std::size_t tau = block / 2, sigma = block % 2;
+    const std::vector<std::size_t>& rs = rows[sigma];
+    const std::span<double> x = scratch.first(rs.size());
+    for (std::size_t i = 0; i < rs.size(); ++i) x[i] = t[tau * n1 + rs[i]];
+    blocks[block]->solve_in_place(x);
+    for (std::size_t i = 0; i < rs.size(); ++i) t[tau * n1 + rs[i]] = x[i];
+  }
+  to_symmetric(t);
 }
 
 void WholeLatticeSolver::load(std::span<const double> values) {
@@ -400,7 +454,7 @@ void WholeLatticeSolver::solve_coefficients() {
     tb_[r] -= b * (p10 * s00 + p11 * s01);
     tb_[n1 + r] -= b * (p10 * s10 + p11 * s11);
   }
-  f.schur->solve_in_place(tb_);  // now sb
+  f.solve_edges(tb_, edge_scratch_);  // now sb
   // sa = Caa^-1 (ta - Cab sb), Cab sb at (a, c) = b sum_e p2[e][c] sum_r q1[a][r] dinv[r, c]
   // sb[e][r].
   std::fill(acc_.begin(), acc_.end(), 0.0);

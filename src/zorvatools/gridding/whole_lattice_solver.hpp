@@ -8,8 +8,9 @@
 // from G^2 only in its two end rows, so A is f(G (x) I + I (x) G), f(s) = b s^2 - t s, plus the
 // edge rows. The sine transforms diagonalise f(...); a capacitance system with one unknown per
 // edge node and edge row puts the edge rows back. Its part along the longer axis is 2 x 2 per
-// line; the rest is a dense system of twice the shorter axis, factored once. A solve costs two
-// lattice transforms, a few passes over the lattice and one dense substitution.
+// line; the rest, of twice the shorter axis, falls into four dense blocks by the lattice's
+// mirror symmetries, factored once. A solve costs two lattice transforms, a few passes over the
+// lattice and four small dense substitutions.
 
 #include <array>
 #include <cstddef>
@@ -71,7 +72,7 @@ class WholeLatticeSolver {
 
   std::shared_ptr<const Factors> factors_;
   LatticeSineTransform transform_;
-  std::vector<double> ta_, tb_, sa_, acc_;  // solve scratch
+  std::vector<double> ta_, tb_, sa_, acc_, edge_scratch_;  // solve scratch
   std::vector<double> unit1_, unit2_;
 };
 
