@@ -383,6 +383,13 @@ class Surface(ArrayRecord):
         The single-zone build solves its two surfaces this way (without taper); the
         horizon-stack build solves its reference horizon this way with the build's taper.
 
+        Small lattices factor the equations' band. Larger ones whose defined nodes pin the
+        surface (at least four, not all on one line) are solved through sine transforms of the
+        whole lattice, at a cost that grows with the nodes times the defined nodes: a
+        1001 x 1001 lattice from 50 wells takes about a second and a half and 0.4 GiB. Thousands
+        of defined nodes take a sparse factorisation instead. A lattice whose solve would not fit
+        in memory fails at once with an error naming the memory it needs.
+
         Examples
         --------
         >>> lat = Lattice(ncol=3, nrow=2, xinc=10.0, yinc=10.0)
