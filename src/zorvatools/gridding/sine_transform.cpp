@@ -99,6 +99,42 @@ struct LatticeSineTransform::Plans {
       }
     }
   }
+  // Adds `sign` times the line through the end rows to the rows between (first axis).
+  void add_end_lines_first(std::size_t n1, std::size_t n2, double sign) {
+    double* v = data.get();
+    const double* first = v;
+    const double* last = v + (n1 - 1) * n2;
+    for (std::size_t i = 1; i + 1 < n1; ++i) {
+      double* row = v + i * n2;
+      const double down = sign * ramps1.down[i], up = sign * ramps1.up[i];
+      for (std::size_t k = 0; k < n2; ++k) row[k] += down * first[k] + up * last[k];
+    }
+  }
+  // The same along every row (second axis).
+  void add_end_lines_second(std::size_t n1, std::size_t n2, double sign) {
+    for (std::size_t i = 0; i < n1; ++i) {
+      double* row = data.get() + i * n2;
+      const double first = sign * row[0], last = sign * row[n2 - 1];
+      for (std::size_t k = 1; k + 1 < n2; ++k)
+        row[k] += ramps2.down[k] * first + ramps2.up[k] * last;
+    }
+  }
+  // The sine transform of the rows between the ends, scaled (first axis).
+  void sines_first(std::size_t n1, std::size_t n2, double scale) {
+    if (!along1) return;
+    fftw_execute(along1);
+    double* v = data.get();
+    for (std::size_t p = n2; p < (n1 - 1) * n2; ++p) v[p] *= scale;
+  }
+  void sines_second(std::size_t n1, std::size_t n2, double scale) {
+    if (!along2) return;
+    fftw_execute(along2);
+    for (std::size_t i = 0; i < n1; ++i) {
+      double* row = data.get() + i * n2;
+      for (std::size_t k = 1; k + 1 < n2; ++k) row[k] *= scale;
+    }
+  }
+
   ~Plans() {
     const std::lock_guard lock(planner_mutex());
     if (along1) fftw_destroy_plan(along1);
@@ -127,74 +163,27 @@ std::span<double> LatticeSineTransform::values() {
 }
 
 void LatticeSineTransform::forward() {
-  double* v = plans_->data.get();
-  const std::size_t n1 = n1_, n2 = n2_;
-  const auto& r1 = plans_->ramps1;
-  const auto& r2 = plans_->ramps2;
-  // Along the first axis: the end rows are the hat weights; the rows between, less the line
+  // Along each axis: the end nodes are the hat weights; the nodes between, less the line
   // through the ends, are sine coefficients.
-  for (std::size_t i = 1; i + 1 < n1; ++i) {
-    double* row = v + i * n2;
-    const double* first = v;
-    const double* last = v + (n1 - 1) * n2;
-    for (std::size_t k = 0; k < n2; ++k) row[k] -= r1.down[i] * first[k] + r1.up[i] * last[k];
-  }
-  if (plans_->along1) {
-    fftw_execute(plans_->along1);
-    const double scale = 1.0 / static_cast<double>(n1 - 1);
-    for (std::size_t p = n2; p < (n1 - 1) * n2; ++p) v[p] *= scale;
-  }
-  // Along the second axis, row by row.
-  for (std::size_t i = 0; i < n1; ++i) {
-    double* row = v + i * n2;
-    const double first = row[0], last = row[n2 - 1];
-    for (std::size_t k = 1; k + 1 < n2; ++k) row[k] -= r2.down[k] * first + r2.up[k] * last;
-  }
-  if (plans_->along2) {
-    fftw_execute(plans_->along2);
-    const double scale = 1.0 / static_cast<double>(n2 - 1);
-    for (std::size_t i = 0; i < n1; ++i) {
-      for (std::size_t k = 1; k + 1 < n2; ++k) v[i * n2 + k] *= scale;
-    }
-  }
+  plans_->add_end_lines_first(n1_, n2_, -1);
+  plans_->sines_first(n1_, n2_, 1.0 / static_cast<double>(n1_ - 1));
+  plans_->add_end_lines_second(n1_, n2_, -1);
+  plans_->sines_second(n1_, n2_, 1.0 / static_cast<double>(n2_ - 1));
 }
 
 void LatticeSineTransform::inverse_second_axis() {
-  double* v = plans_->data.get();
-  const std::size_t n1 = n1_, n2 = n2_;
-  const auto& r2 = plans_->ramps2;
-  if (plans_->along2) {
-    fftw_execute(plans_->along2);
-    for (std::size_t i = 0; i < n1; ++i) {
-      for (std::size_t k = 1; k + 1 < n2; ++k) v[i * n2 + k] *= 0.5;
-    }
-  }
-  for (std::size_t i = 0; i < n1; ++i) {
-    double* row = v + i * n2;
-    const double first = row[0], last = row[n2 - 1];
-    for (std::size_t k = 1; k + 1 < n2; ++k) row[k] += r2.down[k] * first + r2.up[k] * last;
-  }
+  plans_->sines_second(n1_, n2_, 0.5);
+  plans_->add_end_lines_second(n1_, n2_, 1);
+}
+
+void LatticeSineTransform::inverse_first_axis() {
+  plans_->sines_first(n1_, n2_, 0.5);
+  plans_->add_end_lines_first(n1_, n2_, 1);
 }
 
 void LatticeSineTransform::inverse() {
   inverse_second_axis();
   inverse_first_axis();
-}
-
-void LatticeSineTransform::inverse_first_axis() {
-  double* v = plans_->data.get();
-  const std::size_t n1 = n1_, n2 = n2_;
-  const auto& r1 = plans_->ramps1;
-  if (plans_->along1) {
-    fftw_execute(plans_->along1);
-    for (std::size_t p = n2; p < (n1 - 1) * n2; ++p) v[p] *= 0.5;
-  }
-  for (std::size_t i = 1; i + 1 < n1; ++i) {
-    double* row = v + i * n2;
-    const double* first = v;
-    const double* last = v + (n1 - 1) * n2;
-    for (std::size_t k = 0; k < n2; ++k) row[k] += r1.down[i] * first[k] + r1.up[i] * last[k];
-  }
 }
 
 }  // namespace zorvatools

@@ -267,28 +267,28 @@ void WholeLatticeSolver::Factors::solve_edges(std::span<double> t,
 }
 
 void WholeLatticeSolver::load(std::span<const double> values) {
-  const Factors& f = *factors_;
-  require(values.size() == f.nx * f.ny, "WholeLatticeSolver: value count mismatch");
-  const std::span<double> v = transform_.values();
-  if (!f.transposed) {
-    std::copy(values.begin(), values.end(), v.begin());
-    return;
-  }
-  for (std::size_t i = 0; i < f.nx; ++i) {
-    for (std::size_t j = 0; j < f.ny; ++j) v[j * f.nx + i] = values[i * f.ny + j];
-  }
+  copy_nodes(values, transform_.values(), true);
 }
 
 void WholeLatticeSolver::store(std::span<double> values) {
+  copy_nodes(transform_.values(), values, false);
+}
+
+// Between node order (i * ny + j) and the transform's (shorter axis first).
+void WholeLatticeSolver::copy_nodes(std::span<const double> from, std::span<double> to,
+                                    bool into_transform) const {
   const Factors& f = *factors_;
-  require(values.size() == f.nx * f.ny, "WholeLatticeSolver: value count mismatch");
-  const std::span<const double> v = transform_.values();
+  require(from.size() == f.nx * f.ny && to.size() == from.size(),
+          "WholeLatticeSolver: value count mismatch");
   if (!f.transposed) {
-    std::copy(v.begin(), v.end(), values.begin());
+    std::copy(from.begin(), from.end(), to.begin());
     return;
   }
   for (std::size_t i = 0; i < f.nx; ++i) {
-    for (std::size_t j = 0; j < f.ny; ++j) values[i * f.ny + j] = v[j * f.nx + i];
+    for (std::size_t j = 0; j < f.ny; ++j) {
+      const std::size_t node = i * f.ny + j, transposed = j * f.nx + i;
+      to[into_transform ? transposed : node] = from[into_transform ? node : transposed];
+    }
   }
 }
 

@@ -67,6 +67,7 @@ class WholeLatticeSolver {
   explicit WholeLatticeSolver(std::shared_ptr<const Factors> factors);
   void load(std::span<const double> values);
   void store(std::span<double> values);
+  void copy_nodes(std::span<const double> from, std::span<double> to, bool into_transform) const;
   void load_unit(std::size_t node);
   void solve_coefficients();
 
