@@ -1,6 +1,7 @@
 // Converged surface solves of wells scattered on a 9 km square, on lattices from 101 to 2001
-// nodes a side: the direct factorisation (band or sparse LU, whichever is cheaper) is the cost
-// centre; restarts reuse it. Peak memory is the process's: run one lattice size per process,
+// nodes a side: the first solve (the band, the transform solve or the sparse LU, whichever the
+// cost model finds cheaper) is the cost centre; restarts reuse it. Peak memory is the process's:
+// run one lattice size per process,
 //   zv_bench --benchmark_filter='BM_SolveSurfaceConverged/1001/50$'
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
