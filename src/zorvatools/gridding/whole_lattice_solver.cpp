@@ -37,6 +37,17 @@ std::vector<double> edge_excess(std::size_t n, std::size_t row, const std::vecto
   return q;
 }
 
+// Dot products along a lattice line keep this many partial sums, summed in a fixed order at the
+// end: independent chains that vectorise, and bits that depend on the line's length alone.
+constexpr std::size_t kLanes = 8;
+using Lanes = std::array<double, kLanes>;
+
+double lane_sum(const Lanes& lanes) {
+  double sum = 0;
+  for (const double x : lanes) sum += x;
+  return sum;
+}
+
 // (u, v) -> ((u + v) / sqrt 2, (u - v) / sqrt 2): orthogonal and its own inverse.
 void rotate_pair(double& u, double& v) {
   constexpr double kHalfRoot = 1 / std::numbers::sqrt2;
@@ -295,7 +306,7 @@ void WholeLatticeSolver::copy_nodes(std::span<const double> from, std::span<doub
 void WholeLatticeSolver::solve(std::span<double> values) {
   load(values);
   transform_.forward();
-  solve_coefficients();
+  solve_coefficients(false);
   transform_.inverse();
   store(values);
 }
@@ -312,7 +323,8 @@ void WholeLatticeSolver::Factors::axis_unit(std::size_t axis, std::size_t node,
   }
 }
 
-// The transform of e_node: the outer product of the two axes' unit coefficients.
+// The transform of e_node is the outer product of the two axes' unit coefficients, which the
+// first pass of solve_coefficients forms.
 void WholeLatticeSolver::load_unit(std::size_t node) {
   const Factors& f = *factors_;
   require(node < f.nx * f.ny, "WholeLatticeSolver: node off the lattice");
@@ -320,15 +332,11 @@ void WholeLatticeSolver::load_unit(std::size_t node) {
   if (f.transposed) std::swap(r, c);
   f.axis_unit(1, r, unit1_);
   f.axis_unit(2, c, unit2_);
-  double* v = transform_.values().data();
-  for (std::size_t i = 0; i < f.n1; ++i) {
-    for (std::size_t k = 0; k < f.n2; ++k) v[i * f.n2 + k] = unit1_[i] * unit2_[k];
-  }
 }
 
 void WholeLatticeSolver::solve_unit(std::size_t node, std::span<double> out) {
   load_unit(node);
-  solve_coefficients();
+  solve_coefficients(true);
   transform_.inverse();
   store(out);
 }
@@ -377,7 +385,7 @@ void WholeLatticeSolver::solve_unit_at(std::size_t node, const NodeSamples& samp
   const Factors& f = *factors_;
   require(out.size() == samples.column.size(), "WholeLatticeSolver: sample count mismatch");
   load_unit(node);
-  solve_coefficients();
+  solve_coefficients(true);
   transform_.inverse_second_axis();
   const double* v = transform_.values().data();
   if (out.size() > kSamplesPerColumnBeforeTransform * f.n2) {
@@ -399,7 +407,7 @@ void WholeLatticeSolver::solve_unit_at(std::size_t node, const NodeSamples& samp
   }
 }
 
-void WholeLatticeSolver::solve_coefficients() {
+void WholeLatticeSolver::solve_coefficients(bool from_unit) {
   const Factors& f = *factors_;
   const std::size_t n1 = f.n1, n2 = f.n2;
   const double b = f.weights.biharmonic;
@@ -414,21 +422,44 @@ void WholeLatticeSolver::solve_coefficients() {
   double* ta1 = ta0 + n2;
   const double* q20 = f.q2[0].data();
   const double* q21 = f.q2[1].data();
-  for (std::size_t r = 0; r < n1; ++r) {
-    double* row = y + r * n2;
-    const double* drow = dinv + r * n2;
-    const double q10 = q1[0][r], q11 = q1[1][r];
-    double s0 = 0, s1 = 0;
-    for (std::size_t c = 0; c < n2; ++c) {
-      const double v = row[c] * drow[c];
-      row[c] = v;
-      ta0[c] += q10 * v;
-      ta1[c] += q11 * v;
-      s0 += q20[c] * v;
-      s1 += q21[c] * v;
+  // A unit vector's coefficients (an outer product) are formed here rather than loaded first.
+  const auto first_pass = [&]<bool kUnit>() {
+    for (std::size_t r = 0; r < n1; ++r) {
+      double* row = y + r * n2;
+      const double* drow = dinv + r * n2;
+      const double q10 = q1[0][r], q11 = q1[1][r];
+      const double u1 = kUnit ? unit1_[r] : 0.0;
+      const auto scaled = [&](std::size_t c) {
+        return (kUnit ? u1 * unit2_[c] : row[c]) * drow[c];
+      };
+      Lanes s0{}, s1{};
+      std::size_t c = 0;
+      for (; c + kLanes <= n2; c += kLanes) {
+        for (std::size_t l = 0; l < kLanes; ++l) {
+          const double v = scaled(c + l);
+          row[c + l] = v;
+          ta0[c + l] += q10 * v;
+          ta1[c + l] += q11 * v;
+          s0[l] += q20[c + l] * v;
+          s1[l] += q21[c + l] * v;
+        }
+      }
+      for (; c < n2; ++c) {
+        const double v = scaled(c);
+        row[c] = v;
+        ta0[c] += q10 * v;
+        ta1[c] += q11 * v;
+        s0[0] += q20[c] * v;
+        s1[0] += q21[c] * v;
+      }
+      tb_[r] = b * lane_sum(s0);
+      tb_[n1 + r] = b * lane_sum(s1);
     }
-    tb_[r] = b * s0;
-    tb_[n1 + r] = b * s1;
+  };
+  if (from_unit) {
+    first_pass.template operator()<true>();
+  } else {
+    first_pass.template operator()<false>();
   }
   for (double& t : ta_) t *= b;
   // u = Caa^-1 ta into sa; then tb -= Cba u, Cba u at (e, r) = b sum_a p1[a][r] sum_c dinv[r, c]
@@ -440,19 +471,36 @@ void WholeLatticeSolver::solve_coefficients() {
     u0[c] = inv[0] * ta0[c] + inv[1] * ta1[c];
     u1[c] = inv[2] * ta0[c] + inv[3] * ta1[c];
   }
+  double* w = acc_.data();  // w[(2 e + a) n2 + c] = q2[e][c] u[a][c]
+  for (std::size_t c = 0; c < n2; ++c) {
+    w[c] = q20[c] * u0[c];
+    w[n2 + c] = q20[c] * u1[c];
+    w[2 * n2 + c] = q21[c] * u0[c];
+    w[3 * n2 + c] = q21[c] * u1[c];
+  }
   for (std::size_t r = 0; r < n1; ++r) {
     const double* drow = dinv + r * n2;
-    double s00 = 0, s01 = 0, s10 = 0, s11 = 0;  // s_ea
-    for (std::size_t c = 0; c < n2; ++c) {
-      const double d0 = drow[c] * u0[c], d1 = drow[c] * u1[c];
-      s00 += q20[c] * d0;
-      s01 += q20[c] * d1;
-      s10 += q21[c] * d0;
-      s11 += q21[c] * d1;
+    Lanes s00{}, s01{}, s10{}, s11{};  // s_ea
+    std::size_t c = 0;
+    for (; c + kLanes <= n2; c += kLanes) {
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        const double d = drow[c + l];
+        s00[l] += d * w[c + l];
+        s01[l] += d * w[n2 + c + l];
+        s10[l] += d * w[2 * n2 + c + l];
+        s11[l] += d * w[3 * n2 + c + l];
+      }
+    }
+    for (; c < n2; ++c) {
+      const double d = drow[c];
+      s00[0] += d * w[c];
+      s01[0] += d * w[n2 + c];
+      s10[0] += d * w[2 * n2 + c];
+      s11[0] += d * w[3 * n2 + c];
     }
     const double p10 = p1[0][r], p11 = p1[1][r];
-    tb_[r] -= b * (p10 * s00 + p11 * s01);
-    tb_[n1 + r] -= b * (p10 * s10 + p11 * s11);
+    tb_[r] -= b * (p10 * lane_sum(s00) + p11 * lane_sum(s01));
+    tb_[n1 + r] -= b * (p10 * lane_sum(s10) + p11 * lane_sum(s11));
   }
   f.solve_edges(tb_, edge_scratch_);  // now sb
   // sa = Caa^-1 (ta - Cab sb), Cab sb at (a, c) = b sum_e p2[e][c] sum_r q1[a][r] dinv[r, c]

@@ -69,7 +69,8 @@ class WholeLatticeSolver {
   void store(std::span<double> values);
   void copy_nodes(std::span<const double> from, std::span<double> to, bool into_transform) const;
   void load_unit(std::size_t node);
-  void solve_coefficients();
+  // On the transform's values, or (from_unit) on the loaded unit vector's coefficients.
+  void solve_coefficients(bool from_unit);
 
   std::shared_ptr<const Factors> factors_;
   LatticeSineTransform transform_;
