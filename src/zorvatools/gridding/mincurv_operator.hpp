@@ -48,8 +48,8 @@ enum class MinCurvaturePath : std::uint8_t {
   Sparse,     // the sparse LU
   Spectral,   // the transform solve whenever the anchors pin the surface and it fits in memory
   Iterative,  // GMRES preconditioned by a multigrid cycle, to a backward error of 1e-14 (the
-              // anchors must pin the surface); not yet chosen by the cost model: its iterations
-              // grow too fast with the lattice to beat the sparse LU
+              // anchors must pin the surface); never chosen by the cost model: its iterations
+              // grow too fast with the lattice to beat the other paths
 };
 
 struct MinCurvatureOptions {
